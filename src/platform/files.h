@@ -1,0 +1,70 @@
+// File-system helpers shared by every subsystem.
+//
+// Whole-file replacement always goes through write_file_atomic: the bytes are
+// written to a temporary file in the destination's folder, flushed to disk and
+// renamed over the old file, so that a crash or a full disk never leaves a
+// half-written file in place of a good one.
+//
+// Users bring files over from Windows, where names ignore case; resolve_path
+// finds "det_01.CAL" when "Det_01.cal" was asked for.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrim {
+
+// Reads a whole file. Fails (false) when it cannot be opened or is larger
+// than `max_bytes`.
+bool read_file(const std::string& path, std::vector<std::uint8_t>& out,
+               std::size_t max_bytes = 256u << 20);
+
+// Replaces (or creates) `path` with `data` through a temporary file and a
+// rename. On failure the old file, if any, is untouched and `error` says why.
+bool write_file_atomic(const std::string& path, const void* data, std::size_t size,
+                       std::string* error = nullptr);
+inline bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>& data,
+                              std::string* error = nullptr) {
+  return write_file_atomic(path, data.data(), data.size(), error);
+}
+inline bool write_text_atomic(const std::string& path, std::string_view text,
+                              std::string* error = nullptr) {
+  return write_file_atomic(path, text.data(), text.size(), error);
+}
+
+bool file_exists(const std::string& path);       // a regular file
+bool directory_exists(const std::string& path);
+long long file_size(const std::string& path);    // -1 when missing
+bool remove_file(const std::string& path);
+bool make_directories(const std::string& path);
+
+// Joins a directory and a name with one '/' between them.
+std::string join_path(std::string_view dir, std::string_view name);
+// Everything after the last '/', and everything before it ("" when none).
+std::string base_name(std::string_view path);
+std::string dir_name(std::string_view path);
+// The text after the last '.' of the base name ("" when none).
+std::string extension_of(std::string_view path);
+
+// Returns `path` when it exists as written; otherwise the same path with
+// each component that does not exist looked up ignoring case in its folder.
+// Returns `path` unchanged when nothing matches.
+std::string resolve_path(const std::string& path);
+
+// Names of the entries of a directory (no "." or ".."), sorted; empty on failure.
+std::vector<std::string> list_directory(const std::string& dir);
+
+// True for network file systems (NFS, SMB/CIFS, sshfs and other FUSE mounts).
+bool is_network_filesystem(const std::string& path);
+
+// Case-insensitive ASCII comparison and lower-casing.
+bool iequals(std::string_view a, std::string_view b);
+std::string to_lower(std::string_view s);
+std::string to_upper(std::string_view s);
+// Shell-style pattern match ("*.dat", "?"), ignoring case.
+bool wildcard_match(std::string_view pattern, std::string_view name);
+
+}  // namespace kestrim
