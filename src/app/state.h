@@ -67,6 +67,9 @@ struct AppState {
   bool working_residual_search = false;
   bool working_background_from_file = false;
 
+  // The activity database named by dbase= (path without extension); the
+  // parameters keep it too when it fits their field.
+  std::string database_path;
   // Background file name in use (peak-CPS subtraction or stripping).
   std::string background_name;
   // Dose-rate line of the opened spectrum ("" when not computed).

@@ -1,0 +1,24 @@
+// The steps of a full analysis and of the calibration requests, as the
+// application shell calls them. Each returns 1 on success and 0 on a
+// failure it has reported.
+#pragma once
+
+namespace kestrim {
+
+struct State;
+
+int step_peak_search(State& state);           // or drift correction with its search
+int step_fit_all_regions(State& state);
+int step_quantitative_analysis(State& state); // identification, activities, reports
+int step_reference_fit(State& state);         // total-spectrum fit and its report
+int step_open_background_spectrum(State& state);
+
+int step_auto_recalibration(State& state);
+int step_energy_calibration(State& state);
+int step_shape_calibration(State& state);
+int step_efficiency_calibration(State& state);
+
+// Printing has no spooler here: the report files stay in the working directory.
+void step_print_report(State& state, const char* report_name);
+
+}  // namespace kestrim

@@ -1,0 +1,265 @@
+#include "app/command_line.h"
+
+#include <cctype>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/open_spectrum.h"
+#include "app/settings_bridge.h"
+#include "app/state.h"
+#include "platform/files.h"
+#include "platform/platform.h"
+#include "spectrum/spectrum_file.h"
+
+namespace kestrim {
+
+namespace {
+
+std::string rtrim(std::string s) {
+  while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.pop_back();
+  return s;
+}
+
+std::string trim(std::string s) {
+  s = rtrim(std::move(s));
+  std::size_t i = 0;
+  while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+  return s.substr(i);
+}
+
+bool parse_int(const std::string& text, int& value) {
+  std::string t = trim(text);
+  if (t.empty()) return false;
+  char* end = nullptr;
+  long v = std::strtol(t.c_str(), &end, 10);
+  if (*end != 0 || v < INT_MIN || v > INT_MAX) return false;
+  value = static_cast<int>(v);
+  return true;
+}
+
+// A library named on the command line must exist in a Libraries folder.
+bool library_exists(const State& state, const std::string& name) {
+  for (const std::string& root : {state.paths.user_dir, state.paths.program_dir}) {
+    if (root.empty()) continue;
+    if (file_exists(resolve_path(join_path(join_path(root, "Libraries"), name)))) return true;
+  }
+  return false;
+}
+
+std::string absolute_dir(const State& state, const std::string& dir) {
+  if (dir.empty()) return state.paths.working_dir;
+  if (dir.front() == '/') return dir;
+  return join_path(state.paths.working_dir, dir);
+}
+
+}  // namespace
+
+std::vector<std::string> split_command_line(const std::string& text) {
+  std::vector<std::string> tokens;
+  std::string current;
+  bool have = false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    bool starts = c == '/' && (i == 0 || std::isspace(static_cast<unsigned char>(text[i - 1])));
+    if (starts) {
+      if (have || !trim(current).empty()) tokens.push_back(rtrim(current));
+      current.clear();
+      have = true;
+      continue;
+    }
+    current += c;
+  }
+  if (have || !trim(current).empty()) tokens.push_back(rtrim(current));
+  // Leading blanks of a token are not part of it.
+  for (auto& t : tokens) t = trim(t);
+  return tokens;
+}
+
+std::string command_line_from_args(const std::vector<std::string>& args) {
+  std::string line;
+  for (const std::string& a : args) {
+    if (!line.empty()) line += ' ';
+    if (a.size() > 2 && a[0] == '-' && a[1] == '-')
+      line += "/" + a.substr(2);
+    else
+      line += a;
+  }
+  return line;
+}
+
+CommandLineResult parse_command_line(State& state, const std::string& text) {
+  CommandLineResult r;
+  Platform& ui = *state.ui;
+  AppState& app = state.app;
+  AnalysisParameters& p = state.params;
+
+  if (trim(text).empty()) {
+    r.ok = true;
+    return r;
+  }
+  std::vector<std::string> tokens = split_command_line(text);
+  bool any = false;
+  for (const auto& t : tokens)
+    if (!t.empty()) any = true;
+  if (!any) {
+    ui.message_box("All Command line parameters should be preceded by the character:- /");
+    return r;
+  }
+
+  bool file_named = false;
+  for (const std::string& token : tokens) {
+    if (token.empty()) continue;
+    const std::string lower = to_lower(token);
+    // Keywords with a value are found anywhere in the token, tested in this
+    // order ("pkslib=" and "lodlib=" before "lib=", "file=" before "src=");
+    // one that starts the token is preferred, so that a path holding, say,
+    // "app=" stays a path.
+    static const char* const kValued[] = {"det=",    "geo=",    "app=", "file=", "src=",
+                                          "pkslib=", "lodlib=", "lib=", "dbase="};
+    std::string key;
+    for (const char* k : kValued)
+      if (lower.rfind(k, 0) == 0) {
+        key = k;
+        break;
+      }
+    if (key.empty())
+      for (const char* k : kValued)
+        if (lower.find(k) != std::string::npos) {
+          key = k;
+          break;
+        }
+    auto value_after = [&](const std::string& k) -> std::string {
+      auto pos = lower.find(k);
+      return trim(token.substr(pos + k.size()));
+    };
+    auto has = [&](const char* k) { return key == k; };
+
+    if (lower == "batch") {
+      app.batch_mode = true;
+      app.batch_analysis = true;
+      app.display_on = false;
+    } else if (lower == "display") {
+      app.display_on = true;
+    } else if (lower == "print") {
+      app.print_main_report = true;
+    } else if (lower == "autocal") {
+      app.request_autocal = true;
+      app.batch_analysis = false;
+    } else if (lower == "enecal") {
+      app.request_enecal = true;
+      app.batch_analysis = false;
+    } else if (lower == "shape") {
+      app.request_shape = true;
+      app.batch_analysis = false;
+    } else if (lower == "effcal") {
+      app.request_effcal = true;
+      app.batch_analysis = false;
+    } else if (lower == "save") {
+      r.save_requested = true;
+    } else if (lower == "update") {
+      r.save_requested = true;
+      r.update_without_asking = true;
+    } else if (has("det=")) {
+      int n = 0;
+      if (parse_int(value_after("det="), n)) {
+        app_load_defaults(state, n, DefaultsMode::kSwitching);
+      } else {
+        ui.message_box("Unknown parameter:- " + token, "All parameters should be preceded by:- /");
+      }
+    } else if (has("geo=")) {
+      int n = 0;
+      if (parse_int(value_after("geo="), n)) {
+        p.default_geometry = n;
+      } else {
+        ui.message_box("Unknown parameter:- " + token, "All parameters should be preceded by:- /");
+      }
+    } else if (has("app=")) {
+      std::string name = value_after("app=");
+      assign(p.application_name, name);
+      app_load_defaults(state, p.defaults_number, DefaultsMode::kSwitching);
+    } else if (has("file=")) {
+      std::string path = value_after("file=");
+      std::string dir, name;
+      auto slash = path.find_last_of('/');
+      if (slash != std::string::npos) {
+        dir = absolute_dir(state, slash == 0 ? "/" : path.substr(0, slash));
+        name = path.substr(slash + 1);
+      } else {
+        dir = p.default_spectrum_type == 0 ? own_format_directory(state)
+                                           : other_format_directory(state);
+        name = path;
+      }
+      if (!check_extension(state, join_path(dir, name))) return r;
+      app.current_file = name;
+      if (app.spectrum_type == 0)
+        assign(p.own_format_dir, dir);
+      else
+        assign(p.other_format_dir, dir);
+      file_named = true;
+    } else if (has("src=")) {
+      app.efficiency_source = value_after("src=");
+    } else if (has("pkslib=")) {
+      std::string name = value_after("pkslib=");
+      if (library_exists(state, name)) {
+        assign(p.peak_search_library, name);
+        p.library_peak_search = 1;
+      } else {
+        ui.message_box("Error opening Library: " + name);
+      }
+    } else if (has("lodlib=")) {
+      std::string name = value_after("lodlib=");
+      if (library_exists(state, name)) {
+        assign(p.lod_library, name);
+        p.calculate_lod = 1;
+      } else {
+        ui.message_box("Error opening Library: " + name);
+      }
+    } else if (has("lib=")) {
+      std::string name = value_after("lib=");
+      if (library_exists(state, name)) {
+        assign(p.analysis_library, name);
+        app_load_analysis_library(state);
+      } else {
+        ui.message_box("Error opening Library: " + name);
+      }
+    } else if (has("dbase=")) {
+      std::string path = value_after("dbase=");
+      if (p.database_odbc == 0) {
+        if (!file_exists(resolve_path(path.front() == '/' ? path
+                                                          : join_path(state.paths.working_dir, path)))) {
+          ui.message_box("Could not find Database template file: " + path);
+        } else {
+          // The name is the path without the extension of its file name.
+          std::string base = base_name(path);
+          auto dot = base.find('.');
+          std::string stem = dot == std::string::npos ? path
+                                                      : path.substr(0, path.size() - base.size() + dot);
+          app.database_path = stem;
+          assign(p.database_name, stem);
+          p.update_database = 1;
+        }
+      } else {
+        // The ODBC export is not available in this program.
+        ui.message_box("Could not open database file:- " + path);
+        return r;
+      }
+    } else {
+      ui.message_box("Unknown parameter:- " + token, "All parameters should be preceded by:- /");
+    }
+  }
+
+  if (app.batch_mode && !file_named) {
+    ui.message_box("No filename was specified (use the '/file=' keyword)");
+    return r;
+  }
+  r.file_named = file_named;
+  if (file_named) {
+    r.ok = open_spectrum(state, false) == 1;
+    return r;
+  }
+  r.ok = true;
+  return r;
+}
+
+}  // namespace kestrim
