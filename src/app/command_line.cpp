@@ -72,7 +72,12 @@ std::vector<std::string> split_command_line(const std::string& text) {
   }
   if (have || !trim(current).empty()) tokens.push_back(rtrim(current));
   // Leading blanks of a token are not part of it.
-  for (auto& t : tokens) t = trim(t);
+  // Leading blanks are not part of a token, and a token of nothing but
+  // slashes holds no keyword.
+  for (auto& t : tokens) {
+    t = trim(t);
+    if (t.find_first_not_of("/ \t") == std::string::npos) t.clear();
+  }
   return tokens;
 }
 

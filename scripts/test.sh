@@ -1,0 +1,38 @@
+#!/bin/sh
+# Installs the build dependencies, builds Kestrim and runs every test.
+#   scripts/test.sh            normal build in build/
+#   scripts/test.sh --sanitize AddressSanitizer + UBSan build in build-asan/
+#   scripts/test.sh --fuzz     clang libFuzzer build in build-fuzz/, replays
+#                              the corpora and fuzzes each target briefly
+set -e
+cd "$(dirname "$0")/.."
+sh scripts/install-deps.sh
+JOBS=$(nproc 2>/dev/null || echo 2)
+case "$1" in
+  --sanitize)
+    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTRIM_SANITIZE=ON -DKESTRIM_BENCH=OFF >/dev/null
+    cmake --build build-asan -j"$JOBS"
+    cd build-asan
+    ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$JOBS"
+    ;;
+  --fuzz)
+    CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DKESTRIM_FUZZ=ON -DKESTRIM_TESTS=OFF -DKESTRIM_BENCH=OFF >/dev/null
+    cmake --build build-fuzz -j"$JOBS"
+    for target in build-fuzz/fuzz/kestrim_*_fuzz; do
+      name=$(basename "$target" | sed 's/^kestrim_//; s/_fuzz$//')
+      corpus=fuzz/corpus/$name
+      work=$(mktemp -d)
+      [ -d "$corpus" ] && cp "$corpus"/* "$work"/ 2>/dev/null || true
+      echo "fuzzing $name for 20 s"
+      "$target" -max_total_time=20 -max_len=65536 "$work" 2>&1 | tail -1
+      rm -rf "$work"
+    done
+    ;;
+  *)
+    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build -j"$JOBS"
+    cd build
+    ctest --output-on-failure -j"$JOBS"
+    ;;
+esac

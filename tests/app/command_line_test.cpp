@@ -1,0 +1,137 @@
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include "app/state.h"
+#include "platform/files.h"
+#include "platform/scripted_platform.h"
+#include "support/test_support.h"
+
+namespace kestrim {
+namespace {
+
+class CommandLineTest : public ::testing::Test {
+ protected:
+  CommandLineTest() : state(ui) {
+    state.paths.working_dir = dir.path();
+    state.paths.program_dir = dir.file("program");
+    state.paths.user_dir = dir.file("user");
+    make_directories(dir.file("program/Libraries"));
+    test::write_text(dir.file("program/Libraries/search.lib"), "x");
+    test::write_text(dir.file("program/Libraries/nai.lib"), "x");
+  }
+  test::TempDir dir;
+  ScriptedPlatform ui;
+  State state;
+};
+
+TEST(SplitCommandLine, SlashStartsAKeywordOnlyAtStartOrAfterBlank) {
+  EXPECT_EQ(split_command_line("/batch /file=/home/lab/s1.dat"),
+            (std::vector<std::string>{"batch", "file=/home/lab/s1.dat"}));
+  EXPECT_EQ(split_command_line("/batch/display"), (std::vector<std::string>{"batch/display"}));
+  EXPECT_EQ(split_command_line("  /Batch   /PRINT  "), (std::vector<std::string>{"Batch", "PRINT"}));
+  EXPECT_EQ(split_command_line("///"), (std::vector<std::string>{""}));
+  EXPECT_EQ(split_command_line("stray /batch"), (std::vector<std::string>{"stray", "batch"}));
+}
+
+TEST(SplitCommandLine, GnuFormsBecomeKeywords) {
+  EXPECT_EQ(command_line_from_args({"--batch", "--file=/a b/c.dat", "/print"}),
+            "/batch /file=/a b/c.dat /print");
+}
+
+TEST_F(CommandLineTest, EmptyLineStartsWithoutMessage) {
+  CommandLineResult r = parse_command_line(state, "");
+  EXPECT_TRUE(r.ok);
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_FALSE(state.app.batch_mode);
+}
+
+TEST_F(CommandLineTest, OnlySlashesIsRefused) {
+  CommandLineResult r = parse_command_line(state, "/ /");
+  EXPECT_FALSE(r.ok);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, "All Command line parameters should be preceded by the character:- /");
+}
+
+TEST_F(CommandLineTest, BatchWithoutFileIsRefused) {
+  CommandLineResult r = parse_command_line(state, "/batch /print");
+  EXPECT_FALSE(r.ok);
+  EXPECT_TRUE(state.app.batch_mode);
+  EXPECT_TRUE(state.app.print_main_report);
+  EXPECT_EQ(ui.texts().back(), "No filename was specified (use the '/file=' keyword)");
+}
+
+TEST_F(CommandLineTest, UnknownParametersWarnAndParsingGoesOn) {
+  CommandLineResult r = parse_command_line(state, "/frobnicate /display /Save");
+  EXPECT_TRUE(r.ok);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, "Unknown parameter:- frobnicate");
+  EXPECT_EQ(ui.messages[0].caption, "All parameters should be preceded by:- /");
+  EXPECT_TRUE(state.app.display_on);
+  EXPECT_TRUE(r.save_requested);
+  EXPECT_FALSE(r.update_without_asking);
+}
+
+TEST_F(CommandLineTest, CalibrationKeywordsClearBatchAnalysis) {
+  parse_command_line(state, "/batch /enecal /shape /effcal /autocal /src=Eu152 /update /geo=3");
+  EXPECT_TRUE(state.app.batch_mode);
+  EXPECT_FALSE(state.app.batch_analysis);
+  EXPECT_TRUE(state.app.request_enecal);
+  EXPECT_TRUE(state.app.request_shape);
+  EXPECT_TRUE(state.app.request_effcal);
+  EXPECT_TRUE(state.app.request_autocal);
+  EXPECT_EQ(state.app.efficiency_source, "Eu152");
+  EXPECT_EQ(state.params.default_geometry, 3);
+}
+
+TEST_F(CommandLineTest, LibraryKeywordsAreMatchedByTheirOwnRules) {
+  parse_command_line(state, "/pkslib=search.lib /lib=nai.lib /lodlib=missing.lib");
+  EXPECT_EQ(to_string(state.params.peak_search_library), "search.lib");
+  EXPECT_EQ(state.params.library_peak_search, 1);
+  EXPECT_EQ(to_string(state.params.analysis_library), "nai.lib");
+  EXPECT_EQ(to_string(state.params.lod_library), "");
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].text, "Error opening Library: missing.lib");
+}
+
+TEST_F(CommandLineTest, LibraryNamesIgnoreCaseLikeWindowsUsersExpect) {
+  parse_command_line(state, "/lib=NAI.LIB");
+  EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(CommandLineTest, UnknownSpectrumExtensionEndsParsing) {
+  CommandLineResult r = parse_command_line(state, "/batch /file=/tmp/sample.xyz /print");
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(ui.texts().back(), "Unknown Spectrum Data file Extension:- xyz");
+  EXPECT_FALSE(state.app.print_main_report);
+}
+
+TEST_F(CommandLineTest, MissingFileIsReportedByTheOpen) {
+  CommandLineResult r = parse_command_line(state, "/batch /file=" + dir.file("none.dat"));
+  EXPECT_FALSE(r.ok);
+  EXPECT_EQ(ui.texts().back(), "Could not open:- " + dir.file("none.dat"));
+  EXPECT_EQ(state.app.current_file, "none.dat");
+  EXPECT_EQ(to_string(state.params.own_format_dir), dir.path());
+}
+
+TEST_F(CommandLineTest, FileValueKeepsItsCaseAndForeignTypesUseTheOtherDirectory) {
+  parse_command_line(state, "/FILE=" + dir.file("Mixed/Case.CHN"));
+  EXPECT_EQ(state.app.spectrum_type, 3);
+  EXPECT_EQ(state.app.current_file, "Case.CHN");
+  EXPECT_EQ(to_string(state.params.other_format_dir), dir.file("Mixed"));
+}
+
+TEST_F(CommandLineTest, DatabaseTemplateMustExist) {
+  parse_command_line(state, "/dbase=" + dir.file("results.csv"));
+  EXPECT_EQ(ui.texts().back(), "Could not find Database template file: " + dir.file("results.csv"));
+  EXPECT_EQ(state.params.update_database, 0);
+  test::write_text(dir.file("results.csv"), "x");
+  ui.messages.clear();
+  parse_command_line(state, "/dbase=" + dir.file("results.csv"));
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(state.params.update_database, 1);
+  EXPECT_EQ(state.app.database_path, dir.file("results"));
+}
+
+}  // namespace
+}  // namespace kestrim
