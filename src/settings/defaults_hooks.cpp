@@ -1,0 +1,25 @@
+#include "settings/defaults_hooks.h"
+
+#include "app/state.h"
+
+namespace kestrim::defaults_hooks {
+
+void set_window_title(State&) {}
+
+std::string loaded_analysis_library(const State&) { return {}; }
+
+int load_analysis_library(State&) { return 1; }
+
+int load_reference_spectrum(State&, const std::string&) { return 1; }
+
+void set_reference_fit_check(State&) {}
+
+int test_odbc_database(State&) { return 1; }
+
+int read_detector_calibration(State&, int, int) { return 1; }
+
+void refresh_calibration_display(State&) {}
+
+void use_full_screen_window(State&) {}
+
+}  // namespace kestrim::defaults_hooks
