@@ -1,17 +1,22 @@
 #include "app/settings_bridge.h"
 
 #include "app/state.h"
+#include "settings/defaults_file.h"
+#include "settings/detector_file.h"
 
 namespace kestrim {
 
-int app_save_parameters(State&) { return 1; }
-int app_load_defaults(State&, int, DefaultsMode) { return 1; }
+int app_save_parameters(State& state) { return save_parameters(state); }
 
-}  // namespace kestrim
+int app_load_defaults(State& state, int number, DefaultsMode mode) {
+  return load_defaults_file(state, number,
+                            mode == DefaultsMode::kStartup ? LoadMode::Startup : LoadMode::Switching);
+}
 
-namespace kestrim {
+int app_read_detector_calibration(State& state, int detector, int geometry) {
+  return read_detector_calibration(state, detector, geometry, true);
+}
 
-int app_read_detector_calibration(State&, int, int) { return 1; }
 int app_load_background(State&, const std::string&) { return 1; }
 int app_load_analysis_library(State&) { return 1; }
 void app_update_dose_rate(State&) {}

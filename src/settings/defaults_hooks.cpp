@@ -1,6 +1,7 @@
 #include "settings/defaults_hooks.h"
 
 #include "app/state.h"
+#include "settings/detector_file.h"
 
 namespace kestrim::defaults_hooks {
 
@@ -16,7 +17,9 @@ void set_reference_fit_check(State&) {}
 
 int test_odbc_database(State&) { return 1; }
 
-int read_detector_calibration(State&, int, int) { return 1; }
+int read_detector_calibration(State& state, int detector, int geometry) {
+  return kestrim::read_detector_calibration(state, detector, geometry, true);
+}
 
 void refresh_calibration_display(State&) {}
 
