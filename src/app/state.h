@@ -54,6 +54,9 @@ struct AppState {
   bool high_dead_time = false;
   bool privileged = false;
   bool calibration_modified = false;
+  // Efficiencies come from the efficiency points (set by the rule of the
+  // calibration functions whenever points are loaded).
+  bool use_efficiency_points = false;
 
   // Command-line calibration requests.
   bool request_autocal = false;
