@@ -70,7 +70,7 @@ void group_region(State& state) {
       }
       if (last >= list.count) break;
       const double s = sigma_at(state, list.centre[last]);
-      double ratio = (list.significance[last] - 2.5) / std::max(list.significance[last + 1] - 2.5, 1.0f);
+      double ratio = (list.significance[last] - 2.5) / std::max(list.significance[last + 1] - 2.5, 1.0);
       double D = p.peak_separation_factor * s * ((ratio > 40 || ratio < 0.025) ? 0.85 : 1.0);
       if (e < 85) D = p.peak_separation_factor * s * 1.2;
       if (e < 40) D = p.peak_separation_factor * s * 0.65;

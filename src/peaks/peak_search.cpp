@@ -326,9 +326,8 @@ int load_aux_peaks(State& state) {
   const std::string name = to_string(state.params.aux_peaks_file);
   const std::string path = resolve_path(join_path(state.paths.working_dir, name));
   std::vector<std::uint8_t> bytes;
-  std::string error;
   list.aux_count = 0;
-  if (name.empty() || !read_file(path, bytes, &error)) {
+  if (name.empty() || !read_file(path, bytes)) {
     state.ui->message_box("Could not open Auxillary Peaks file:- " + name, "", kMsgOk);
     return 0;
   }
@@ -418,11 +417,11 @@ int locate_reference_peak(State& state, const std::int32_t* counts, int channels
   const std::string path = resolve_path(join_path(state.paths.working_dir, "mca diag.txt"));
   std::vector<std::uint8_t> old;
   std::string error;
-  read_file(path, old, &error);
+  read_file(path, old);
   std::string all(old.begin(), old.end());
   all += text;
   all += "\r\n";
-  write_file_atomic(path, all, &error);
+  write_text_atomic(path, all, &error);
   if (line) *line = text;
   return peak;
 }
@@ -431,7 +430,7 @@ void use_standard_peak_parameters(AnalysisParameters& p, int channels) {
   p.search_start = 10;
   p.search_stop = static_cast<float>(channels - 1);
   p.search_discriminator = 4;
-  p.search_smoothing = 1;
+  p.search_smoothing = 0.5f;
   p.peak_separation_factor = 6;
   p.region_end_channels = 10;
   p.peak_sigma = 1;

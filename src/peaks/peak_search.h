@@ -81,7 +81,7 @@ int locate_reference_peak(State& state, const std::int32_t* counts, int channels
                           std::string* line = nullptr);
 
 // Typical settings of a NaI Defaults file for the search and the fit:
-// STAR 10, STOP channels - 1, PKSD 4, PKSS 1, PKSF 6, ENDC 10, PSIG 1,
+// STAR 10, STOP channels - 1, PKSD 4, PKSS 0.5, PKSF 6, ENDC 10, PSIG 1,
 // ETOL 1, MAXW 0.2, new-peak discriminator 4, all iterations on.
 void use_standard_peak_parameters(AnalysisParameters& p, int channels);
 
