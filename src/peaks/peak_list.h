@@ -1,14 +1,151 @@
-// The peak list (up to 500 peaks, indexed from 1 in ascending centre order)
-// and the current fitting region.
+// The peak list (up to 500 peaks, indexed from 1 in ascending centre order),
+// the current fitting region and the working storage of the fitting engine.
+//
+// The peak list is a set of parallel arrays of 501 slots; slot 0 is never
+// used so that peak k lives in slot k. Peaks are kept sorted by centre.
+// A peak's energy is never stored: it is computed from its centre through
+// the calibration when needed.
+//
+// There is no table of regions. Regions are formed one at a time from the
+// list (peak_region.h); each peak keeps the fitting bounds and the stored
+// region choice of the region it was last fitted in.
 #pragma once
+
+#include <array>
+#include <vector>
+
+#include "peaks/linear_solver.h"
 
 namespace kestrim {
 
 inline constexpr int kMaxPeaks = 500;
+inline constexpr int kMaxSearchPeaks = 101;    // the automatic search stops adding here
+inline constexpr int kMaxRegionPeaks = 10;
+inline constexpr int kMaxRegionChannels = 750;
+inline constexpr int kRefusedRing = 10;
+inline constexpr int kMaxAuxRows = 100;
+inline constexpr int kMaxFilter = 200;
+
+template <typename T>
+using PeakArray = std::array<T, kMaxPeaks + 1>;
+
+// One row of the auxiliary peaks file (energies in keV).
+struct AuxPeakRow {
+  float energy = 0;          // listed energy
+  float width_factor = 1;    // multiplies the sigma of the matching peak
+  float companion = -1;      // companion peak energy; below 1: continuum choice
+  float region_start = 0;    // both positive: the region's bounds are fixed
+  float region_end = 0;
+};
+
+// The current region: the peaks being fitted together and the state of
+// their fit. Peak arrays of the fit (pos .. height) hold the region's peaks
+// in order, entry 0 being the peak `first` of the list.
+struct Region {
+  int first = 1;             // first peak index
+  int count = 0;             // peaks in the region
+  int last = 0;              // last peak index
+  int prev_first = 0;        // previous region's first peak
+  int prev_count = 0;        // previous region's count; -1 = width cache held
+  int start = 0, end = 0;    // channels, inclusive
+  float start_f = 0, end_f = 0;
+  std::array<float, kMaxRegionPeaks> cache_sigma{};  // width cache
+  std::array<float, kMaxRegionPeaks> cache_tail{};
+  float ref_sigma = 0;       // the first peak's cached sigma (width-step limit)
+  float ref_tail = 0;        // and tailing (tailing-step limit)
+  bool bounds_fixed = false;
+  bool bounds_user = false;
+  bool step_requested = false;
+  int continuum_choice = 0;  // 0 free; 1 step; n > 1: n polynomial terms
+  bool continuum_forced = false;  // forced by the user (region driver)
+  bool aux_forced = false;   // forced by an auxiliary peaks row
+  float largest_significance = 0;
+  int first_live = 0;
+  float margin_first = 0, margin_last = 0;
+  bool fitted = false;       // the region has been fitted at least once
+
+  // Fit state.
+  std::array<double, kMaxRegionPeaks> pos{};
+  std::array<double, kMaxRegionPeaks> sigma{};
+  std::array<double, kMaxRegionPeaks> tail{};
+  std::array<double, kMaxRegionPeaks> pos_lo{};
+  std::array<double, kMaxRegionPeaks> pos_hi{};
+  std::array<double, kMaxRegionPeaks> height{};
+  std::array<double, kMaxRegionPeaks> area{};
+  std::array<double, kMaxRegionPeaks> area_rel{};   // relative 1-sigma uncertainty
+  std::array<double, 3> coeff{};  // continuum coefficients
+  int terms = 2;             // continuum terms in the least-squares fit
+  bool step = false;         // step continuum
+  double x0 = 0;             // continuum reference channel
+  double step_half = 1;      // 2.5 sigma of the first peak
+  double chi2 = 0;           // reduced chi-squared of the last first-pass fit
+  double width_gain = 0;     // improvement of the last width step
+  double tail_change = 0;    // relative change of the last tailing step
+  double tail_step = 0;
+  float min_residual = -3, max_residual = 3;
+  bool shape_calibration = false;  // set during a peak shape calibration
+  bool failed = false;       // the last linear fit was singular or non-finite
+};
+
+// Working storage of the fitting engine, allocated once with the list and
+// reused for every region.
+struct FitWorkspace {
+  NormalEquations eq{0};
+  NormalEquations aux{0};     // position iteration
+  std::vector<double> shape = std::vector<double>(kMaxRegionChannels * kMaxRegionPeaks);
+  std::vector<double> diff = std::vector<double>(kMaxRegionChannels * kMaxRegionPeaks);
+  std::vector<double> base = std::vector<double>(kMaxRegionChannels);
+  std::vector<float> residual = std::vector<float>(kMaxRegionChannels);
+  std::array<double, kMaxUnknowns> solution{};  // parameters of the last fit
+};
+
+// The private state of the peak search.
+struct SearchState {
+  float width_factor = 1;
+  bool stop = false;
+  bool aborted = false;
+  int last_channel = 0;
+  std::array<double, kMaxFilter> filter{};
+  int half_width = 0;
+  double sum_r = 0, sum_rc = 0, largest = 0;
+  int run_length = 0;
+  int quiet = 0;
+};
 
 struct PeakList {
   int count = 0;
-  bool fitted = false;
+  bool fitted = false;        // every region has been fitted
+  bool fit_enabled = false;   // the "Fit Peaks" command is available
+  int last_added = 0;         // index of the last inserted peak
+
+  PeakArray<float> centre{};
+  PeakArray<int> centre_channel{};
+  PeakArray<int> fit_start{}, fit_end{};
+  PeakArray<int> window_start{}, window_end{};
+  PeakArray<int> region_choice{};
+  PeakArray<float> significance{};
+  PeakArray<float> net_area{}, net_area_pct{};
+  PeakArray<float> gps{}, gps_pct{};
+  PeakArray<float> fwhm_kev{}, goodness{};
+  PeakArray<int> library_confirmed{}, unconditional{};
+  PeakArray<float> fitted_area{}, fitted_area_pct{};
+  PeakArray<int> fitted_flag{};
+
+  // The last channels inserted, newest at ring[ring_next - 1].
+  std::array<int, kRefusedRing> ring{};
+  int ring_next = 0;
+
+  std::array<AuxPeakRow, kMaxAuxRows> aux{};
+  int aux_count = 0;
+
+  Region region;
+  SearchState search;
+  FitWorkspace work;
+
+  // Moves every per-peak field of slot `from` into slot `to`.
+  void move_slot(int from, int to);
+  // Zeroes every per-peak field of slot k.
+  void clear_slot(int k);
 };
 
 }  // namespace kestrim

@@ -1,0 +1,653 @@
+#include "peaks/fit_engine.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+
+#include "app/state.h"
+#include "peaks/peak_model.h"
+#include "peaks/peak_region.h"
+#include "platform/platform.h"
+#include "settings/calibration_functions.h"
+
+namespace kestrim {
+
+namespace {
+
+constexpr int kCols = kMaxRegionPeaks;  // row length of the shape and difference tables
+constexpr double kHuge = 1e30;
+
+double count_at(const State& s, int x) {
+  if (x < 0 || x >= s.spectrum.channels() || x >= kMaxChannelsStored) return 0;
+  return s.spectrum.counts[x];
+}
+
+int last_channel(const State& s) { return std::max(s.spectrum.channels() - 1, 0); }
+
+// Polynomial variable d or step variable t of channel x.
+double basis_variable(const Region& r, double x) {
+  if (!r.step) return x - r.x0;
+  double t = (x - r.x0) / r.step_half;
+  return std::clamp(t, -1.0, 1.0);
+}
+
+double continuum_value(const Region& r, double x) {
+  double u = basis_variable(r, x);
+  if (r.step) return r.coeff[0] + (r.terms > 1 ? r.coeff[1] * u : 0.0);
+  double v = 0, p = 1;
+  for (int k = 0; k < r.terms; ++k) {
+    v += r.coeff[k] * p;
+    p *= u;
+  }
+  return v;
+}
+
+// Model from the shape table (valid right after a linear fit).
+double table_model(const State& s, int x, bool step_positive) {
+  const Region& r = s.peaks.region;
+  const FitWorkspace& w = s.peaks.work;
+  double c = continuum_value(r, x);
+  if (step_positive && r.step && c < 0) c = count_at(s, x);
+  const double* g = &w.shape[static_cast<size_t>(x - r.start) * kCols];
+  for (int i = 0; i < r.count; ++i) c += r.height[i] * g[i];
+  return c;
+}
+
+bool prompts_on(const State& s) {
+  return s.params.prompt_add_peaks != 0 || s.params.prompt_remove_peaks != 0;
+}
+
+void show_chi(State& s, const char* format) {
+  if (s.peaks.region.count > 1 && prompts_on(s)) {
+    char text[96];
+    std::snprintf(text, sizeof text, format, s.peaks.region.chi2);
+    s.ui->set_status(text);
+  }
+}
+
+bool cache_held(const State& s) { return s.peaks.region.prev_count == -1; }
+
+bool tailing_applies(const State& s) {
+  return s.params.iterate_tailing != 0 && s.peaks.region.largest_significance > 20;
+}
+
+bool any_negative_height(const Region& r) {
+  for (int i = 0; i < r.count; ++i)
+    if (r.height[i] < 0) return true;
+  return false;
+}
+
+// Fits and returns the reduced chi-squared, or kHuge when singular.
+double fit_chi(State& s) { return fit_region_linear(s, false) ? s.peaks.region.chi2 : kHuge; }
+
+}  // namespace
+
+double region_continuum(const State& state, int x) { return continuum_value(state.peaks.region, x); }
+
+double region_model(const State& state, int x, bool step_positive) {
+  const Region& r = state.peaks.region;
+  double c = continuum_value(r, x);
+  if (step_positive && r.step && c < 0) c = count_at(state, x);
+  double cutoff = 10 * r.sigma[0];
+  for (int i = 0; i < r.count; ++i) c += r.height[i] * peak_shape(x, r.pos[i], r.sigma[i], r.tail[i], cutoff);
+  return c;
+}
+
+int fit_region_linear(State& state, bool final_pass) {
+  Region& r = state.peaks.region;
+  FitWorkspace& w = state.peaks.work;
+  const int np = r.count;
+  const int T = std::clamp(r.terms, 1, 3);
+  const int n = T + np;
+  const int width = r.end - r.start + 1;
+  if (np < 1 || np > kMaxRegionPeaks || width < 1 || width > kMaxRegionChannels || r.start < 0 ||
+      r.end > last_channel(state) || !(r.sigma[0] > 0)) {
+    r.failed = true;
+    return 0;
+  }
+  r.step_half = 2.5 * r.sigma[0];
+  if (r.step)
+    r.x0 = np == 1 ? r.pos[0] : (r.pos[0] + r.pos[np - 1]) / 2;
+  else
+    r.x0 = (r.start + r.end) / 2.0;
+
+  // 1. Shape table.
+  const double cutoff = 10 * r.sigma[0];
+  for (int x = r.start; x <= r.end; ++x) {
+    double* g = &w.shape[static_cast<size_t>(x - r.start) * kCols];
+    for (int i = 0; i < np; ++i) g[i] = peak_shape(x, r.pos[i], r.sigma[i], r.tail[i], cutoff);
+  }
+
+  // 2-4. Normal equations, lower triangle.
+  NormalEquations& eq = w.eq;
+  eq.reset(n);
+  const int nb = 2 * T - 1;
+  double S = 0;
+  const bool smooth = !final_pass && !r.step;
+  for (int x = r.start; x <= r.end; ++x) {
+    double count = count_at(state, x);
+    double v = count == 0 ? 0.1 : count;
+    double var = v > 0 ? v : 0.1;
+    if (final_pass) {
+      double e = count - table_model(state, x, false);
+      var = std::max(var, e * e);
+    }
+    double wt;
+    double denom = count_at(state, x - 1) + 2 * var + count_at(state, x + 1);
+    if (smooth && var < 50 && denom > 0)
+      wt = 4 / denom;
+    else
+      wt = 1 / var;
+    S += wt * v * v;
+    wt = std::min(wt, 1.0);
+
+    double u = basis_variable(r, x);
+    std::array<double, 5> b{};
+    b[0] = 1;
+    for (int k = 1; k < nb; ++k) b[k] = b[k - 1] * u;
+    const double* g = &w.shape[static_cast<size_t>(x - r.start) * kCols];
+    for (int j = 0; j < T; ++j) {
+      for (int k = 0; k <= j; ++k) eq.normal(j, k) += wt * b[j + k];
+      eq.rhs(j) += wt * v * b[j];
+    }
+    for (int i = 0; i < np; ++i) {
+      double wg = wt * g[i];
+      for (int k = 0; k < T; ++k) eq.normal(T + i, k) += wg * b[k];
+      for (int j = 0; j <= i; ++j) eq.normal(T + i, T + j) += wg * g[j];
+      eq.rhs(T + i) += wg * v;
+    }
+  }
+  eq.mirror_lower();
+
+  // 5. Keep a copy for the chi-squared, solve.
+  std::array<double, (3 + kMaxRegionPeaks) * (3 + kMaxRegionPeaks)> copy{};
+  std::array<double, 3 + kMaxRegionPeaks> rhs{};
+  for (int i = 0; i < n; ++i) {
+    rhs[i] = eq.rhs(i);
+    for (int j = 0; j < n; ++j) copy[i * n + j] = eq.normal(i, j);
+  }
+  bool ok = eq.solve();
+  for (int i = 0; ok && i < n; ++i)
+    if (!std::isfinite(eq.solution(i))) ok = false;
+  if (!ok) {
+    r.failed = true;
+    return 0;
+  }
+  r.failed = false;
+  if (final_pass) return 1;
+
+  for (int k = 0; k < 3; ++k) r.coeff[k] = k < T ? eq.solution(k) : 0.0;
+  for (int i = 0; i < np; ++i) r.height[i] = eq.solution(T + i);
+  double chi = S;
+  for (int i = 0; i < n; ++i) {
+    chi -= 2 * eq.solution(i) * rhs[i];
+    for (int j = 0; j < n; ++j) chi += eq.solution(i) * eq.solution(j) * copy[i * n + j];
+  }
+  int dof = width - n;
+  r.chi2 = chi / (dof > 0 ? dof : 1);
+  if (!std::isfinite(r.chi2)) {
+    r.failed = true;
+    return 0;
+  }
+  return 1;
+}
+
+void position_iteration(State& state) {
+  Region& r = state.peaks.region;
+  FitWorkspace& w = state.peaks.work;
+  PeakList& list = state.peaks;
+  const int np = r.count;
+  if (np < 1 || r.failed) return;
+  const double cap = r.sigma[0] / 8;
+  const double delta = cap * 0.1;
+  show_chi(state, "Iterative Fitting, ChiSquared is %6.2f");
+  std::array<bool, kMaxRegionPeaks> free{};
+  free.fill(true);
+  double prev = r.chi2;
+  const int width = r.end - r.start + 1;
+
+  for (int round = 0; round < 4; ++round) {
+    if (state.ui->abort_requested()) break;
+    for (int x = r.start; x <= r.end; ++x) w.base[x - r.start] = table_model(state, x, true);
+    std::array<int, kMaxRegionPeaks> col{};
+    int nf = 0;
+    for (int k = 0; k < np; ++k) {
+      if (!free[k]) continue;
+      r.pos[k] += delta;
+      bool ok = fit_region_linear(state, false);
+      for (int x = 0; x < width; ++x)
+        w.diff[static_cast<size_t>(x) * kCols + nf] = ok ? table_model(state, r.start + x, true) - w.base[x] : 0.0;
+      r.pos[k] -= delta;
+      col[nf++] = k;
+    }
+    if (nf == 0) break;
+    NormalEquations& a = w.aux;
+    a.reset(nf);
+    for (int x = 0; x < width; ++x) {
+      double c = count_at(state, r.start + x);
+      double wt = c > 1 ? 1 / c : 1.0;
+      double res = c - w.base[x];
+      const double* dcol = &w.diff[static_cast<size_t>(x) * kCols];
+      for (int i = 0; i < nf; ++i) {
+        for (int j = 0; j <= i; ++j) a.normal(i, j) += wt * dcol[i] * dcol[j];
+        a.rhs(i) += wt * dcol[i] * res;
+      }
+    }
+    a.mirror_lower();
+    std::array<double, kMaxRegionPeaks> old = r.pos;
+    if (!a.solve()) {
+      fit_region_linear(state, false);
+      break;
+    }
+    double largest = 0;
+    for (int i = 0; i < nf; ++i) {
+      int k = col[i];
+      double corr = std::clamp(delta * a.solution(i), -cap, cap);
+      if (!std::isfinite(corr)) corr = 0;
+      largest = std::max(largest, std::fabs(corr));
+      double lo = k == 0 ? r.start + 1.5 * r.sigma[0] : r.pos[k - 1] + r.sigma[k];
+      double hi = k == np - 1 ? r.end - 1.5 * r.sigma[k] : r.pos[k + 1] - r.sigma[k];
+      lo = std::max(lo, r.pos_lo[k]);
+      hi = std::min(hi, r.pos_hi[k]);
+      double p = r.pos[k] + corr;
+      if (p < lo) {
+        p = lo;
+        free[k] = false;
+      } else if (p > hi) {
+        p = hi;
+        free[k] = false;
+      }
+      r.pos[k] = p;
+    }
+    bool ok = fit_region_linear(state, false);
+    if (!ok || any_negative_height(r)) {
+      // Negative heights end the iteration: the positions of the round
+      // before are kept and refitted.
+      r.pos = old;
+      fit_region_linear(state, false);
+      break;
+    }
+    double improvement = prev > 0 ? (prev - r.chi2) / prev : 0;
+    if (improvement > 0) {
+      for (int k = 0; k < np; ++k) {
+        list.centre[r.first + k] = static_cast<float>(r.pos[k]);
+        list.centre_channel[r.first + k] = static_cast<int>(std::lround(r.pos[k]));
+      }
+      prev = r.chi2;
+    } else {
+      r.pos = old;
+      fit_region_linear(state, false);
+    }
+    if (improvement < 0.01 || largest < 0.005) break;
+  }
+}
+
+void width_step(State& state) {
+  Region& r = state.peaks.region;
+  const int np = r.count;
+  if (np < 1 || r.failed) return;
+  const double s1 = r.sigma[0];
+  const double u = (r.shape_calibration ? 0.1 : 0.01) * s1;
+  const double L = 0.1 * s1;
+  const double chi0 = r.chi2;
+  const std::array<double, kMaxRegionPeaks> saved = r.sigma;
+
+  for (int i = 0; i < np; ++i) r.sigma[i] = saved[i] + u;
+  double chip = fit_chi(state);
+  for (int i = 0; i < np; ++i) r.sigma[i] = saved[i] - u;
+  double chim = fit_chi(state);
+  r.sigma = saved;
+
+  double D = std::fabs(chip + chim - 2 * chi0);
+  double g;
+  if (D > 1e-10)
+    g = (chim - chip) * u / 2 / D;
+  else
+    g = chip >= chi0 ? -L : L;
+  g = std::clamp(g, -L, L);
+  if (!r.shape_calibration && !cache_held(state)) {
+    double maxw = state.app.working_max_width_change > 0 ? state.app.working_max_width_change
+                                                         : state.params.max_width_change;
+    double lo = r.ref_sigma * (1 - maxw), hi = r.ref_sigma * (1 + maxw);
+    if (lo <= hi) g = std::clamp(s1 + g, lo, hi) - s1;
+  }
+  for (int i = 0; i < np; ++i) r.sigma[i] = std::max(saved[i] + g, 0.05);
+  double now = fit_chi(state);
+  double gain = chi0 - now;
+  if (gain < 5) gain = chi0 != 0 ? (chi0 - now) / chi0 : 0;
+  if (gain < 0 || now >= kHuge) {
+    r.sigma = saved;
+    if (gain < -0.02) {
+      if (chip < chi0)
+        for (int i = 0; i < np; ++i) r.sigma[i] = saved[i] + u;
+      else if (chim < chi0)
+        for (int i = 0; i < np; ++i) r.sigma[i] = saved[i] - u;
+    }
+    fit_region_linear(state, false);
+  }
+  r.width_gain = gain;
+}
+
+void tailing_step(State& state) {
+  Region& r = state.peaks.region;
+  const int np = r.count;
+  if (np < 1 || r.failed) return;
+  const double s1 = r.sigma[0];
+  r.tail[0] = std::min(r.tail[0], r.pos[0] - r.start);
+  double m = std::min(2 * s1, 0.8 * r.ref_tail);
+  if (r.shape_calibration || s1 > m) m = s1;
+  if (!(r.tail[0] > m)) return;
+
+  double reference = r.chi2;
+  bool toggle = true;
+  bool worse = false;
+  for (int round = 0; round < 5; ++round) {
+    double step = r.tail_step;
+    if (r.tail[0] - step < m) step = r.tail[0] - m;
+    const std::array<double, kMaxRegionPeaks> saved = r.tail;
+    for (int i = 0; i < np; ++i) r.tail[i] = std::max(saved[i] - step, 0.05);
+    double now = fit_chi(state);
+    double rel = now != 0 ? std::fabs((now - reference) / now) : 0;
+    if (now > reference) {
+      r.tail = saved;
+      r.tail_step *= toggle ? -1.0 : 0.3;
+      toggle = !toggle;
+      worse = true;
+    } else {
+      toggle = false;
+      reference = now;
+      worse = false;
+    }
+    r.tail_change = rel;
+    if (rel < 0.02) break;
+  }
+  if (worse) fit_region_linear(state, false);
+}
+
+void shape_iteration(State& state) {
+  Region& r = state.peaks.region;
+  if (r.count < 1 || r.failed) return;
+  show_chi(state, "Iterative Shape, ChiSquared is %6.2f");
+  r.tail_step = 0.1 * r.tail[0];
+  width_step(state);
+  r.tail_change = 1;
+  const int rounds = (r.shape_calibration || cache_held(state)) ? 60 : 6;
+  for (int k = 0; k < rounds; ++k) {
+    if (!(r.width_gain > 0.025 && r.tail_change > 0.025)) break;
+    if (state.ui->abort_requested()) break;
+    width_step(state);
+    if (tailing_applies(state)) {
+      tailing_step(state);
+      r.tail_step = 0.02 * r.tail[0];
+      if (r.shape_calibration && r.width_gain > 0.5) r.tail_change = 1;
+    } else {
+      r.tail_change = 0;
+    }
+  }
+}
+
+void iterate_region(State& state) {
+  Region& r = state.peaks.region;
+  if (r.failed) return;
+  const bool positions = r.count == 1 ? state.params.iterate_position_single != 0
+                                      : state.params.iterate_multiplets != 0;
+  if (positions) position_iteration(state);
+  if (state.ui->abort_requested()) return;
+  if (state.params.iterate_width != 0 && r.largest_significance >= 5) {
+    shape_iteration(state);
+    if (positions) position_iteration(state);
+    if (!(!r.shape_calibration && r.width_gain <= 0.025 && !cache_held(state))) shape_iteration(state);
+  }
+}
+
+void compute_residuals(State& state) {
+  Region& r = state.peaks.region;
+  FitWorkspace& w = state.peaks.work;
+  r.min_residual = -3;
+  r.max_residual = 3;
+  for (int x = r.start; x <= r.end; ++x) {
+    double m = region_model(state, x);
+    double c = count_at(state, x);
+    double res = m > 10 ? (c - m) / std::sqrt(m) : (c - m) / 3.16;
+    if (!std::isfinite(res)) res = 0;
+    w.residual[x - r.start] = static_cast<float>(res);
+    r.min_residual = std::min(r.min_residual, static_cast<float>(res));
+    r.max_residual = std::max(r.max_residual, static_cast<float>(res));
+  }
+}
+
+void compute_areas(State& state) {
+  Region& r = state.peaks.region;
+  PeakList& list = state.peaks;
+  const NormalEquations& eq = list.work.eq;
+  const int T = std::clamp(r.terms, 1, 3);
+  const double psig = state.params.peak_sigma;
+  const int steps = (r.end - r.start) * 10;
+  for (int i = 0; i < r.count; ++i) {
+    double area = 0, rel = 0;
+    if (!r.failed) {
+      for (int k = 0; k <= steps; ++k)
+        area += r.height[i] * peak_shape_for_area(r.start + 0.1 * k, r.pos[i], r.sigma[i], r.tail[i]);
+      area *= 0.1;
+      double h = r.height[i];
+      double chh = eq.inverse(T + i, T + i);
+      if (h > 0 && chh > 0) {
+        rel = std::sqrt(chh) / h;
+        double c00 = eq.inverse(0, 0);
+        if (c00 > 0 && area > 0) {
+          double c = std::sqrt(c00) * r.sigma[i] * 10;
+          rel = std::sqrt(c * c + (rel * area) * (rel * area)) / area;
+        }
+      }
+      if (!std::isfinite(area) || !std::isfinite(rel)) area = rel = 0;
+    }
+    r.area[i] = area;
+    r.area_rel[i] = rel;
+    int k = r.first + i;
+    if (k >= 1 && k <= kMaxPeaks) {
+      list.fitted_area[k] = static_cast<float>(area);
+      list.fitted_area_pct[k] = static_cast<float>(psig * 100 * rel);
+    }
+  }
+}
+
+namespace {
+
+// Puts the peak list's centres, the width cache and the position limits
+// into the region's fit arrays.
+void load_region_peaks(State& state) {
+  Region& r = state.peaks.region;
+  for (int i = 0; i < r.count; ++i) {
+    r.pos[i] = state.peaks.centre[r.first + i];
+    r.sigma[i] = std::max<double>(r.cache_sigma[i], 0.05);
+    r.tail[i] = std::max<double>(r.cache_tail[i], 0.05);
+    r.pos_lo[i] = r.pos[i] - 2 * r.sigma[i];
+    r.pos_hi[i] = r.pos[i] + 2 * r.sigma[i];
+  }
+}
+
+double shape_at(const Region& r, int i, int x) {
+  return peak_shape(x, r.pos[i], r.sigma[i], r.tail[i], 10 * r.sigma[0]);
+}
+
+void extend_and_trim(State& state) {
+  Region& r = state.peaks.region;
+  FitWorkspace& w = state.peaks.work;
+  const int np = r.count;
+  bool extended = false;
+  const int lastc = last_channel(state);
+  int limit = static_cast<int>(0.25 * r.sigma[np - 1]) + 1;
+  for (int k = 0; k < limit && r.end < lastc && r.end - r.start + 1 < kMaxRegionChannels &&
+                  shape_at(r, np - 1, r.end) > 0.05;
+       ++k) {
+    ++r.end;
+    fit_region_linear(state, false);
+    extended = true;
+  }
+  limit = static_cast<int>(0.25 * r.sigma[0]) + 1;
+  for (int k = 0; k < limit && r.start > r.first_live && r.start > 0 &&
+                  r.end - r.start + 1 < kMaxRegionChannels && shape_at(r, 0, r.start) > 0.05;
+       ++k) {
+    --r.start;
+    fit_region_linear(state, false);
+    extended = true;
+  }
+  if (extended) iterate_region(state);
+
+  // Trim an end whose residual is too large for the peak beside it.
+  bool changed = false;
+  int moved_start = 0, moved_end = 0;
+  const int max_start = static_cast<int>(r.sigma[0] / 2) + 2;
+  const int max_end = static_cast<int>(r.sigma[np - 1] / 2) + 2;
+  for (int guard = 0; guard < 2 * kMaxRegionChannels && !r.failed; ++guard) {
+    compute_residuals(state);
+    double rs = std::fabs(w.residual[0]);
+    double re = std::fabs(w.residual[r.end - r.start]);
+    bool at_end = re >= rs;
+    double worst = at_end ? re : rs;
+    float sig = state.peaks.significance[at_end ? r.last : r.first];
+    if (!(worst > 3 + 0.05 * sig)) break;
+    if (at_end) {
+      if (moved_end >= max_end || r.end - 1 <= r.pos[np - 1] + 2 * r.sigma[np - 1]) break;
+      --r.end;
+      ++moved_end;
+    } else {
+      if (moved_start >= max_start || r.start + 1 >= r.pos[0] - 2 * r.sigma[0]) break;
+      ++r.start;
+      ++moved_start;
+    }
+    fit_region_linear(state, false);
+    changed = true;
+  }
+  if (changed) iterate_region(state);
+}
+
+}  // namespace
+
+int fit_region_completely(State& state) {
+  Region& r = state.peaks.region;
+  PeakList& list = state.peaks;
+  if (r.count < 1) return 0;
+  std::array<float, kMaxRegionPeaks> entry{};
+  for (int i = 0; i < r.count; ++i) entry[i] = list.centre[r.first + i];
+  const int nch = std::max(state.spectrum.channels(), 1);
+
+  for (int pass = 0; pass < kMaxRegionPeaks; ++pass) {
+    load_region_peaks(state);
+    if (!fit_region_linear(state, false)) break;
+    iterate_region(state);
+    if (!r.bounds_fixed && !r.bounds_user) {
+      set_region_bounds(state);
+      fit_region_linear(state, false);
+    }
+    if (r.shape_calibration) iterate_region(state);
+    if (!r.bounds_user && !r.failed) extend_and_trim(state);
+    for (int k = 0; k < 20 && !r.failed && r.chi2 >= 1.2; ++k) {
+      double before = r.chi2;
+      iterate_region(state);
+      if (!(before - r.chi2 >= 0.1 * r.chi2)) break;
+    }
+    if (r.failed) break;
+    compute_residuals(state);
+    if (!fit_region_linear(state, true)) break;
+    compute_areas(state);
+
+    list.fit_start[r.first] = r.start;
+    list.fit_end[r.first] = r.end;
+    int m = static_cast<int>(state.params.region_end_channels * list.centre[r.first] / nch) + 1;
+    list.window_start[r.first] = r.start + m;
+    list.window_end[r.first] = r.end - m;
+    r.start_f = static_cast<float>(r.start);
+    r.end_f = static_cast<float>(r.end);
+
+    double npkd = state.params.new_peak_discriminator;
+    if (r.bounds_user || r.count == 1 ||
+        (!any_negative_height(r) && std::fabs(list.work.residual[0]) < 2 * npkd))
+      return 1;
+    // Split at the largest gap between peaks above 100 keV, in units of the
+    // lower peak's sigma.
+    int cut = -1;
+    double gap = 0;
+    for (int i = 0; i + 1 < r.count; ++i) {
+      if (channel_to_energy(state.spectrum.calibration, r.pos[i]) <= 100) continue;
+      double gi = (r.pos[i + 1] - r.pos[i]) / r.sigma[i];
+      if (gi > gap) {
+        gap = gi;
+        cut = i;
+      }
+    }
+    if (cut < 0 || gap < 4) return 1;
+    double mid = (r.pos[cut] + r.pos[cut + 1]) / 2;
+    for (int i = 0; i < r.count; ++i) {
+      list.centre[r.first + i] = entry[i];
+      list.centre_channel[r.first + i] = static_cast<int>(std::lround(entry[i]));
+    }
+    r.end = static_cast<int>(mid);
+    r.count = cut + 1;
+    r.last = r.first + r.count - 1;
+  }
+  // Failed: no NaN leaves the engine.
+  r.failed = true;
+  for (int i = 0; i < r.count; ++i) {
+    r.height[i] = 0;
+    r.area[i] = 0;
+    r.area_rel[i] = 0;
+    list.fitted_area[r.first + i] = 0;
+    list.fitted_area_pct[r.first + i] = 0;
+  }
+  return 0;
+}
+
+int choose_continuum_and_fit(State& state) {
+  Region& r = state.peaks.region;
+  const PeakList& list = state.peaks;
+  int result = 0;
+  for (int round = 0; round < kMaxRegionPeaks; ++round) {
+    const int before = r.count;
+    if (r.count < 1) return 0;
+    const bool forced = r.continuum_forced || r.aux_forced;
+    int choice = r.continuum_choice;
+    if (!forced && choice == 0 && list.region_choice[r.first] != 0)
+      choice = std::abs(list.region_choice[r.first]);
+    if (choice == 1) {
+      r.step = true;
+      r.terms = 2;
+    } else if (choice > 1) {
+      r.step = false;
+      r.terms = std::min(choice, 3);
+    } else {
+      r.step = false;
+      r.terms = (state.params.continuum_linear == 0 && r.count >= 2) ? 3 : 2;
+    }
+    if (r.step_requested && forced) r.step = true;
+    result = fit_region_completely(state);
+    if (!result) return 0;
+
+    if (!forced && r.terms == 3 && !r.step) {
+      for (int k = 0; k < 5 && r.coeff[2] > 0; ++k) {
+        double min_smooth = kHuge, min_cont = kHuge;
+        for (int x = r.start + 1; x < r.end; ++x) {
+          double sm = (count_at(state, x - 1) + 2 * count_at(state, x) + count_at(state, x + 1)) / 4;
+          min_smooth = std::min(min_smooth, sm);
+        }
+        for (int x = r.start; x <= r.end; ++x) min_cont = std::min(min_cont, continuum_value(r, x));
+        const double chi3 = r.chi2;
+        const int s0 = r.start, e0 = r.end;
+        r.terms = 2;
+        if (!fit_region_linear(state, false)) return 0;
+        if (r.chi2 != 0 && std::fabs((chi3 - r.chi2) / r.chi2) >= 0.1 && min_smooth <= min_cont) {
+          r.terms = 3;
+          if (!fit_region_linear(state, false)) return 0;
+        }
+        result = fit_region_completely(state);
+        if (!result) return 0;
+        if (r.terms == 2 || (r.start == s0 && r.end == e0)) break;
+      }
+    }
+    if (r.count == before) break;
+  }
+  return result;
+}
+
+}  // namespace kestrim

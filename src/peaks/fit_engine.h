@@ -1,0 +1,68 @@
+// The peak-fitting engine: fits the current region (State.peaks.region) of
+// the spectrum with a sum of peaks on a continuum.
+//
+// Model at channel x:  continuum(x) + sum_i h_i g_i(x), where g_i is the
+// unit-height shape of peak i (peak_model.h) and the continuum is either
+// a polynomial c0 + c1 d + c2 d^2 in d = x - x0 (1, 2 or 3 terms) or the
+// step c0 + c1 t, t = (x - x0) / (2.5 sigma1) limited to -1..1.
+//
+// Heights and continuum coefficients come from weighted linear least
+// squares with the shapes fixed (fit_region_linear); positions, the common
+// sigma and the common low-energy tail are improved by outer iterations
+// that re-run the linear fit (position iteration, width and tailing steps,
+// shape iteration). Weights are 1/count (1/0.1 for an empty channel),
+// smoothed over three channels for low counts in the first pass and limited
+// to at most 1; the final pass takes max(count, (count - model)^2) as the
+// variance so that the inverse matrix gives realistic height variances.
+// Area uncertainties are not scaled by the reduced chi-squared.
+//
+// Needs: the region's peaks, bounds and width cache set (peak_region.h);
+// the spectrum counts and calibration; the analysis parameters ITSP, ITMU,
+// ITWI, ITTA, MAXW, PSIG, CONT, ENDC and the new-peak discriminator.
+// Promises: a singular or non-finite normal system marks the region as
+// failed (Region::failed, result 0) and leaves heights, areas and their
+// uncertainties at 0, never NaN. Storage is the list's FitWorkspace: no
+// allocation while fitting.
+#pragma once
+
+namespace kestrim {
+
+struct State;
+
+// Algorithms B: one weighted linear fit with positions, sigmas and tails
+// fixed. final_pass = false: solves for heights and continuum and stores
+// the reduced chi-squared; true: only refreshes the inverse matrix with the
+// final-pass variances, keeping the heights. Returns 1, or 0 when singular.
+int fit_region_linear(State& state, bool final_pass);
+
+// Model value (continuum + peaks) at channel x with the current parameters.
+// `step_positive`: a negative step continuum is replaced by the count.
+double region_model(const State& state, int x, bool step_positive = false);
+// Continuum value at channel x (the model used for residuals: c0 + c1 t for
+// the step whatever the number of terms).
+double region_continuum(const State& state, int x);
+
+// Algorithms C-F and the iteration control.
+void position_iteration(State& state);
+void width_step(State& state);
+void tailing_step(State& state);
+void shape_iteration(State& state);
+void iterate_region(State& state);
+
+// Algorithms H: residuals of every region channel into the workspace.
+void compute_residuals(State& state);
+// Algorithms I: fitted areas and their uncertainties for the region's peaks,
+// stored in the region (area, area_rel) and the peak list (fitted area and
+// its percent uncertainty at PSIG sigma).
+void compute_areas(State& state);
+
+// Algorithms J: fits the region completely (bounds, extension, trimming,
+// chi-squared iterations, residuals, final pass, region split).
+// Returns 1, or 0 when the fit failed (singular system).
+int fit_region_completely(State& state);
+
+// Algorithms G: chooses the continuum (forced, stored, 2 or 3 terms, the
+// linear test) and fits completely. Returns 1, or 0 on failure.
+int choose_continuum_and_fit(State& state);
+
+}  // namespace kestrim

@@ -1,0 +1,22 @@
+// The peak shape of the fitting engine.
+//
+// Unit-height shape of a peak at position p with Gaussian sigma s and low-
+// energy tail distance t, at channel x (d = x - p):
+//   |d| > cutoff:   1e-20 (the engine's cutoff is 10 sigma of the region's
+//                   first peak);
+//   d < -t:         exp(t (t + 2d) / (2 s^2)), an exponential tail joining
+//                   the Gaussian with equal value and slope at d = -t;
+//   otherwise:      exp(-d^2 / (2 s^2)).
+// Needs s > 0 and t > 0.
+#pragma once
+
+namespace kestrim {
+
+inline constexpr double kShapeFloor = 1e-20;
+
+double peak_shape(double x, double p, double s, double t, double cutoff);
+
+// The shape used for areas: 0 where |x - p| >= 10 s (the peak's own sigma).
+double peak_shape_for_area(double x, double p, double s, double t);
+
+}  // namespace kestrim
