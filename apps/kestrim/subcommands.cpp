@@ -5,12 +5,17 @@ namespace kestrim::cli {
 // Implemented in cmd_*.cpp beside this file.
 int cmd_info(const Args& args);
 int cmd_defaults(const Args& args);
+int cmd_simulate(const Args& args);
+int cmd_peaks(const Args& args);
 
 const Subcommand* subcommands() {
   static const Subcommand table[] = {
       {"info", "show the header, calibration and counts of a spectrum file", cmd_info},
       {"defaults", "dump or make Defaults files (defaults dump FILE | make TEXT -o FILE)",
        cmd_defaults},
+      {"peaks", "search and fit the peaks of a spectrum (peaks FILE [--json])", cmd_peaks},
+      {"simulate", "write a synthetic NaI spectrum with its truth (simulate -o FILE.dat)",
+       cmd_simulate},
       {nullptr, nullptr, nullptr},
   };
   return table;

@@ -1,0 +1,66 @@
+// kestrim peaks FILE [--json]: searches and fits every region of a spectrum
+// with the current parameters and prints the peak list.
+#include <cstdio>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "app/command_line.h"
+#include "app/startup.h"
+#include "app/state.h"
+#include "commands.h"
+#include "peaks/peak_report_json.h"
+#include "platform/headless_platform.h"
+
+namespace kestrim::cli {
+
+int cmd_peaks(const Args& args) {
+  std::string file;
+  bool json = false;
+  for (const std::string& a : args) {
+    if (a == "--json") {
+      json = true;
+    } else if (a == "--help" || a == "-h") {
+      std::printf("Usage: kestrim peaks FILE [--json]\n");
+      return 0;
+    } else if (file.empty()) {
+      file = a;
+    } else {
+      std::fprintf(stderr, "kestrim peaks: unexpected argument %s\n", a.c_str());
+      return 2;
+    }
+  }
+  if (file.empty()) {
+    std::fprintf(stderr, "Usage: kestrim peaks FILE [--json]\n");
+    return 2;
+  }
+  HeadlessPlatform ui;
+  ui.set_progress_enabled(!json);
+  State state(ui);
+  state.paths = default_paths();
+  if (!initialise(state)) return 1;
+  // Opened as in a batch run: no questions, no stored peaks taken over.
+  state.app.batch_mode = true;
+  state.app.batch_analysis = true;
+  if (!parse_command_line(state, "/file=" + file).ok) return 1;
+  if (!search_and_fit_all(state)) {
+    std::fprintf(stderr, "kestrim peaks: no peaks could be searched in %s\n", file.c_str());
+    return 1;
+  }
+  nlohmann::json j = peaks_json(state);
+  if (json) {
+    std::printf("%s\n", j.dump(1).c_str());
+    return 0;
+  }
+  std::printf("%5s %10s %9s %8s %12s %10s %9s %11s %8s\n", "Peak", "Energy", "Centre", "FWHM",
+              "Area", "+/- %", "Signif.", "Gammas/s", "Chi2");
+  for (const auto& p : j["peaks"]) {
+    std::printf("%5d %10.2f %9.2f %8.2f %12.1f %10.2f %9.1f %11.4g %8.2f\n", p["index"].get<int>(),
+                p["energy"].get<double>(), p["centre"].get<double>(), p["fwhm"].get<double>(),
+                p["area"].get<double>(), p["area_uncertainty_percent"].get<double>(),
+                p["significance"].get<double>(), p["gammas_per_second"].get<double>(),
+                p["chi_squared"].get<double>());
+  }
+  return 0;
+}
+
+}  // namespace kestrim::cli
