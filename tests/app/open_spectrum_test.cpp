@@ -1,0 +1,261 @@
+#include "app/open_spectrum.h"
+
+#include <gtest/gtest.h>
+
+#include "app/analysis.h"
+#include "app/command_line.h"
+#include "app/startup.h"
+#include "app_fixture.h"
+#include "platform/binio.h"
+#include "spectrum/spectrum_file.h"
+
+namespace kestrim {
+namespace {
+
+using test::AppSession;
+
+class OpenSpectrumTest : public ::testing::Test, public AppSession {
+ protected:
+  int open(const std::string& name) {
+    state.app.current_file = name;
+    if (!check_extension(state, dir.file("spectra/" + name))) return 0;
+    return open_spectrum(state, false);
+  }
+};
+
+TEST_F(OpenSpectrumTest, SpcFilesAreProbedForTheOrtecLayout) {
+  std::vector<std::uint8_t> ortec(64, 0);
+  bin::put_i16(ortec.data(), 1);
+  bin::put_i16(ortec.data() + 2, 5);
+  test::write_bytes(dir.file("spectra/a.SPC"), ortec);
+  ASSERT_EQ(check_extension(state, dir.file("spectra/a.SPC")), 1);
+  EXPECT_EQ(state.app.spectrum_type, 4);
+  bin::put_i16(ortec.data() + 2, 2);
+  test::write_bytes(dir.file("spectra/b.spc"), ortec);
+  ASSERT_EQ(check_extension(state, dir.file("spectra/b.spc")), 1);
+  EXPECT_EQ(state.app.spectrum_type, 1);
+  ASSERT_EQ(check_extension(state, "x.N42"), 1);
+  EXPECT_EQ(state.app.spectrum_type, 15);
+  EXPECT_EQ(check_extension(state, "x.doc"), 0);
+  EXPECT_EQ(ui.texts().back(), "Unknown Spectrum Data file Extension:- doc");
+}
+
+TEST_F(OpenSpectrumTest, OpeningFillsTimesSamplingUncertaintyAndStatus) {
+  write_spectrum("s1.dat", simple_spectrum(1024, 5));
+  ASSERT_EQ(open("s1.dat"), 1);
+  EXPECT_TRUE(state.app.spectrum_loaded);
+  EXPECT_EQ(state.spectrum.counts[0], 100.0f);
+  EXPECT_EQ(state.spectrum.counts[1], 100.0f);
+  EXPECT_EQ(state.spectrum.header.sampling_uncertainty, 3.0f);
+  EXPECT_EQ(state.spectrum.header.detector, 0);  // the parameters' number
+  EXPECT_EQ(ui.statuses.front(), "Reading Spectral data file");
+  EXPECT_EQ(ui.statuses.back(), "Spectral data read");
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(to_string(state.params.current_spectrum), "s1.dat");
+}
+
+TEST_F(OpenSpectrumTest, ZeroLiveTimeOnlyWarns) {
+  SpectrumRecord rec = simple_spectrum(256, 1);
+  rec.header.live_time = 0;
+  write_spectrum("zero.dat", rec);
+  ASSERT_EQ(open("zero.dat"), 1);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].caption, "Warning, the Live Count Time was zero");
+  EXPECT_EQ(ui.messages[0].text, "Set the Live Time using the Spectrum Edit command");
+}
+
+TEST_F(OpenSpectrumTest, MissingAndCorruptFilesFailWithTheirMessages) {
+  EXPECT_EQ(open("absent.dat"), 0);
+  EXPECT_EQ(ui.texts().back(), "Could not open:- " + dir.file("spectra/absent.dat"));
+  test::write_bytes(dir.file("spectra/short.dat"), std::vector<std::uint8_t>(300, 0));
+  EXPECT_EQ(open("short.dat"), 0);
+  EXPECT_EQ(ui.texts().back(), "Error reading short.dat");
+  EXPECT_FALSE(state.app.spectrum_loaded);
+}
+
+TEST_F(OpenSpectrumTest, FailedReadLeavesThePreviousCountsInPlace) {
+  write_spectrum("good.dat", simple_spectrum(512, 7));
+  ASSERT_EQ(open("good.dat"), 1);
+  SpectrumRecord bad = simple_spectrum(1024, 9);
+  std::vector<std::uint8_t> bytes = encode_native(bad, DateTime{}, nullptr);
+  bytes.resize(bytes.size() - 10);
+  test::write_bytes(dir.file("spectra/cut.dat"), bytes);
+  EXPECT_EQ(open("cut.dat"), 0);
+  EXPECT_EQ(state.spectrum.counts[100], 7.0f);  // nothing half-loaded
+}
+
+TEST_F(OpenSpectrumTest, SpectrumOfAnotherDetectorOffersItsDefaultsFile) {
+  AnalysisParameters p2 = state.params;
+  p2.search_discriminator = 7;
+  write_defaults(2, p2);
+  write_spectrum("det2.dat", simple_spectrum(256, 1, 2));
+  ui.answers.push_back(kAnswerYes);
+  ASSERT_EQ(open("det2.dat"), 1);
+  ASSERT_FALSE(ui.messages.empty());
+  EXPECT_EQ(ui.messages[0].caption, "This Spectrum is from Detector 2");
+  EXPECT_EQ(ui.messages[0].text, "Open Default Parameter file number 2");
+  EXPECT_EQ(ui.messages[0].default_answer, kAnswerYes);
+  EXPECT_EQ(state.params.defaults_number, 2);
+  EXPECT_EQ(state.params.search_discriminator, 7.0f);
+}
+
+TEST_F(OpenSpectrumTest, NoDefaultsPromptInBatchAnalysisOrForDetectorsFrom1000) {
+  write_defaults(2, state.params);
+  write_spectrum("det2.dat", simple_spectrum(256, 1, 2));
+  write_spectrum("det1000.dat", simple_spectrum(256, 1, 1000));
+  ASSERT_EQ(open("det1000.dat"), 1);
+  EXPECT_TRUE(ui.messages.empty());
+  state.app.batch_analysis = true;
+  ASSERT_EQ(open("det2.dat"), 1);
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_EQ(state.params.defaults_number, 0);
+}
+
+TEST_F(OpenSpectrumTest, HighDeadTimeAdjustsTheWorkingParameters) {
+  state.params.max_dead_time = 10;
+  SpectrumRecord rec = simple_spectrum(256, 1);
+  rec.header.live_time = 88;
+  rec.header.true_time = 100;
+  write_spectrum("dead.dat", rec);
+  ASSERT_EQ(open("dead.dat"), 1);
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(ui.messages[0].caption, "This Spectrum has a Dead Time of 12 %");
+  EXPECT_EQ(ui.messages[0].text, "Adjust the appropriate Analysis Parameters ?");
+  EXPECT_TRUE(state.app.high_dead_time);
+  EXPECT_FLOAT_EQ(state.app.working_max_width_change, 0.4f);
+  EXPECT_FALSE(state.app.working_residual_search);
+
+  // Below the threshold nothing is asked.
+  ui.messages.clear();
+  rec.header.live_time = 91;
+  write_spectrum("ok.dat", rec);
+  ASSERT_EQ(open("ok.dat"), 1);
+  EXPECT_TRUE(ui.messages.empty());
+  EXPECT_FALSE(state.app.high_dead_time);
+}
+
+TEST_F(OpenSpectrumTest, MoreThan4096ChannelsAreCut) {
+  write_spectrum("big.dat", simple_spectrum(8192, 2));
+  ASSERT_EQ(open("big.dat"), 1);
+  EXPECT_EQ(state.spectrum.header.channels, 4096);
+}
+
+TEST_F(OpenSpectrumTest, MergingThreeFilesSumsCountsAndTimes) {
+  write_spectrum("m1.dat", simple_spectrum(512, 1));
+  write_spectrum("m2.dat", simple_spectrum(512, 2));
+  SpectrumRecord third = simple_spectrum(512, 4);
+  third.header.live_time = 50;
+  third.header.true_time = 60;
+  write_spectrum("m3.dat", third);
+  state.app.spectrum_type = 0;
+  ASSERT_EQ(merge_spectra(state, {"m1.dat", "m2.dat", "m3.dat"}), 1);
+  EXPECT_EQ(state.app.current_file, "Sum_Spec.dat");
+  EXPECT_EQ(state.spectrum.counts[300], 7.0f);
+  EXPECT_EQ(state.spectrum.header.live_time, 250.0f);
+  EXPECT_EQ(state.spectrum.header.true_time, 260.0f);
+  EXPECT_EQ(state.spectrum.counts[0], 250.0f);
+}
+
+TEST_F(OpenSpectrumTest, SecondSpectrumIsNormalisedToLiveTimeAndLeavesTheFirst) {
+  write_spectrum("main.dat", simple_spectrum(256, 10));
+  SpectrumRecord bkg = simple_spectrum(256, 30);
+  bkg.header.live_time = 300;
+  write_spectrum("bkg.dat", bkg);
+  ASSERT_EQ(open("main.dat"), 1);
+  state.app.second_spectrum_mode = true;
+  state.app.normalise_second = true;
+  state.app.current_file = "bkg.dat";
+  ASSERT_EQ(read_spectrum_file(state, dir.file("spectra/bkg.dat")), 1);
+  EXPECT_EQ(state.second.counts[100], 10);  // 30 x 100 / 300
+  EXPECT_EQ(state.spectrum.counts[100], 10.0f);
+  EXPECT_EQ(state.spectrum.header.live_time, 100.0f);
+  EXPECT_EQ(state.second.title, "test spectrum");
+}
+
+TEST_F(OpenSpectrumTest, DirectoryListingSkipsSmallAndUnknownFiles) {
+  write_spectrum("a.dat", simple_spectrum(1024, 1));
+  write_spectrum("b.DAT", simple_spectrum(512, 1));
+  test::write_bytes(dir.file("spectra/small.dat"), std::vector<std::uint8_t>(1024, 0));
+  std::vector<std::uint8_t> junk(4000, 0);
+  bin::put_i16(junk.data() + 148, 7);
+  test::write_bytes(dir.file("spectra/junk.dat"), junk);
+  state.app.spectrum_type = 0;
+  EXPECT_EQ(list_directory_for_batch(state, dir.file("spectra")), 2);
+  EXPECT_EQ(test::read_text(dir.file("work/batchspc.$$$")), "a.dat\r\nb.DAT\r\n");
+  state.app.spectrum_type = 5;
+  EXPECT_EQ(list_directory_for_batch(state, dir.file("spectra")), 0);
+}
+
+TEST_F(OpenSpectrumTest, BatchRunAnalysesTheListAndDeletesIt) {
+  write_spectrum("a.dat", simple_spectrum(1024, 1));
+  write_spectrum("b.dat", simple_spectrum(1024, 1));
+  test::write_text(dir.file("work/batchspc.$$$"), "a.dat\r\nmissing.dat\r\nb.dat\r\n");
+  state.params.prompt_add_peaks = 1;
+  EXPECT_EQ(run_batch(state), 2);
+  EXPECT_FALSE(file_exists(dir.file("work/batchspc.$$$")));
+  EXPECT_EQ(state.params.prompt_add_peaks, 1);  // restored afterwards
+  EXPECT_TRUE(ui.said("Could not open:- " + dir.file("spectra/missing.dat")));
+  EXPECT_EQ(state.app.window_title, "Analysing Spectral data file:- b.dat ");
+}
+
+TEST_F(OpenSpectrumTest, SaveAsksBeforeUpdatingAndNumbersAutomaticSaves) {
+  write_spectrum("keep.dat", simple_spectrum(256, 3));
+  ASSERT_EQ(open("keep.dat"), 1);
+  ui.answers.push_back(kAnswerNo);  // do not update; the dialog is then cancelled
+  EXPECT_EQ(save_spectrum(state, false, false, false), 0);
+  ASSERT_FALSE(ui.messages.empty());
+  EXPECT_EQ(ui.messages[0].text, "Update the existing file:- " + dir.file("spectra/keep.dat") + " ?");
+  EXPECT_EQ(ui.messages[0].caption, "The Spectrum data file already exists");
+  EXPECT_EQ(ui.messages[0].default_answer, kAnswerNo);
+
+  state.params.auto_save_number = 5;
+  ASSERT_EQ(save_spectrum(state, false, false, false), 1);
+  EXPECT_TRUE(file_exists(dir.file("spectra/Sp0005.dat")));
+  EXPECT_EQ(state.params.auto_save_number, 6);
+  EXPECT_EQ(state.app.current_file, "Sp0005.");
+  EXPECT_EQ(ui.statuses.back(), "Spectral data saved");
+}
+
+TEST_F(OpenSpectrumTest, OfferToSaveAsksOnlyForChangedNamedSpectra) {
+  state.app.current_file = "x.dat";
+  EXPECT_EQ(offer_to_save_changes(state), 1);
+  EXPECT_TRUE(ui.messages.empty());
+  state.app.spectrum_changed = true;
+  ui.answers.push_back(kAnswerCancel);
+  EXPECT_EQ(offer_to_save_changes(state), 0);
+  EXPECT_EQ(ui.messages.back().text, "Save changes to Spectrum data file:- x.dat ?");
+  EXPECT_EQ(ui.messages.back().caption, "Press F1 for Help");
+  ui.answers.push_back(kAnswerNo);
+  EXPECT_EQ(offer_to_save_changes(state), 1);
+  EXPECT_FALSE(state.app.spectrum_changed);
+  state.app.spectrum_changed = true;
+  state.app.current_file = "MCA_Data.dat";
+  ui.answers.push_back(kAnswerNo);
+  offer_to_save_changes(state);
+  EXPECT_EQ(ui.messages.back().text, "Save changes to current Spectrum");
+}
+
+TEST_F(OpenSpectrumTest, CommandLineBatchRunsTheAnalysisAndSucceeds) {
+  write_spectrum("run.dat", simple_spectrum(1024, 20));
+  RunOutcome out = run_program(state, "/batch /file=" + dir.file("spectra/run.dat"));
+  EXPECT_EQ(out, RunOutcome::kSucceeded);
+  // The parameters are saved into the user's folder only.
+  EXPECT_TRUE(file_exists(dir.file("user/DefaultFiles/Normal.000")));
+}
+
+TEST_F(OpenSpectrumTest, StartUpFailsWithoutLibrariesFolder) {
+  ASSERT_EQ(::rmdir(dir.file("program/Libraries").c_str()), 0);
+  EXPECT_EQ(run_program(state, "/batch /file=x.dat"), RunOutcome::kFailed);
+  EXPECT_EQ(ui.messages.back().text,
+            "Could not find Library Directory:- " + dir.file("program/Libraries"));
+}
+
+TEST_F(OpenSpectrumTest, CalibrationRequestStopsTheAnalysis) {
+  write_spectrum("cal.dat", simple_spectrum(1024, 20));
+  RunOutcome out = run_program(state, "/batch /enecal /file=" + dir.file("spectra/cal.dat"));
+  EXPECT_FALSE(state.app.batch_analysis);
+  (void)out;
+}
+
+}  // namespace
+}  // namespace kestrim
