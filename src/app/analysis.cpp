@@ -6,6 +6,7 @@
 
 #include "app/analysis_steps.h"
 #include "app/open_spectrum.h"
+#include "app/peak_data_file.h"
 #include "app/state.h"
 #include "platform/files.h"
 #include "platform/platform.h"
@@ -59,6 +60,8 @@ int analyse_current_spectrum(State& state) {
       app.analysis_in_progress = false;
       return 0;
     }
+    // Interactive analyses keep their peaks for the next open of the file.
+    if (!app.batch_mode) write_peak_data(state);
     if (!step_quantitative_analysis(state)) {
       app.analysis_in_progress = false;
       return 0;

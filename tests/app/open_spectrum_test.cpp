@@ -4,6 +4,7 @@
 
 #include "app/analysis.h"
 #include "app/command_line.h"
+#include "app/peak_data_file.h"
 #include "app/startup.h"
 #include "app_fixture.h"
 #include "platform/binio.h"
@@ -255,6 +256,60 @@ TEST_F(OpenSpectrumTest, CalibrationRequestStopsTheAnalysis) {
   RunOutcome out = run_program(state, "/batch /enecal /file=" + dir.file("spectra/cal.dat"));
   EXPECT_FALSE(state.app.batch_analysis);
   (void)out;
+}
+
+}  // namespace
+}  // namespace kestrim
+
+namespace kestrim {
+namespace {
+
+TEST(PeakDataFile, RoundTripAndHandMadeBytes) {
+  PeakList p;
+  p.count = 2;
+  p.centre[1] = 220.5f;
+  p.centre_channel[1] = 220;
+  p.fit_start[2] = 300;
+  p.net_area[2] = 1234.5f;
+  p.unconditional[2] = 1;
+  std::vector<std::uint8_t> bytes = encode_peak_data(p, "Soil1.dat");
+  ASSERT_EQ(bytes.size(), 32040u);
+  EXPECT_EQ(bin::get_i32(bytes.data()), -1);
+  EXPECT_EQ(bin::get_i32(bytes.data() + 36), 2);
+  EXPECT_EQ(bin::get_f32(bytes.data() + 40), 220.5f);                 // centre of peak 1
+  EXPECT_EQ(bin::get_i32(bytes.data() + 40 + 2 * 2000 + 4), 300);     // fit start of peak 2
+  EXPECT_EQ(bin::get_f32(bytes.data() + 40 + 8 * 2000 + 4), 1234.5f); // net area of peak 2
+
+  PeakList back;
+  ASSERT_EQ(decode_peak_data(bytes, "SOIL1.DAT", back), 1);
+  EXPECT_EQ(back.count, 2);
+  EXPECT_TRUE(back.fitted);
+  EXPECT_EQ(back.centre[1], 220.5f);
+  EXPECT_EQ(back.unconditional[2], 1);
+  // Another spectrum's file, a cut file or a bad count is not taken.
+  EXPECT_EQ(decode_peak_data(bytes, "other.dat", back), 0);
+  std::vector<std::uint8_t> cut(bytes.begin(), bytes.end() - 1);
+  PeakList none;
+  EXPECT_EQ(decode_peak_data(cut, "Soil1.dat", none), 0);
+  EXPECT_EQ(none.count, 0);
+  bin::put_i32(bytes.data() + 36, 501);
+  EXPECT_EQ(decode_peak_data(bytes, "Soil1.dat", none), 0);
+}
+
+class PeakDataRestoreTest : public ::testing::Test, public test::AppSession {};
+
+TEST_F(PeakDataRestoreTest, InteractiveOpenTakesOverStoredPeaksBatchIgnoresThem) {
+  write_spectrum("s.dat", simple_spectrum(512, 2));
+  PeakList p;
+  p.count = 1;
+  p.centre[1] = 100;
+  test::write_bytes(dir.file("work/Peak data.bin"), encode_peak_data(p, "s.dat"));
+  state.app.current_file = "s.dat";
+  ASSERT_EQ(open_spectrum(state, false), 1);
+  EXPECT_EQ(state.peaks.count, 1);
+  state.app.batch_mode = true;
+  ASSERT_EQ(open_spectrum(state, false), 1);
+  EXPECT_EQ(state.peaks.count, 0);
 }
 
 }  // namespace
