@@ -256,6 +256,8 @@ TEST(DefaultsText, ErrorsNameTheLineAndTheProblem) {
   EXPECT_EQ(error_of("APPL = \"a\"b\"\n"), "line 1: APPL: unescaped '\"' inside the text");
   EXPECT_EQ(error_of("user_password = \"0123456789abcdef\"\n"),
             "line 1: user_password: at most 15 characters");
+  EXPECT_EQ(error_of("manager_password = \"a\\xc8\"\n"),
+            "line 1: manager_password: character \\xc8 cannot be stored");
   EXPECT_EQ(error_of("reserved.1300 = 01 02 03 04 05 06 07 08 09\n"),
             "line 1: reserved.1300: byte 1308 belongs to a field, not a reserved range");
   EXPECT_EQ(error_of("reserved.2303 = 01 02\n"),
