@@ -400,6 +400,9 @@ bool defaults_from_text(std::string_view text, std::vector<std::uint8_t>& bytes,
       std::string plain;
       if (!parse_quoted(value, plain, problem)) return fail(std::string(name) + ": " + problem);
       if (plain.size() > 15) return fail(std::string(name) + ": at most 15 characters");
+      // Code 200 would be stored as 200 + 56 = 0 (mod 256), the end mark.
+      if (plain.find('\xc8') != std::string::npos)
+        return fail(std::string(name) + ": character \\xc8 cannot be stored");
       (key == kUserPasswordName ? passwords.user : passwords.manager) = plain;
     } else if (key.compare(0, kReservedPrefix.size(), kReservedPrefix) == 0) {
       if (!parse_reserved(key, value, rec.data(), problem))

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/state.h"
+#include "platform/binio.h"
 #include "platform/scripted_platform.h"
 
 namespace kestrim {
@@ -36,90 +37,71 @@ TEST(SetupChecks, UsualValuesPassEveryPage) {
   EXPECT_TRUE(check_all_setup_pages(quiet_params()).empty());
 }
 
-// Each row sets one value just outside its range, and the value on the edge
-// that must still pass.
+// Sets the field with this text name (the table's) to `value`.
+void set_field(AnalysisParameters& p, const char* name, double value) {
+  const ParamField* f = find_parameter_field(name);
+  ASSERT_NE(f, nullptr) << name;
+  std::uint8_t bytes[kParametersSize];
+  encode_parameters(p, bytes);
+  if (f->kind == ParamKind::F32)
+    bin::put_f32(bytes + f->offset, static_cast<float>(value));
+  else
+    bin::put_i32(bytes + f->offset, static_cast<std::int32_t>(value));
+  decode_parameters(bytes, p);
+}
+
+// One field set just outside its usual range, and on the edge that passes.
+// Unconditional reporting is tested with the library search off (fail) and
+// on (pass), starting from unconditional reporting on.
 struct EdgeCase {
   const char* name;
-  void (*fail)(AnalysisParameters&);
-  void (*pass)(AnalysisParameters&);
+  const char* field;
+  double fail;
+  double pass;
   bool hard;
   const char* message;
 };
 
-const EdgeCase kEdges[] = {
-    {"StopBelowStart", [](AnalysisParameters& p) { p.search_stop = 9.5f; },
-     [](AnalysisParameters& p) { p.search_stop = 10; }, true,
-     "The Search Start Channel should be > the Stop Channel"},
-    {"DiscriminatorLow", [](AnalysisParameters& p) { p.search_discriminator = 2.99f; },
-     [](AnalysisParameters& p) { p.search_discriminator = 3.0f; }, false,
-     "The Search Discriminator is usually greater than 3.0"},
-    {"SmoothLow", [](AnalysisParameters& p) { p.search_smoothing = 0.49f; },
-     [](AnalysisParameters& p) { p.search_smoothing = 0.5f; }, false,
-     "The Search Smooth is usually between 0.5 and 1.5"},
-    {"SmoothHigh", [](AnalysisParameters& p) { p.search_smoothing = 1.51f; },
-     [](AnalysisParameters& p) { p.search_smoothing = 1.5f; }, false,
-     "The Search Smooth is usually between 0.5 and 1.5"},
-    {"EndChannelsLow", [](AnalysisParameters& p) { p.region_end_channels = 1; },
-     [](AnalysisParameters& p) { p.region_end_channels = 2; }, false,
-     "The End Channel value is usually between 2 and 30"},
-    {"EndChannelsHigh", [](AnalysisParameters& p) { p.region_end_channels = 31; },
-     [](AnalysisParameters& p) { p.region_end_channels = 30; }, false,
-     "The End Channel value is usually between 2 and 30"},
-    {"NewPeakLow", [](AnalysisParameters& p) { p.new_peak_discriminator = 2.69f; },
-     [](AnalysisParameters& p) { p.new_peak_discriminator = 2.7f; }, false,
-     "The New Peak Discriminator value is usually between 2.7 and 10"},
-    {"NewPeakHigh", [](AnalysisParameters& p) { p.new_peak_discriminator = 10.01f; },
-     [](AnalysisParameters& p) { p.new_peak_discriminator = 10; }, false,
-     "The New Peak Discriminator value is usually between 2.7 and 10"},
-    {"SeparationLow", [](AnalysisParameters& p) { p.peak_separation_factor = 1; },
-     [](AnalysisParameters& p) { p.peak_separation_factor = 2; }, false,
-     "This factor is usually between 8 and 15"},
-    {"SeparationHigh", [](AnalysisParameters& p) { p.peak_separation_factor = 16; },
-     [](AnalysisParameters& p) { p.peak_separation_factor = 15; }, false,
-     "This factor is usually between 8 and 15"},
-    {"UnconditionalWithoutLibrarySearch",
-     [](AnalysisParameters& p) { p.unconditional_library_peaks = 1; },
-     [](AnalysisParameters& p) {
-       p.unconditional_library_peaks = 1;
-       p.library_peak_search = 1;
-     },
-     false, "The Library Peak Search is normally used with Unconditional Reporting"},
-    {"ReferenceEndBelowStart", [](AnalysisParameters& p) { p.reference_end = 9; },
-     [](AnalysisParameters& p) { p.reference_end = 10; }, true,
-     "The Start Channel should be > the Stop Channel"},
-    {"ToleranceLow", [](AnalysisParameters& p) { p.energy_tolerance = 1.99f; },
-     [](AnalysisParameters& p) { p.energy_tolerance = 2; }, false,
-     "The Energy Tolerence is usually between 2 and 75"},
-    {"ToleranceHigh", [](AnalysisParameters& p) { p.energy_tolerance = 75.01f; },
-     [](AnalysisParameters& p) { p.energy_tolerance = 75; }, false,
-     "The Energy Tolerence is usually between 2 and 75"},
-    {"ConfidenceLow", [](AnalysisParameters& p) { p.min_confidence = 0.19f; },
-     [](AnalysisParameters& p) { p.min_confidence = 0.2f; }, false,
-     "The Confidence value is usually between 0.2 and 0.9"},
-    {"ConfidenceHigh", [](AnalysisParameters& p) { p.min_confidence = 0.91f; },
-     [](AnalysisParameters& p) { p.min_confidence = 0.9f; }, false,
-     "The Confidence value is usually between 0.2 and 0.9"},
-    {"LodCheckHigh", [](AnalysisParameters& p) { p.lod_check_threshold = 51; },
-     [](AnalysisParameters& p) { p.lod_check_threshold = 50; }, false,
-     "This value should be less than 50"},
-};
-
 void PrintTo(const EdgeCase& c, std::ostream* os) { *os << c.name; }
+
+const EdgeCase kEdges[] = {
+    {"StopBelowStart", "STOP", 9.5, 10, true, "The Search Start Channel should be > the Stop Channel"},
+    {"DiscriminatorLow", "PKSD", 2.99, 3.0, false, "The Search Discriminator is usually greater than 3.0"},
+    {"SmoothLow", "PKSS", 0.49, 0.5, false, "The Search Smooth is usually between 0.5 and 1.5"},
+    {"SmoothHigh", "PKSS", 1.51, 1.5, false, "The Search Smooth is usually between 0.5 and 1.5"},
+    {"EndChannelsLow", "ENDC", 1, 2, false, "The End Channel value is usually between 2 and 30"},
+    {"EndChannelsHigh", "ENDC", 31, 30, false, "The End Channel value is usually between 2 and 30"},
+    {"NewPeakLow", "new_peak_discriminator", 2.69, 2.7, false,
+     "The New Peak Discriminator value is usually between 2.7 and 10"},
+    {"NewPeakHigh", "new_peak_discriminator", 10.01, 10, false,
+     "The New Peak Discriminator value is usually between 2.7 and 10"},
+    {"SeparationLow", "PKSF", 1, 2, false, "This factor is usually between 8 and 15"},
+    {"SeparationHigh", "PKSF", 16, 15, false, "This factor is usually between 8 and 15"},
+    {"UnconditionalWithoutLibrarySearch", "library_peak_search", 0, 1, false,
+     "The Library Peak Search is normally used with Unconditional Reporting"},
+    {"ReferenceEndBelowStart", "reference_end", 9, 10, true, "The Start Channel should be > the Stop Channel"},
+    {"ToleranceLow", "ETOL", 1.99, 2, false, "The Energy Tolerence is usually between 2 and 75"},
+    {"ToleranceHigh", "ETOL", 75.01, 75, false, "The Energy Tolerence is usually between 2 and 75"},
+    {"ConfidenceLow", "CONF", 0.19, 0.2, false, "The Confidence value is usually between 0.2 and 0.9"},
+    {"ConfidenceHigh", "CONF", 0.91, 0.9, false, "The Confidence value is usually between 0.2 and 0.9"},
+    {"LodCheckHigh", "LODC", 51, 50, false, "This value should be less than 50"},
+};
 
 class SetupCheckEdge : public ::testing::TestWithParam<EdgeCase> {};
 
 TEST_P(SetupCheckEdge, FailsJustOutsideAndPassesOnTheEdge) {
   const EdgeCase& c = GetParam();
   AnalysisParameters p = quiet_params();
-  c.fail(p);
+  p.unconditional_library_peaks = 1;
+  p.library_peak_search = 1;
+  set_field(p, c.field, c.fail);
   std::vector<SetupCheckFailure> failures = check_all_setup_pages(p);
   ASSERT_EQ(failures.size(), 1u) << ::testing::PrintToString(messages(failures));
   EXPECT_EQ(failures[0].message, c.message);
   EXPECT_EQ(failures[0].hard, c.hard);
 
-  AnalysisParameters q = quiet_params();
-  c.pass(q);
-  EXPECT_TRUE(check_all_setup_pages(q).empty());
+  set_field(p, c.field, c.pass);
+  EXPECT_TRUE(check_all_setup_pages(p).empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(AllChecks, SetupCheckEdge, ::testing::ValuesIn(kEdges),
