@@ -160,6 +160,21 @@ SimSpectrum simulate_spectrum(const SimOptions& o) {
   return out;
 }
 
+SimOptions example_nai_options(int channels, std::uint64_t seed) {
+  SimOptions o;
+  o.channels = channels;
+  o.gain_kev = 3072.0 / channels;
+  o.seed = seed;
+  o.bg_amplitude = 400.0 * 1024 / channels;
+  o.bg_decay_kev = 250;
+  o.bg_constant = 3.0 * 1024 / channels;
+  const double lines[][2] = {{186, 3000},  {239, 9000},  {295, 5000},  {352, 8000},  {511, 2500},
+                             {583, 4000},  {609, 7000},  {662, 20000}, {911, 4000},  {969, 2500},
+                             {1120, 2500}, {1173, 6000}, {1332, 5500}, {1461, 6000}, {2614, 3000}};
+  for (const auto& l : lines) o.peaks.push_back({l[0], l[1], 6});
+  return o;
+}
+
 void store_simulated(const SimSpectrum& s, const SimOptions& o, SpectrumRecord& rec) {
   rec.clear();
   int n = std::min<int>(static_cast<int>(s.counts.size()), kMaxChannels);

@@ -86,6 +86,11 @@ double sim_fwhm_kev(const SimOptions& o, double e);
 // Integral of the unit-height peak shape of sigma s and tail t over all x.
 double peak_shape_integral(double s, double t);
 
+// A typical NaI spectrum of a soil sample: 15 lines of the natural
+// series, Cs-137, Co-60 and K-40 between 186 and 2614 keV with Compton
+// continua, on an environmental background; 3072 keV over `channels`.
+SimOptions example_nai_options(int channels, std::uint64_t seed = 1);
+
 // Builds a spectrum. Peaks whose centre falls outside channels 2..channels-1
 // are skipped (not in the truth).
 SimSpectrum simulate_spectrum(const SimOptions& o);
