@@ -5,12 +5,15 @@ namespace kestrim::cli {
 // Implemented in cmd_*.cpp beside this file.
 int cmd_info(const Args& args);
 int cmd_defaults(const Args& args);
+int cmd_library(const Args& args);
 
 const Subcommand* subcommands() {
   static const Subcommand table[] = {
       {"info", "show the header, calibration and counts of a spectrum file", cmd_info},
       {"defaults", "dump or make Defaults files (defaults dump FILE | make TEXT -o FILE)",
        cmd_defaults},
+      {"library", "nuclide libraries (library import-csv CSV -o LIB | export-csv LIB [-o CSV] | list LIB)",
+       cmd_library},
       {nullptr, nullptr, nullptr},
   };
   return table;
