@@ -7,6 +7,7 @@ int cmd_info(const Args& args);
 int cmd_defaults(const Args& args);
 int cmd_simulate(const Args& args);
 int cmd_peaks(const Args& args);
+int cmd_library(const Args& args);
 
 const Subcommand* subcommands() {
   static const Subcommand table[] = {
@@ -16,6 +17,8 @@ const Subcommand* subcommands() {
       {"peaks", "search and fit the peaks of a spectrum (peaks FILE [--json])", cmd_peaks},
       {"simulate", "write a synthetic NaI spectrum with its truth (simulate -o FILE.dat)",
        cmd_simulate},
+      {"library", "nuclide libraries (library import-csv CSV -o LIB | export-csv LIB [-o CSV] | list LIB)",
+       cmd_library},
       {nullptr, nullptr, nullptr},
   };
   return table;

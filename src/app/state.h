@@ -12,6 +12,7 @@
 
 #include "acquisition/acquisition_state.h"
 #include "nuclides/background_record.h"
+#include "nuclides/library.h"
 #include "nuclides/results.h"
 #include "peaks/peak_list.h"
 #include "reference/reference_set.h"
@@ -104,6 +105,7 @@ struct State {
   Passwords passwords;
   PeakList peaks;
   NuclideResults results;
+  NuclideLibrary library;  // the loaded library (editor, listing, imports)
   BackgroundRecord background;
   ReferenceSet references;
   AcquisitionState acquisition;
