@@ -1,6 +1,7 @@
 // Text spectra (type 5): numbers per line.
 //   lines 1..H       header lines, skipped (H = "header lines" parameter)
-//   each next line   at least 2 characters, else the end of the data; the
+//   each next line   at least 2 characters counting its line end (an empty
+//                    line ends the data); the
 //                    numbers, separated by blanks, commas or tabs, give the
 //                    next P channels (P = "channels per line"); a line with
 //                    more than P numbers starts with a channel number,
@@ -26,7 +27,8 @@ int read_text_counts(const std::vector<std::string_view>& lines, std::size_t fir
   bool first_line = true;
   for (std::size_t i = first; i < lines.size(); ++i) {
     std::string_view line = lines[i].substr(0, kMaxLine);
-    if (line.size() < 2) break;
+    // An empty line (shorter than 2 characters with its line end) ends the data.
+    if (line.empty()) break;
     std::vector<double> numbers;
     for (std::string_view field : split_fields(line)) {
       double v = 0;
