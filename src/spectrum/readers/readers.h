@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 #include <vector>
 
 #include "spectrum/formats.h"
@@ -36,5 +37,10 @@ KESTRIM_READER(minimca)      // type 14, minimca.cpp
 KESTRIM_READER(n42)          // type 15, n42.cpp
 
 #undef KESTRIM_READER
+
+// N42 value forms: xs:duration in seconds ("PT5M0.5S" = 300.5; a plain
+// number is taken as seconds; 0 when unreadable), and xs:dateTime.
+double n42_duration(std::string_view text);
+bool n42_date_time(std::string_view text, DateTime& out);
 
 }  // namespace kestrim::readers
