@@ -127,6 +127,7 @@ void SpectrumRecord::clear() {
   efficiency = EfficiencyPoints{};
   detector_description.clear();
   warnings.clear();
+  combined_spectra = 1;
 }
 
 double SpectrumRecord::total_counts() const {

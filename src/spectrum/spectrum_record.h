@@ -136,6 +136,9 @@ struct SpectrumRecord {
   std::string detector_description;
   // Notes about oddities met while reading (shown, never fatal).
   std::vector<std::string> warnings;
+  // Number of spectra of the file summed into this one (N42 files with
+  // several detectors or time slices); 1 otherwise.
+  int combined_spectra = 1;
 
   // Zeroes everything, as before each open.
   void clear();
