@@ -54,6 +54,18 @@ struct AppState {
   bool high_dead_time = false;
   bool privileged = false;
   bool calibration_modified = false;
+  // Efficiencies come from the efficiency points (set by the rule of the
+  // calibration functions whenever points are loaded).
+  bool use_efficiency_points = false;
+  // What the calibration procedures changed since the detector file was
+  // last written: the energy calibration, the peak shape, and an
+  // efficiency calibration waiting to be stored for the geometry.
+  bool energy_calibration_changed = false;
+  bool shape_calibration_changed = false;
+  bool efficiency_update_pending = false;
+  // A detector calibration was read; the display redraws its scales.
+  bool calibration_loaded = false;
+  bool display_refresh = false;
 
   // Command-line calibration requests.
   bool request_autocal = false;
