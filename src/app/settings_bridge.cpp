@@ -1,6 +1,7 @@
 #include "app/settings_bridge.h"
 
 #include "app/state.h"
+#include "reports/text_export.h"
 
 namespace kestrim {
 
@@ -14,7 +15,7 @@ namespace kestrim {
 int app_read_detector_calibration(State&, int, int) { return 1; }
 int app_load_background(State&, const std::string&) { return 1; }
 int app_load_analysis_library(State&) { return 1; }
-void app_update_dose_rate(State&) {}
+void app_update_dose_rate(State& state) { update_dose_rate(state); }
 void app_restore_peak_data(State&) {}
 
 }  // namespace kestrim
