@@ -8,6 +8,7 @@ int cmd_defaults(const Args& args);
 int cmd_simulate(const Args& args);
 int cmd_peaks(const Args& args);
 int cmd_library(const Args& args);
+int cmd_export_text(const Args& args);
 
 const Subcommand* subcommands() {
   static const Subcommand table[] = {
@@ -19,6 +20,7 @@ const Subcommand* subcommands() {
        cmd_simulate},
       {"library", "nuclide libraries (library import-csv CSV -o LIB | export-csv LIB [-o CSV] | list LIB)",
        cmd_library},
+      {"export-text", "write a spectrum as a text file of channel counts", cmd_export_text},
       {nullptr, nullptr, nullptr},
   };
   return table;

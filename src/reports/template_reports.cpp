@@ -1,0 +1,56 @@
+#include "reports/template_reports.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "app/state.h"
+#include "platform/files.h"
+#include "platform/platform.h"
+#include "reports/template_engine.h"
+
+namespace kestrim {
+namespace {
+
+// Templates are small text files; anything larger is not one.
+constexpr std::size_t kMaxTemplateBytes = 1u << 20;
+
+int write_report(State& state, const std::string& template_name, const std::string& template_text,
+                 const std::string& report_name) {
+  TokenContext ctx(state);
+  std::string out = substitute_template(ctx, template_text, template_name, state.ui);
+  std::string path = join_path(state.paths.working_dir, report_name);
+  std::string error;
+  if (!write_text_atomic(path, out, &error)) {
+    state.ui->message_box("Error Creating:- " + path, "", kMsgError);
+    return 0;
+  }
+  return 1;
+}
+
+}  // namespace
+
+bool read_template(const State& state, const std::string& name, std::string& text) {
+  std::string path = resolve_path(join_path(state.paths.working_dir, name));
+  if (!file_exists(path)) return false;
+  std::vector<std::uint8_t> bytes;
+  if (!read_file(path, bytes, kMaxTemplateBytes)) return false;
+  text.assign(bytes.begin(), bytes.end());
+  return true;
+}
+
+int write_header_report(State& state) {
+  std::string text;
+  if (!read_template(state, "Header Report.tpl", text)) return 0;
+  return write_report(state, "Header Report.tpl", text, "Header Report.txt");
+}
+
+int write_parameter_report(State& state) {
+  std::string text;
+  if (!read_template(state, "Analysis Params.tpl", text)) {
+    state.ui->message_box("Could not find the template file:- Analysis Params.tpl", "", kMsgError);
+    return 0;
+  }
+  return write_report(state, "Analysis Params.tpl", text, "Analysis Params.txt");
+}
+
+}  // namespace kestrim
