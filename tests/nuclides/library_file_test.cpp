@@ -161,6 +161,37 @@ TEST(LibraryFile, EntryCutShortKeepsEarlierNuclidesAndSaysWhere) {
       << error;
 }
 
+TEST(LibraryFile, EveryTruncationLoadsAPrefixOrIsRefused) {
+  LibraryBytes f;
+  f.marker("FFFFFFFE");
+  f.nuclide("A", "d", "s", 1, 2, 'M', 5).line(1, 0.5f, 0).line(2, 0.5f, 0);
+  f.nuclide("B", "d", "s", 1, 1, 'M', 5).line(3, 0.5f, 0).end();
+  // Cut inside the first entry: nothing loads. Cut inside the fields or lines
+  // of the second: damaged. Cut inside its name or description, or inside
+  // the end bytes: the list just ends there.
+  const std::size_t second = 8 + 102 + 24;
+  for (std::size_t n = 0; n <= f.b.size(); ++n) {
+    SCOPED_TRACE(n);
+    std::vector<std::uint8_t> cut(f.b.begin(), f.b.begin() + static_cast<long>(n));
+    ScriptedPlatform ui;
+    NuclideLibrary lib;
+    int r = load_bytes(ui, cut, lib);
+    if (n < second) {
+      EXPECT_EQ(r, 0);
+      EXPECT_EQ(lib.nuclide_count, 0);
+    } else if (n < second + 56) {
+      EXPECT_EQ(r, 1);
+      EXPECT_EQ(lib.nuclide_count, 1);
+    } else if (n < second + 102 + 12) {
+      EXPECT_EQ(r, -1);
+      EXPECT_EQ(lib.nuclide_count, 1);
+    } else {
+      EXPECT_EQ(r, 1);
+      EXPECT_EQ(lib.nuclide_count, 2);
+    }
+  }
+}
+
 TEST(LibraryFile, NegativeLineCountIsDamage) {
   LibraryBytes f;
   f.marker("FFFFFFFE").nuclide("A", "", "", 1, -1, 'M', 0).end();
