@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "settings/calibration_describe.h"
 #include "spectrum/formats.h"
 
 namespace kestrim {
@@ -18,20 +19,6 @@ nlohmann::json date_or_null(const DateTime& dt) {
   std::string s = iso_date_time(dt);
   if (s.empty()) return nullptr;
   return s;
-}
-
-std::string describe_energy(const CalibrationRecord& cal) {
-  const int terms = static_cast<int>(cal.energy_terms);
-  if (terms <= 0) return "none";
-  char buf[200];
-  if (cal.energy_form != 0) {
-    std::snprintf(buf, sizeof buf, "logarithmic (%d terms): c0 %.6g, c1 %.6g, c2 %.6g", terms,
-                  cal.energy[0], cal.energy[1], cal.energy[2]);
-  } else {
-    std::snprintf(buf, sizeof buf, "E = %.6g + %.6g x + %.6g x^2 keV (%d terms)", cal.energy[0],
-                  cal.energy[1], terms >= 3 ? cal.energy[2] : 0.0f, terms);
-  }
-  return buf;
 }
 
 }  // namespace
@@ -71,7 +58,7 @@ nlohmann::json spectrum_info_json(const SpectrumRecord& rec, const std::string& 
   j["location"] = to_string(h.location);
   j["user"] = to_string(h.user);
   j["instrument"] = to_string(h.instrument);
-  j["combined_spectra"] = 1;
+  j["combined_spectra"] = rec.combined_spectra;
   const CalibrationRecord& cal = rec.calibration;
   nlohmann::json e;
   e["terms"] = static_cast<int>(cal.energy_terms);
@@ -79,6 +66,7 @@ nlohmann::json spectrum_info_json(const SpectrumRecord& rec, const std::string& 
                        number_or_null(cal.energy[2])};
   e["form"] = cal.energy_form != 0 ? "log" : "polynomial";
   j["energy_calibration"] = e;
+  j["calibration"] = calibration_json(cal);
   j["efficiency_points"] = rec.efficiency.count;
   j["total_counts"] = rec.total_counts();
   nlohmann::json counts = nlohmann::json::array();
@@ -121,10 +109,12 @@ std::string spectrum_info_text(const SpectrumRecord& rec, const std::string& fil
   line("Detector / geometry:", std::to_string(h.detector) + " / " + std::to_string(h.geometry));
   std::snprintf(buf, sizeof buf, "%g %s", h.sample_size, to_string(h.units).c_str());
   line("Sample size:", buf);
-  line("Energy calibration:", describe_energy(rec.calibration));
-  line("Efficiency points:", std::to_string(rec.efficiency.count));
+  if (rec.combined_spectra > 1)
+    line("Combined spectra:", std::to_string(rec.combined_spectra) + " spectra summed into this one");
   std::snprintf(buf, sizeof buf, "%.0f", rec.total_counts());
   line("Total counts:", buf);
+  out += "\nCalibration\n";
+  out += describe_calibration(rec.calibration, rec.efficiency);
   return out;
 }
 
