@@ -61,11 +61,14 @@ std::vector<std::string> split_command_line(const std::string& text) {
   bool have = false;
   for (std::size_t i = 0; i < text.size(); ++i) {
     char c = text[i];
-    bool starts = c == '/' && (i == 0 || std::isspace(static_cast<unsigned char>(text[i - 1])));
-    if (starts) {
+    const bool at_word = i == 0 || std::isspace(static_cast<unsigned char>(text[i - 1]));
+    const bool gnu = at_word && c == '-' && i + 2 < text.size() && text[i + 1] == '-' &&
+                     std::isalpha(static_cast<unsigned char>(text[i + 2]));
+    if ((c == '/' && at_word) || gnu) {
       if (have || !trim(current).empty()) tokens.push_back(rtrim(current));
       current.clear();
       have = true;
+      if (gnu) ++i;  // skip the second '-'
       continue;
     }
     current += c;

@@ -135,3 +135,49 @@ TEST_F(CommandLineTest, DatabaseTemplateMustExist) {
 
 }  // namespace
 }  // namespace kestrim
+
+#include "app_fixture.h"
+
+namespace kestrim {
+namespace {
+
+class CommandLineDefaultsTest : public ::testing::Test, public test::AppSession {};
+
+TEST_F(CommandLineDefaultsTest, DetLoadsThatDefaultsFile) {
+  AnalysisParameters p3 = state.params;
+  p3.energy_tolerance = 33;
+  write_defaults(3, p3);
+  CommandLineResult r = parse_command_line(state, "/det=3");
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(state.params.defaults_number, 3);
+  EXPECT_EQ(state.params.energy_tolerance, 33.0f);
+}
+
+TEST_F(CommandLineDefaultsTest, DetOfAMissingFileOffersToCreateIt) {
+  ui.answers.push_back(kAnswerNo);
+  parse_command_line(state, "/det=7");
+  ASSERT_FALSE(ui.messages.empty());
+  EXPECT_EQ(ui.messages[0].text, "Create a new Normal Defaults File ?");
+  EXPECT_EQ(ui.messages[0].caption, "Could not open Normal Defaults File for Detector 7");
+  EXPECT_EQ(state.params.defaults_number, 0);
+}
+
+TEST_F(CommandLineDefaultsTest, AppSwitchesTheApplicationOfTheCurrentNumber) {
+  AnalysisParameters p = state.params;
+  assign(p.application_name, "Survey");
+  p.search_discriminator = 9;
+  p.defaults_number = 0;
+  p.checksum = compute_checksum(p);
+  test::write_bytes(dir.file("program/DefaultFiles/Survey.000"), build_defaults_file(p, nullptr));
+  parse_command_line(state, "/app=Survey");
+  EXPECT_EQ(to_string(state.params.application_name), "Survey");
+}
+
+TEST_F(CommandLineDefaultsTest, PrintAndDisplayFlags) {
+  parse_command_line(state, "--print --display");
+  EXPECT_TRUE(state.app.print_main_report);
+  EXPECT_TRUE(state.app.display_on);
+}
+
+}  // namespace
+}  // namespace kestrim
