@@ -9,6 +9,7 @@ int cmd_simulate(const Args& args);
 int cmd_peaks(const Args& args);
 int cmd_library(const Args& args);
 int cmd_export_text(const Args& args);
+int cmd_detector(const Args& args);
 
 const Subcommand* subcommands() {
   static const Subcommand table[] = {
@@ -21,6 +22,8 @@ const Subcommand* subcommands() {
       {"library", "nuclide libraries (library import-csv CSV -o LIB | export-csv LIB [-o CSV] | list LIB)",
        cmd_library},
       {"export-text", "write a spectrum as a text file of channel counts", cmd_export_text},
+      {"detector", "detector calibration files as text (detector dump FILE | make TEXT -o FILE)",
+       cmd_detector},
       {nullptr, nullptr, nullptr},
   };
   return table;

@@ -139,6 +139,13 @@ bool open_detector_file(State& st, int detector, bool owner, std::vector<std::ui
                         std::string& path) {
   path = detector_file_path(st, detector, "cal");
   if (file_exists(path) && read_file(path, bytes)) return true;
+  // The shipped calibrations (program directory, read only) serve when the
+  // calibration directory has none of its own; writes go to the latter.
+  if (!st.paths.program_dir.empty()) {
+    const std::string shipped = resolve_path(join_path(
+        join_path(st.paths.program_dir, "Calibration"), base_name(path)));
+    if (file_exists(shipped) && read_file(shipped, bytes)) return true;
+  }
   if (owner) {
     st.ui->message_box(format_text("Warning, could not open Calibration file:- %s", path),
                        kHelpCaption, kMsgOk);
