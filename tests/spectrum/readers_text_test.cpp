@@ -335,6 +335,8 @@ TEST(N42Reader, SumsCountsAveragesDetectorsAndSumsSlices) {
   EXPECT_FLOAT_EQ(r.rec.header.true_time, 20.0f);
   EXPECT_EQ(r.rec.header.collected, (DateTime{4, 2, 2016, 20, 28}));
   EXPECT_FALSE(r.rec.warnings.empty());  // the 2-channel spectrum was left out
+  r.rec.clear();
+  EXPECT_EQ(r.rec.combined_spectra, 1);  // the next file starts from one spectrum
 }
 
 TEST(N42Reader, NoChannelDataAndBrokenXmlGiveTheMessage) {
