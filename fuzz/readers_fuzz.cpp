@@ -17,6 +17,7 @@
 
 #include "spectrum/formats.h"
 #include "spectrum/readers/reader_support.h"
+#include "spectrum/readers/readers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   using namespace kestrim;
@@ -36,6 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (result >= 0) {
     if (rec.header.channels < 0 || rec.header.channels > kMaxChannelsStored) __builtin_trap();
   }
+  if (readers::detect_spectrum_type(bytes, type) < 0) __builtin_trap();
   if (format->probe) {
     int channels = format->probe(bytes);
     (void)channels;

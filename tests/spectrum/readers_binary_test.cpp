@@ -77,6 +77,7 @@ TEST(ChnReader, ReadsHeaderCountsAndQuadraticTrailer) {
   EXPECT_NEAR(cal.width[1], 0.02 / 2.355, kFloatTol);
   EXPECT_EQ(to_string(r.rec.header.title), "Soil 12");
   EXPECT_EQ(r.rec.detector_description, "DET 7 NaI");
+  EXPECT_EQ(r.rec.header.detector, 7);  // "%c%c%c%d" of the detector name
   EXPECT_TRUE(r.ui.messages.empty());
 }
 
@@ -197,6 +198,7 @@ TEST(OrtecSpcReader, ReadsIntegerFile) {
   EXPECT_EQ(r.rec.counts[511], expected_count(511));
   EXPECT_EQ(to_string(r.rec.header.title), "Alcatraz soil");
   EXPECT_EQ(r.rec.detector_description, "HPGe 40% coax");
+  EXPECT_EQ(r.rec.header.detector, 0);  // not a "DET" name
   EXPECT_EQ(r.rec.calibration.energy_terms, 3);
   EXPECT_FLOAT_EQ(r.rec.calibration.energy[1], 0.374436f);
   EXPECT_EQ(r.rec.calibration.width_terms, 3);

@@ -10,6 +10,7 @@
 
 #include "platform/scripted_platform.h"
 #include "spectrum/formats.h"
+#include "spectrum/readers/readers.h"
 #include "support/test_support.h"
 
 namespace kestrim {
@@ -240,6 +241,19 @@ TEST(RealSpectrumEdges, CnfCarriesDetectorNameAndEfficiencyPoints) {
   EXPECT_EQ(pep.rec.detector_description, "Scionix2x2S");
   EXPECT_GT(pep.rec.efficiency.count, 0);
   EXPECT_EQ(pep.rec.calibration.width_terms, -2);
+}
+
+TEST(RealSpectrumEdges, ContentPicksTheReaderOfMisnamedFiles) {
+  std::string dir = spectra_dir();
+  if (dir.empty()) GTEST_SKIP() << "public spectra not found";
+  // ".Spe" holding a binary CHN; ORTEC and Kromek ".spe" files (the
+  // extension's first type is Exploranium); an ".spc" that is Ortec SPC.
+  EXPECT_EQ(readers::detect_spectrum_type(test::read_bytes(dir + "chn/Cobalt60_Spectrum_180s_18Jan.Spe"), 13), 3);
+  EXPECT_EQ(readers::detect_spectrum_type(test::read_bytes(dir + "spe/Cesium_137_Spectrum_180s_18Jan.Spe"), 13), 14);
+  EXPECT_EQ(readers::detect_spectrum_type(test::read_bytes(dir + "spe/Kromek_CZT.spe"), 13), 14);
+  EXPECT_EQ(readers::detect_spectrum_type(test::read_bytes(dir + "spc/Alcatraz14.Spc"), 1), 4);
+  EXPECT_EQ(readers::detect_spectrum_type(test::read_bytes(dir + "n42/Q8910_Helicopter.N42"), 15), 15);
+  EXPECT_EQ(readers::detect_spectrum_type(test::read_bytes(dir + "cnf/BEGe.CNF"), 6), 6);
 }
 
 }  // namespace

@@ -335,6 +335,8 @@ TEST(N42Reader, SumsCountsAveragesDetectorsAndSumsSlices) {
   EXPECT_FLOAT_EQ(r.rec.header.true_time, 20.0f);
   EXPECT_EQ(r.rec.header.collected, (DateTime{4, 2, 2016, 20, 28}));
   EXPECT_FALSE(r.rec.warnings.empty());  // the 2-channel spectrum was left out
+  r.rec.clear();
+  EXPECT_EQ(r.rec.combined_spectra, 1);  // the next file starts from one spectrum
 }
 
 TEST(N42Reader, NoChannelDataAndBrokenXmlGiveTheMessage) {
@@ -347,6 +349,47 @@ TEST(N42Reader, NoChannelDataAndBrokenXmlGiveTheMessage) {
     run(readers::read_n42, text, r);
     EXPECT_LT(r.result, 0);
     EXPECT_TRUE(r.ui.said("Did not find channel data"));
+  }
+}
+
+}  // namespace
+}  // namespace kestrim
+
+namespace kestrim {
+namespace {
+
+// ---------------------------------------------------------------- detection
+
+TEST(DetectSpectrumType, ContentOverridesASharedOrWrongExtension) {
+  struct Row {
+    const char* name;
+    std::string content;
+    int from_extension;
+    int expected;
+  };
+  std::string chn(32, '\0');
+  chn[0] = chn[1] = '\xFF';
+  std::string spc(128, '\0');
+  spc[0] = 1;
+  spc[2] = 5;
+  std::string cnf(200, '\0');
+  cnf[113] = 32;
+  cnf[114] = 1;
+  const Row rows[] = {
+      {"ChnNamedSpe", chn, 13, 3},
+      {"RealSpcAmongSpc", spc, 1, 4},
+      {"CnfAnyName", cnf, 5, 6},
+      {"OrtecSpeNotExploranium", "$SPEC_ID:\r\nx\r\n$DATA:\r\n0 1\r\n1\r\n2\r\n", 13, 14},
+      {"GermanSpeIsExploranium", "$SPEC_ID:\r\nx\r\nEnergieeichung_Steigung:\r\n2\r\n", 14, 13},
+      {"N42WithDeclaration", "<?xml version=\"1.0\"?>\n<RadInstrumentData>", 5, 15},
+      {"RainbowText", "Length: 8\r\nLifetime: 3\r\n0\r\n", 1, 9},
+      {"FieldspecText", "SpectrumName: a\nLivetime: 3\n1\n", 9, 12},
+      {"UnknownKeepsExtension", "1 2 3\n", 5, 5},
+      {"SpcMarkerOneByteShort", spc.substr(0, 127), 1, 1},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    EXPECT_EQ(readers::detect_spectrum_type(bytes_of(row.content), row.from_extension), row.expected);
   }
 }
 

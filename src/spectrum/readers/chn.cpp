@@ -154,6 +154,7 @@ int read_chn(const Bytes& b, SpectrumRecord& rec, const ReaderOptions& options, 
   }
   if (!options.ignore_header) {
     rec.detector_description = trailer_text(t + chn::kTrailerDetectorLength, chn::kTrailerTextMax);
+    detector_from_name(rec, rec.detector_description);
     set_title_text(rec, trailer_text(t + chn::kTrailerSampleLength, chn::kTitleMax));
   }
   return 1;

@@ -39,6 +39,10 @@ namespace kestrim::readers {
 namespace {
 // A declared run of zeros longer than this is a damaged file, not data.
 constexpr std::size_t kMaxN42Channels = 65536;
+// All spectra of one file together hold at most this many values (a few
+// hundred 16384-channel spectra); a small hostile file cannot make the
+// reader expand its zero runs into gigabytes.
+constexpr std::size_t kMaxN42Values = 8u << 20;
 // Some writers store tiny denormals for zero in CountedZeroes data.
 constexpr double kZeroBelow = 2.0 * 1.17549435e-38;
 
@@ -100,7 +104,7 @@ std::vector<double> numbers(std::string_view text) {
 }
 
 // ChannelData: plain values, or CountedZeroes pairs "0 n" for n zeros.
-bool channel_data(const pugi::xml_node& cd, std::vector<double>& out) {
+bool channel_data(const pugi::xml_node& cd, std::vector<double>& out, std::size_t& budget) {
   pugi::xml_node data = child_named(cd, "Data");
   std::string_view text = text_of(data ? data : cd);
   std::string_view code = attribute_ci(cd, "compressionCode");
@@ -114,13 +118,14 @@ bool channel_data(const pugi::xml_node& cd, std::vector<double>& out) {
     if (counted && std::fabs(v) < kZeroBelow) {
       if (i + 1 >= values.size()) break;
       double n = values[++i];
-      if (!(n >= 0) || out.size() + n > kMaxN42Channels) return false;
+      if (!(n >= 0) || out.size() + n > kMaxN42Channels || out.size() + n > budget) return false;
       out.insert(out.end(), static_cast<std::size_t>(n), 0.0);
     } else {
       out.push_back(v);
     }
-    if (out.size() > kMaxN42Channels) return false;
+    if (out.size() > kMaxN42Channels || out.size() > budget) return false;
   }
+  budget -= out.size();
   return !out.empty();
 }
 
@@ -268,11 +273,12 @@ int read_n42(const Bytes& b, SpectrumRecord& rec, const ReaderOptions& options, 
   if (parsed) {
     std::vector<pugi::xml_node> spectra;
     collect(doc, "Spectrum", spectra);
+    std::size_t budget = kMaxN42Values;
     for (const pugi::xml_node& s : spectra) {
       pugi::xml_node cd = child_named(s, "ChannelData");
       if (!cd || is_neutron(doc, s)) continue;
       FoundSpectrum f;
-      if (!channel_data(cd, f.counts)) continue;
+      if (!channel_data(cd, f.counts, budget)) continue;
       std::string_view live = text_of(child_named(s, "LiveTime"));
       if (live.empty()) live = text_of(child_named(s, "LiveTimeDuration"));
       std::string_view real = text_of(child_named(s, "RealTime"));

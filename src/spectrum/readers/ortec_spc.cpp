@@ -149,8 +149,10 @@ int read_ortec_spc(const Bytes& b, SpectrumRecord& rec, const ReaderOptions& opt
     std::string text(trim(bin::get_text(b.data() + at + spc::kSampleText, spc::kSampleTextSize)));
     assign(rec.header.sample_id, text.substr(0, 15));
   }
-  if (record_at(b, bin::get_i16(h + spc::kDetectorRecord), spc::kRecordSize, at))
+  if (record_at(b, bin::get_i16(h + spc::kDetectorRecord), spc::kRecordSize, at)) {
     rec.detector_description = std::string(trim(bin::get_text(b.data() + at, spc::kDetectorTextSize)));
+    detector_from_name(rec, rec.detector_description);
+  }
   if (take_file_calibration(rec, options) &&
       record_at(b, bin::get_i16(h + spc::kCalibrationRecord), spc::kRecordSize, at)) {
     const std::uint8_t* c = b.data() + at;

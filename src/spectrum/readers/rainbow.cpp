@@ -87,10 +87,6 @@ int read_rainbow(const Bytes& b, SpectrumRecord& rec, const ReaderOptions& optio
     warn(ui, "Did not read number of channels");
     return -1;
   }
-  if (data >= lines.size() + 1 || data > lines.size()) {
-    warn(ui, "Did not find channel data");
-    return -1;
-  }
   int channels = read_text_counts(lines, data, kRainbowPerLine, rec, ui);
   if (channels < 0) return -1;
   if (channels == 0) {

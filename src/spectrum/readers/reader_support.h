@@ -101,13 +101,11 @@ bool scan_long(std::string_view s, long& out);
 // Splits at blanks, tabs and commas.
 std::vector<std::string_view> split_fields(std::string_view s);
 
-}  // namespace kestrim::readers
-
-namespace kestrim::readers {
 // The Text File rules (text_spectrum.cpp), also used by Rainbow: from line
 // `first`, each line of at least 2 characters gives `per_line` channels
 // (a leading extra number is a channel number and is skipped). Returns the
 // number of channels read, or -1 after its message.
 int read_text_counts(const std::vector<std::string_view>& lines, std::size_t first, int per_line,
                      SpectrumRecord& rec, Platform& ui);
+
 }  // namespace kestrim::readers

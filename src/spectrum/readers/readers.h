@@ -38,6 +38,10 @@ KESTRIM_READER(n42)          // type 15, n42.cpp
 
 #undef KESTRIM_READER
 
+// The type to read a file as: the format its content plainly belongs to
+// (see detect.cpp for the signatures), else `type_from_extension`.
+int detect_spectrum_type(const std::vector<std::uint8_t>& bytes, int type_from_extension);
+
 // N42 value forms: xs:duration in seconds ("PT5M0.5S" = 300.5; a plain
 // number is taken as seconds; 0 when unreadable), and xs:dateTime.
 double n42_duration(std::string_view text);

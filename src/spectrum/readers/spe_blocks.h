@@ -6,7 +6,6 @@
 // case-insensitively; files differ on both.
 #pragma once
 
-#include <functional>
 #include <string_view>
 #include <vector>
 
