@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "spectrum/formats.h"
+#include "spectrum/readers/readers.h"
 #include "spectrum/spectrum_file.h"
 
 namespace kestrim {
@@ -111,13 +112,16 @@ int check_extension(State& state, const std::string& path) {
     state.ui->message_box("Unknown Spectrum Data file Extension:- " + ext, {}, kMsgWarning);
     return 0;
   }
-  if (type == 1) {
-    std::vector<std::uint8_t> bytes;
-    if (read_file(resolve_path(path), bytes, 1u << 26) && bytes.size() >= 4) {
+  std::vector<std::uint8_t> bytes;
+  if (read_file(resolve_path(path), bytes, 1u << 26)) {
+    if (type == 1 && bytes.size() >= 4) {
       int w0 = bin::get_i16(bytes.data());
       int w1 = bin::get_i16(bytes.data() + 2);
       if (w0 == 1 && (w1 == 1 || w1 == 5)) type = 4;
     }
+    // Several formats share an extension (.dat, .spc, .spe) and files are
+    // often renamed: a content that plainly belongs to another format wins.
+    type = readers::detect_spectrum_type(bytes, type);
   }
   state.app.spectrum_type = type;
   return 1;
