@@ -31,3 +31,17 @@ void assign(FixedText<N>& t, std::string_view s, bool terminated = true) {
 }
 
 }  // namespace kestrim
+
+namespace kestrim {
+
+// Copies a stored field of N bytes into a fixed text, byte for byte, and back.
+template <std::size_t N>
+void get_fixed(const unsigned char* p, FixedText<N>& t) {
+  std::memcpy(t.data(), p, N);
+}
+template <std::size_t N>
+void put_fixed(unsigned char* p, const FixedText<N>& t) {
+  std::memcpy(p, t.data(), N);
+}
+
+}  // namespace kestrim

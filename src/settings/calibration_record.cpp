@@ -33,14 +33,6 @@ void put_time(std::uint8_t* p, const CalTime& t) {
   bin::put_i16(p, t.hour);
   bin::put_i16(p + 2, t.minute);
 }
-template <std::size_t N>
-void get_fixed(const std::uint8_t* p, FixedText<N>& t) {
-  std::memcpy(t.data(), p, N);
-}
-template <std::size_t N>
-void put_fixed(std::uint8_t* p, const FixedText<N>& t) {
-  std::memcpy(p, t.data(), N);
-}
 }  // namespace
 
 void decode_calibration_record(const std::uint8_t* b, CalibrationRecord& r) {

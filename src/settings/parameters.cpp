@@ -16,14 +16,6 @@ const ParamField kFields[] = {
 #undef KESTRIM_PF
 };
 
-template <std::size_t N>
-void get_fixed(const std::uint8_t* p, FixedText<N>& t) {
-  std::memcpy(t.data(), p, N);
-}
-template <std::size_t N>
-void put_fixed(std::uint8_t* p, const FixedText<N>& t) {
-  std::memcpy(p, t.data(), N);
-}
 
 }  // namespace
 

@@ -8,14 +8,6 @@
 namespace kestrim {
 
 namespace {
-template <std::size_t N>
-void get_fixed(const std::uint8_t* p, FixedText<N>& t) {
-  std::memcpy(t.data(), p, N);
-}
-template <std::size_t N>
-void put_fixed(std::uint8_t* p, const FixedText<N>& t) {
-  std::memcpy(p, t.data(), N);
-}
 void get_dt(const std::uint8_t* p, DateTime& dt) {
   dt.day = bin::get_i16(p);
   dt.month = bin::get_i16(p + 2);
