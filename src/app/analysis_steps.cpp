@@ -29,7 +29,8 @@ int step_peak_search(State& state) {
 // search is repeated so that the regions start from a fresh list).
 int step_fit_all_regions(State& state) { return search_and_fit_all(state); }
 int step_quantitative_analysis(State& state) {
-  if (state.library.nuclide_count == 0 && !app_load_analysis_library(state)) return 0;
+  // Without a library the analysis still runs and reports no nuclides.
+  if (state.library.nuclide_count == 0) app_load_analysis_library(state);
   state.results.auto_calibration = state.app.request_autocal;
   return quantitative_analysis(state);
 }

@@ -1,7 +1,6 @@
 #include "nuclides/library_load.h"
 
 #include "app/state.h"
-#include "platform/platform.h"
 
 namespace kestrim {
 
@@ -10,8 +9,9 @@ int load_analysis_library_named(State& state) {
   std::string error;
   const int r = load_library(*state.ui, state.paths, title, state.library, &error);
   if (r == 1) return 1;
-  // A cut-short file keeps the nuclides read before the damage.
-  if (!error.empty()) state.ui->message_box(error);
+  // The reason stays as the last error text (the reader has shown its own
+  // messages); a cut-short file keeps the nuclides read before the damage.
+  state.library_error = error;
   return r < 0 && state.library.nuclide_count > 0 ? 1 : 0;
 }
 
