@@ -22,6 +22,9 @@ int last_count_channel(const State& state) {
   return std::min(state.spectrum.channels(), kMaxChannels) - 1;
 }
 
+// A count printed with %ld; values beyond the range of long print as 0.
+long as_long(double v) { return std::fabs(v) < 1e18 ? static_cast<long>(v) : 0; }
+
 double sum_counts(const State& state, int lo, int hi) {
   double s = 0;
   for (int x = lo; x <= hi; ++x) s += state.spectrum.counts[x];
@@ -118,6 +121,7 @@ BackgroundCounts background_counts(State& state, double energy_kev, bool subtrac
 
   // 2. Widths.
   const double w = width_at_channel(cal, p, ctx);
+  if (!std::isfinite(p) || !std::isfinite(w)) return out;
   const double A = 6.005 * w;
   const double H = 3.5 * w;
   const double G = (2 * par.region_end_channels) / 3;
@@ -141,8 +145,8 @@ BackgroundCounts background_counts(State& state, double energy_kev, bool subtrac
     hi_f = above >= 0 ? above - H : p + H + G;
   }
   // Whole channels, kept inside the counted channels.
-  int lo = std::clamp(static_cast<int>(lo_f), 2, last);
-  int hi = std::clamp(static_cast<int>(hi_f), 2, last);
+  int lo = static_cast<int>(std::clamp(lo_f, 2.0, static_cast<double>(last)));
+  int hi = static_cast<int>(std::clamp(hi_f, 2.0, static_cast<double>(last)));
   if (hi < lo) std::swap(lo, hi);
   out.region_start = lo;
   out.region_end = hi;
@@ -167,13 +171,12 @@ BackgroundCounts background_counts(State& state, double energy_kev, bool subtrac
     if (fitted != 0) {
       N = list.net_area[fitted];
     } else {
-      const int flo = std::clamp(static_cast<int>(p - H), 2, last);
-      const int fhi = std::clamp(static_cast<int>(p + H), 2, last);
+      const int flo = static_cast<int>(std::clamp(p - H, 2.0, static_cast<double>(last)));
+      const int fhi = static_cast<int>(std::clamp(p + H, 2.0, static_cast<double>(last)));
       N = fit_single_peak_area(state, p, w, flo, fhi);
     }
     if (diag)
-      diag->line(c_format(" Peak at %6.1f keV. has an area of  %ld  Counts.", energy_kev,
-                          static_cast<long>(N)));
+      diag->line(c_format(" Peak at %6.1f keV. has an area of  %ld  Counts.", energy_kev, as_long(N)));
   }
   out.peak_area = N;
 
@@ -191,7 +194,7 @@ BackgroundCounts background_counts(State& state, double energy_kev, bool subtrac
   if (diag)
     diag->line(std::string(36, ' ') +
                c_format("%6.1f    %6.1f     %ld  ( n=%1.0f, 2m=%1.0f )", channel_to_energy(cal, lo),
-                        channel_to_energy(cal, hi), static_cast<long>(B), A, n - H));
+                        channel_to_energy(cal, hi), as_long(B), A, n - H));
 
   // 9. Background-file peak at the energy.
   double bkg_energy = 0, bkg_rate = 0;
@@ -202,7 +205,7 @@ BackgroundCounts background_counts(State& state, double energy_kev, bool subtrac
     out.peak_area -= c;
     if (diag)
       diag->line(c_format(" Bkg. Peak found at:- %6.1f, Bkg. LOD Counts:-  %ld", bkg_energy,
-                          static_cast<long>(c)));
+                          as_long(c)));
   }
   return out;
 }

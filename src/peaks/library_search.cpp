@@ -65,9 +65,11 @@ int test_library_line(State& state, double energy_kev) {
 
   const double x = energy_to_channel(cal, energy_kev);
   const int nch = state.spectrum.channels();
+  if (!std::isfinite(x) || x < 2 || x >= nch - 1) return 0;
   const int cx = static_cast<int>(std::lround(x));
   if (cx < 2 || cx >= nch - 1) return 0;
   const double s = width_at_channel(cal, x, ctx);
+  if (!std::isfinite(s)) return 0;
   const int k = insert_peak(state, cx);
   if (k == 0) return 0;
   if (unconditional) {
@@ -83,13 +85,11 @@ int test_library_line(State& state, double energy_kev) {
     if (c > x - 8 * s && c < x) near_lower = true;
     if (c > x && c < x + 8 * s) near_upper = true;
   }
-  int lo = static_cast<int>(x - 5 * s);
-  int hi = static_cast<int>(x + 5 * s);
   // Keep the single-peak region clear of a neighbour within 8 sigma.
-  if (near_lower) lo = static_cast<int>(x - 3 * s);
-  if (near_upper) hi = static_cast<int>(x + 3 * s);
-  if (lo < 2) lo = 2;
-  if (hi > nch - 1) hi = nch - 1;
+  const double lo_f = near_lower ? x - 3 * s : x - 5 * s;
+  const double hi_f = near_upper ? x + 3 * s : x + 5 * s;
+  const int lo = static_cast<int>(std::max(lo_f, 2.0));
+  const int hi = static_cast<int>(std::min(hi_f, nch - 1.0));
   if (!single_fit_keeps(state, x, s, lo, hi)) {
     remove_peak(state, cx);
     return 0;
