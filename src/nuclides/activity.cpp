@@ -529,7 +529,7 @@ int write_main_report(State&) { return 1; }
 
 void append_unidentified_peaks(State&, ReportText&) {}
 
-int quantitative_analysis(State& state) {
+int run_nuclide_analysis(State& state) {
   Platform& ui = *state.ui;
   PeakList& list = state.peaks;
   const AnalysisParameters& par = state.params;
@@ -627,13 +627,18 @@ int quantitative_analysis(State& state) {
 
   res.diagnostic_report = diag.text;
   res.activity_report = act.text;
-  write_report_file(state, kDiagnosticReport, diag.text);
-  write_report_file(state, kActivityReport, act.text);
-  ui.set_status("Producing Reports...");
-  if (!res.error) write_main_report(state);
-
   // 12. Markers live in the results only; nothing to clear in the library.
-  ui.set_status("Finished Quantitative Analysis");
+  return 1;
+}
+
+int quantitative_analysis(State& state) {
+  if (!run_nuclide_analysis(state)) return 0;
+  NuclideResults& res = state.results;
+  write_report_file(state, kDiagnosticReport, res.diagnostic_report);
+  write_report_file(state, kActivityReport, res.activity_report);
+  state.ui->set_status("Producing Reports...");
+  if (!res.error) write_main_report(state);
+  state.ui->set_status("Finished Quantitative Analysis");
   return res.error ? 0 : 1;
 }
 

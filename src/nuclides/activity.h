@@ -40,6 +40,12 @@ double decay_correct(double specific, double decay_interval, double half_life, d
 // columns.
 void report_title_line(ReportText& report, const std::string& heading);
 
+// Identification and activities without writing any file: fills
+// State.results with the report texts. Returns 0 when the peaks were not
+// all fitted (reported), else 1 (an interference set that was too big is
+// reported and sets the error flag).
+int run_nuclide_analysis(State& state);
+
 // The whole quantitative analysis of the fitted peak list with the library
 // in State.library. Writes "Diagnostic Report.txt" and "Activity Report.txt"
 // in the working folder. Returns 1, or 0 when the peaks were not all fitted
