@@ -2,7 +2,9 @@
 
 #include <string>
 
+#include "app/settings_bridge.h"
 #include "app/state.h"
+#include "nuclides/activity.h"
 #include "peaks/peak_report_json.h"
 #include "peaks/peak_search.h"
 #include "platform/platform.h"
@@ -26,7 +28,12 @@ int step_peak_search(State& state) {
 // Until the region driver takes over, every region is fitted in turn (the
 // search is repeated so that the regions start from a fresh list).
 int step_fit_all_regions(State& state) { return search_and_fit_all(state); }
-int step_quantitative_analysis(State&) { return 1; }
+int step_quantitative_analysis(State& state) {
+  // Without a library the analysis still runs and reports no nuclides.
+  if (state.library.nuclide_count == 0) app_load_analysis_library(state);
+  state.results.auto_calibration = state.app.request_autocal;
+  return quantitative_analysis(state);
+}
 int step_reference_fit(State& state) { return not_available(state, "Reference spectrum fitting"); }
 int step_open_background_spectrum(State&) { return 1; }
 

@@ -106,6 +106,7 @@ struct State {
   PeakList peaks;
   NuclideResults results;
   NuclideLibrary library;  // the loaded library (editor, listing, imports)
+  std::string library_error;  // why the last library load failed
   BackgroundRecord background;
   ReferenceSet references;
   AcquisitionState acquisition;

@@ -1,10 +1,95 @@
 // Identification and activity results of the current spectrum.
+//
+// Identification fills the accepted nuclides and the identified lines (the
+// library lines explained by peaks); the activity calculation groups them
+// into interference sets, solves them and fills the result records and the
+// per-peak results. Markers (? * # !) are held per accepted nuclide while
+// the analysis runs and copied into the result record with the name.
 #pragma once
+
+#include <string>
+#include <vector>
+
+#include "peaks/peak_list.h"
 
 namespace kestrim {
 
+inline constexpr int kMaxAcceptedNuclides = 299;
+inline constexpr int kMaxIdentifiedLines = 999;
+inline constexpr int kMaxNuclideResults = 200;
+
+// A nuclide of the Analysis Library that identification entered.
+struct AcceptedNuclide {
+  int library_index = 0;     // index into the library buffer
+  double confidence = 0;
+  int principal_peak = 0;    // peak number, 0 = none
+  bool principal_found = false;  // a principal peak for a library principal energy
+  bool library_driven = false;   // named in the peak search library (UNLP)
+  bool removed = false;      // dropped by a set reduction or a credibility test
+  char marker = ' ';         // ' ', '?', '*', '#' or '!'
+};
+
+// One library line (or two combined lines) explained by one peak.
+struct IdentifiedLine {
+  int nuclide = 0;           // index into NuclideResults::accepted
+  int peak = 0;              // peak number
+  int state = 1;             // 1 = not yet placed in an interference set
+  double yield = 0;          // fraction
+  double uncertainty = 0;    // fraction
+  double energy = 0;         // keV (yield-weighted mean for combined lines)
+};
+
+// One reported nuclide, or one limit of detection (uncertainty 0).
+struct NuclideResult {
+  std::string name;          // as in the library, without the marker
+  char marker = ' ';
+  int library_index = -1;    // -1 for limit entries
+  double confidence = 0;
+  double activity = 0;       // Bq (limits: the specific limit)
+  double uncertainty = 0;    // %, 0 for limits
+  double decay_corrected = 0;       // specific, decay-corrected
+  double absolute_uncertainty = 0;  // |decay_corrected| x uncertainty / 100
+};
+
+// A peak handed to the automatic energy re-calibration.
+struct RecalibrationPeak {
+  double energy = 0;         // library energy, keV
+  double channel = 0;        // centroid
+  double uncertainty = 0;    // area uncertainty, %
+  std::string nuclide;
+};
+
 struct NuclideResults {
-  int count = 0;
+  // Set by the caller before an analysis: the run uses the wider energy
+  // tolerance of the automatic re-calibration.
+  bool auto_calibration = false;
+
+  // Working values of the last analysis.
+  double decay_interval = 0;  // minutes from sampling to the start of the count
+  double lower = 0, upper = 0;  // analysis energy range, keV (exclusive bounds)
+  std::string activity_unit, quantity_unit;
+
+  std::vector<AcceptedNuclide> accepted;
+  std::vector<IdentifiedLine> lines;
+  std::vector<NuclideResult> results;
+  bool library_not_wholly_considered = false;
+  bool results_full = false;
+  bool error = false;          // an interference set was too big
+  bool any_principal = false;  // some accepted nuclide has a principal peak
+
+  // Per-peak results, indexed by peak number.
+  PeakArray<double> peak_fraction{};  // largest fraction explained by one nuclide
+  PeakArray<int> peak_owner{};        // its library index, -1 = none
+  PeakArray<double> peak_sum{};       // sum of the fractions of all reported nuclides
+  PeakArray<int> peak_free{};         // 1 until a nuclide reports the peak
+
+  std::vector<RecalibrationPeak> recalibration;
+
+  // The report texts written by the last analysis (CR LF lines).
+  std::string diagnostic_report;
+  std::string activity_report;
+
+  NuclideResults() { peak_owner.fill(-1); }
 };
 
 }  // namespace kestrim

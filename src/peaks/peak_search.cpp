@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/state.h"
+#include "peaks/library_search.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "settings/calibration_functions.h"
@@ -245,6 +246,7 @@ void run_peak_search(State& state) {
     if (state.ui->abort_requested()) S.stop = S.aborted = true;
   }
 
+  if (p.library_peak_search != 0 && !S.aborted) library_peak_search(state);
   if (p.use_aux_peaks != 0) load_aux_peaks(state);
 
   S.last_channel = nch - 1;

@@ -18,7 +18,9 @@ class CommandLineTest : public ::testing::Test {
     state.paths.user_dir = dir.file("user");
     make_directories(dir.file("program/Libraries"));
     test::write_text(dir.file("program/Libraries/search.lib"), "x");
-    test::write_text(dir.file("program/Libraries/nai.lib"), "x");
+    // A library file with no nuclide: the marker and the end bytes.
+    test::write_text(dir.file("program/Libraries/nai.lib"),
+                     std::string("FFFFFFFE\x09\x09", 10) + std::string(1, '\0') + "FFFFE");
   }
   test::TempDir dir;
   ScriptedPlatform ui;

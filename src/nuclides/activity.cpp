@@ -1,0 +1,645 @@
+#include "nuclides/activity.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "app/state.h"
+#include "nuclides/identify.h"
+#include "nuclides/lod.h"
+#include "nuclides/quant_common.h"
+#include "platform/files.h"
+#include "platform/platform.h"
+#include "reports/c_format.h"
+#include "reports/template_engine.h"
+#include "reports/template_reports.h"
+#include "settings/calibration_functions.h"
+
+namespace kestrim {
+
+namespace {
+
+constexpr int kMaxSetNuclides = 80;   // reaching this is too big
+constexpr int kMaxSetLines = 500;
+constexpr int kMaxSetRows = 250;
+constexpr int kMaxRecalibrationPeaks = 100;
+
+// One cell of the set matrix: nuclide (column) on peak (row).
+struct Cell {
+  bool used = false;
+  int line = -1;           // the first identified line of the nuclide on the peak
+  double yield = 0;        // summed over its lines on the peak
+  double uncertainty = 0;
+};
+
+struct InterferenceSet {
+  std::vector<int> nuclides;                 // accepted numbers, order of entry
+  std::vector<int> rows;                     // peak numbers, ascending
+  std::vector<std::vector<Cell>> cell;       // [row][column]
+  // Rows that a nuclide removed while forming the set also used: the
+  // remaining nuclides there stay ambiguous.
+  std::vector<char> removed_use;
+
+  int columns() const { return static_cast<int>(nuclides.size()); }
+  int row_count(int c) const {
+    int n = 0;
+    for (const auto& r : cell) n += r[c].used;
+    return n;
+  }
+  int row_of_peak(int peak) const {
+    for (std::size_t r = 0; r < rows.size(); ++r)
+      if (rows[r] == peak) return static_cast<int>(r);
+    return -1;
+  }
+  void erase_column(int c) {
+    for (std::size_t r = 0; r < cell.size(); ++r)
+      if (cell[r][c].used) removed_use[r] = 1;
+    nuclides.erase(nuclides.begin() + c);
+    for (auto& r : cell) r.erase(r.begin() + c);
+  }
+};
+
+enum class FormResult { kNone, kFormed, kTooBig };
+
+void remove_nuclide(NuclideResults& res, int accepted) {
+  res.accepted[accepted].removed = true;
+  for (IdentifiedLine& l : res.lines)
+    if (l.nuclide == accepted) l.state = 0;
+}
+
+FormResult form_set(NuclideResults& res, InterferenceSet& set) {
+  set = InterferenceSet{};
+  int first = -1;
+  for (std::size_t i = 0; i < res.lines.size(); ++i)
+    if (res.lines[i].state == 1) {
+      first = static_cast<int>(i);
+      break;
+    }
+  if (first < 0) return FormResult::kNone;
+
+  const std::size_t na = res.accepted.size();
+  std::vector<char> taken(na, 0);
+  std::vector<int> stack{res.lines[first].nuclide};
+  taken[res.lines[first].nuclide] = 1;
+  int set_lines = 0;
+  while (!stack.empty()) {
+    if (static_cast<int>(set.nuclides.size()) + 1 >= kMaxSetNuclides) return FormResult::kTooBig;
+    const int j = stack.back();
+    stack.pop_back();
+    set.nuclides.push_back(j);
+    for (const IdentifiedLine& l : res.lines) {
+      if (l.state != 1 || l.nuclide != j) continue;
+      if (++set_lines >= kMaxSetLines) return FormResult::kTooBig;
+      for (const IdentifiedLine& o : res.lines)
+        if (o.state == 1 && o.peak == l.peak && !taken[o.nuclide]) {
+          taken[o.nuclide] = 1;
+          stack.push_back(o.nuclide);
+        }
+    }
+  }
+
+  // Rows: the peaks the set's lines use, ascending.
+  for (const IdentifiedLine& l : res.lines)
+    if (l.state == 1 && taken[l.nuclide]) set.rows.push_back(l.peak);
+  std::sort(set.rows.begin(), set.rows.end());
+  set.rows.erase(std::unique(set.rows.begin(), set.rows.end()), set.rows.end());
+  if (static_cast<int>(set.rows.size()) >= kMaxSetRows) return FormResult::kTooBig;
+
+  set.cell.assign(set.rows.size(), std::vector<Cell>(set.nuclides.size()));
+  set.removed_use.assign(set.rows.size(), 0);
+  for (std::size_t i = 0; i < res.lines.size(); ++i) {
+    const IdentifiedLine& l = res.lines[i];
+    if (l.state != 1 || !taken[l.nuclide]) continue;
+    const int r = set.row_of_peak(l.peak);
+    const int c = static_cast<int>(std::find(set.nuclides.begin(), set.nuclides.end(), l.nuclide) -
+                                   set.nuclides.begin());
+    Cell& cell = set.cell[r][c];
+    if (!cell.used) cell.line = static_cast<int>(i);
+    cell.used = true;
+    cell.yield += l.yield;
+    cell.uncertainty += l.uncertainty;
+  }
+
+  // Fewer peaks than nuclides (or as many, from three nuclides on): the
+  // set cannot be solved; drop the nuclide with the fewest rows and the
+  // lowest confidence. Each pass starts its comparison afresh.
+  while (set.columns() > static_cast<int>(set.rows.size()) ||
+         (set.columns() == static_cast<int>(set.rows.size()) && set.columns() >= 3)) {
+    int choice = -1;
+    int best_rows = 500;
+    double best_conf = 2;
+    for (int c = 0; c < set.columns(); ++c) {
+      res.accepted[set.nuclides[c]].marker = '?';
+      const int rc = set.row_count(c);
+      const double conf = res.accepted[set.nuclides[c]].confidence;
+      if (rc <= best_rows && conf < best_conf) {
+        choice = c;
+        best_rows = rc;
+        best_conf = conf;
+      }
+    }
+    if (choice < 0) choice = 0;
+    remove_nuclide(res, set.nuclides[choice]);
+    set.erase_column(choice);
+  }
+
+  // Two nuclides on exactly the same peaks cannot be told apart: keep the
+  // earlier one, marked ?.
+  for (bool again = true; again && set.columns() >= 2;) {
+    again = false;
+    for (int a = 0; a < set.columns() && !again; ++a)
+      for (int b = a + 1; b < set.columns() && !again; ++b) {
+        bool same = true;
+        int last_shared = -1;
+        for (std::size_t r = 0; r < set.rows.size(); ++r) {
+          if (set.cell[r][a].used != set.cell[r][b].used) same = false;
+          if (set.cell[r][a].used && set.cell[r][b].used) last_shared = static_cast<int>(r);
+        }
+        if (!same || last_shared < 0) continue;
+        for (int c = 0; c < set.columns(); ++c) {
+          if (!set.cell[last_shared][c].used) continue;
+          bool others_shared = true;
+          for (std::size_t r = 0; r < set.rows.size(); ++r) {
+            if (static_cast<int>(r) == last_shared || !set.cell[r][c].used) continue;
+            int holders = 0;
+            for (int o = 0; o < set.columns(); ++o) holders += set.cell[r][o].used;
+            if (holders < 2) others_shared = false;
+          }
+          if (others_shared) res.accepted[set.nuclides[c]].marker = '?';
+        }
+        remove_nuclide(res, set.nuclides[b]);
+        set.erase_column(b);
+        again = true;
+      }
+  }
+  return FormResult::kFormed;
+}
+
+struct Solution {
+  std::vector<double> activity;
+  std::vector<double> variance;  // diagonal of the inverse
+  bool ok = false;
+};
+
+double peak_sigma(const AnalysisParameters& p) { return p.peak_sigma > 0 ? p.peak_sigma : 1.0; }
+
+Solution solve_set(const State& state, const InterferenceSet& set, bool pass_b) {
+  const PeakList& list = state.peaks;
+  const AnalysisParameters& par = state.params;
+  const NuclideResults& res = state.results;
+  const int n = set.columns();
+  NormalEquations eq(n);
+  for (std::size_t r = 0; r < set.rows.size(); ++r) {
+    const int p = set.rows[r];
+    const double R = list.gps[p];
+    const double sr = list.gps_pct[p] * 0.01 * R / peak_sigma(par);
+    for (int j = 0; j < n; ++j) {
+      const Cell& cj = set.cell[r][j];
+      if (!cj.used || !(cj.yield > 0)) continue;
+      const double rel = R * cj.uncertainty / cj.yield;
+      const double v = std::max(sr * sr + rel * rel, 1e-30);
+      double w;
+      if (!pass_b && par.principal_peak_only != 0 && res.accepted[set.nuclides[j]].principal_peak == p)
+        w = 1 / std::max(std::fabs(R) * 1e-6, 1e-30);
+      else
+        w = pass_b ? 1 / v : 1 / std::sqrt(v);
+      eq.rhs(j) += cj.yield * R * w;
+      for (int k = 0; k < n; ++k) {
+        const Cell& ck = set.cell[r][k];
+        if (ck.used) eq.normal(j, k) += cj.yield * ck.yield * w;
+      }
+    }
+  }
+  Solution s;
+  s.activity.assign(n, 0);
+  s.variance.assign(n, 0);
+  s.ok = eq.solve();
+  if (s.ok)
+    for (int j = 0; j < n; ++j) {
+      s.activity[j] = eq.solution(j);
+      s.variance[j] = eq.inverse(j, j);
+    }
+  return s;
+}
+
+std::string name_of(const State& state, int accepted) {
+  return to_string(state.library.nuclides[state.results.accepted[accepted].library_index].name);
+}
+
+// The limit-of-detection check of a found nuclide: lines that should have
+// given a peak. Updates the marker.
+void check_found_nuclide(State& state, int accepted, double activity, ReportText& act) {
+  const AnalysisParameters& par = state.params;
+  NuclideResults& res = state.results;
+  const int lodc = par.lod_check_threshold;
+  if (lodc < 1 || lodc > 50) return;
+  AcceptedNuclide& acc = res.accepted[accepted];
+  const NuclideLibrary& lib = state.library;
+  const auto [first, end] = lib.lines_of(acc.library_index);
+  double ymax = 0;
+  for (int i = first; i < end; ++i) ymax = std::max<double>(ymax, lib.line_yield[i]);
+  for (int i = first; i < end; ++i) {
+    const double e = lib.line_energy[i], y = lib.line_yield[i];
+    if (!(y > 0.05 * ymax) || !(e > res.lower && e < res.upper)) continue;
+    const double t = line_tolerance(par, e, res.auto_calibration);
+    bool seen = false;
+    for (int p = 1; p <= state.peaks.count && !seen; ++p) {
+      const double ep = peak_energy(state, p);
+      seen = ep > e - t && ep < e + t;
+    }
+    if (seen) continue;
+    const double L = limit_at_energy(state, e, false, kLodDetermination, nullptr) / y;
+    if (activity == 0) continue;
+    const double l = L * 100 / activity;
+    if (l < 50) {
+      act.line(c_format(" * No Peak at %6.1f keV, Limit of Determination only %2.0f%% of found Activity.",
+                        e, l));
+      act.empty();
+      if (acc.marker == '?')
+        acc.marker = '#';
+      else if (acc.marker != '#')
+        acc.marker = '*';
+    }
+  }
+}
+
+// Writes the peak tables and results of a solved set.
+void report_set(State& state, const InterferenceSet& set, const std::vector<double>& activity,
+                const std::vector<double>& total_unc, ReportText& act) {
+  const PeakList& list = state.peaks;
+  const AnalysisParameters& par = state.params;
+  NuclideResults& res = state.results;
+  const NuclideLibrary& lib = state.library;
+  const SpectrumHeader& h = state.spectrum.header;
+  const int n = set.columns();
+  const double psig = peak_sigma(par);
+
+  for (int c = 0; c < n; ++c) {
+    const int j = set.nuclides[c];
+    AcceptedNuclide& acc = res.accepted[j];
+    const Nuclide& nuc = lib.nuclides[acc.library_index];
+    const std::string name = to_string(nuc.name);
+    for (IdentifiedLine& l : res.lines)
+      if (l.nuclide == j) l.state = 0;
+
+    act.empty();
+    act.line(c_format(" %s - The following Peak/s were found:-", name.c_str()));
+    act.line(" ");
+    act.line(std::string(" Peak   Peak   Library           P") + static_cast<char>(0xE7) +
+             "     % of Peak      Peak  Uncertainty");
+    act.line("Number Energy  Energy    Diff.   (%)  Activity used  Activity    (%)");
+    act.line(" ");
+
+    const auto [lfirst, lend] = lib.lines_of(acc.library_index);
+    bool combined = false;
+    int rows_held = 0, rows_marked = 0;
+    const double A = activity[c];
+    for (std::size_t r = 0; r < set.rows.size(); ++r) {
+      const Cell& cell = set.cell[r][c];
+      if (!cell.used) continue;
+      ++rows_held;
+      const int p = set.rows[r];
+      const IdentifiedLine& il = res.lines[cell.line];
+      const double ep = peak_energy(state, p);
+      const double R = list.gps[p];
+      const double u = list.gps_pct[p];
+      const double Y = cell.yield;
+
+      bool exact = false;
+      for (int i = lfirst; i < lend; ++i)
+        if (lib.line_energy[i] == static_cast<float>(il.energy)) exact = true;
+      char line_marker = ' ';
+      if (!exact) {
+        line_marker = '&';
+        combined = true;
+      }
+      if (p == acc.principal_peak) line_marker = 'P';
+
+      const double f = R != 0 ? A * Y / R : 0;
+      const double from_peak = Y > 0 ? R / Y : 0;
+      const double a = (u / psig) * par.activity_sigma;
+      double explained = 0;
+      std::string other;
+      for (int k = 0; k < n; ++k) {
+        if (!set.cell[r][k].used) continue;
+        if (R != 0) explained += activity[k] * set.cell[r][k].yield / R;
+        if (k != c) other = name_of(state, set.nuclides[k]).substr(0, 7);
+      }
+      const double misfit = std::fabs(1 - explained) * 100;
+      char peak_marker = ' ';
+      if (misfit > std::max(3 * u / psig, 1.0)) peak_marker = '!';
+      if (std::trunc(a * 10) / 10 == 99.9) peak_marker = '*';
+      if (peak_marker != ' ') ++rows_marked;
+
+      act.line(c_format("%4d %8.2f %8.2f %6.2f %7.2f %c %7.1f %c %12.4e %6.1f  %s", p, ep,
+                        il.energy, ep - il.energy, Y * 100, line_marker, f * 100, peak_marker,
+                        from_peak, a, other.c_str()));
+
+      if (f > res.peak_fraction[p]) {
+        res.peak_fraction[p] = f;
+        res.peak_owner[p] = acc.library_index;
+      }
+      res.peak_sum[p] += f;
+      res.peak_free[p] = 0;
+
+      if (set.rows.size() > 1) {
+        int holders = 0;
+        for (int k = 0; k < n; ++k) holders += set.cell[r][k].used;
+        if (holders == 1 && !set.removed_use[r] && acc.marker == '?') acc.marker = ' ';
+      }
+      if (res.auto_calibration && f > 0.5 && a < 20 && acc.marker != '?' &&
+          static_cast<int>(res.recalibration.size()) < kMaxRecalibrationPeaks)
+        res.recalibration.push_back({il.energy, list.centre[p], u, name});
+    }
+
+    const double T = total_unc[c];
+    const double S =
+        specific_activity(A, h.sample_size, h.correction_factor, par.activity_factor);
+    const double D = decay_correct(S, res.decay_interval, nuc.half_life, h.true_time);
+    act.line(" ");
+    act.line(c_format("Confidence Value:- %5.2f    Sample Mean Activity:- %12.4e Bq +/- %4.1f %%",
+                      acc.confidence, A, T));
+    act.line(c_format("Specific Activity:- %11.3e +/- %4.1f%%, Decay corrected:- %11.3e %s/%s", S, T,
+                      D, res.activity_unit.c_str(), res.quantity_unit.c_str()));
+    act.empty();
+    if (combined) {
+      act.line(" & represents:- Two Library Lines were combined.");
+      act.empty();
+    }
+    if (rows_held > 0 && rows_marked == rows_held) acc.marker = '!';
+    if (par.unconditional_library_peaks == 0) check_found_nuclide(state, j, A, act);
+
+    if (static_cast<int>(res.results.size()) >= kMaxNuclideResults) {
+      res.results_full = true;
+      continue;
+    }
+    NuclideResult out;
+    out.name = name;
+    out.marker = acc.marker;
+    out.library_index = acc.library_index;
+    out.confidence = acc.confidence;
+    out.activity = A;
+    out.uncertainty = T;
+    out.decay_corrected = D;
+    out.absolute_uncertainty = std::fabs(D) * T * 0.01;
+    res.results.push_back(out);
+  }
+}
+
+// Pass A, the negative check, pass B and the credibility pass of a formed
+// set. Returns true when the set was reported, false when a nuclide was
+// removed and the set must be formed again.
+bool solve_and_report(State& state, const InterferenceSet& set, ReportText& diag, ReportText& act) {
+  const PeakList& list = state.peaks;
+  const AnalysisParameters& par = state.params;
+  NuclideResults& res = state.results;
+  const SpectrumHeader& h = state.spectrum.header;
+  const int n = set.columns();
+
+  // Pass A and the negative check.
+  const Solution sa = solve_set(state, set, false);
+  int choice = -1;
+  int best_rows = 1000;
+  double best_conf = 2;
+  for (int c = 0; c < n; ++c) {
+    const AcceptedNuclide& acc = res.accepted[set.nuclides[c]];
+    if (sa.activity[c] > 0 || acc.confidence < par.min_confidence || acc.library_driven) continue;
+    const int rc = set.row_count(c);
+    if (rc < best_rows || acc.confidence < best_conf) {
+      choice = c;
+      best_rows = rc;
+      best_conf = acc.confidence;
+    }
+  }
+  if (choice >= 0) {
+    diag.line(c_format("%s had a negative activity", name_of(state, set.nuclides[choice]).c_str()));
+    remove_nuclide(res, set.nuclides[choice]);
+    for (int c = 0; c < n; ++c) res.accepted[set.nuclides[c]].marker = ' ';
+    return false;
+  }
+
+  // Pass B and the credibility pass.
+  const Solution sb = solve_set(state, set, true);
+  const double psig = peak_sigma(par);
+  std::vector<double> activity(n), total(n);
+  int worst = -1;
+  double worst_t = par.max_activity_uncertainty;
+  int lowest = -1;
+  double lowest_a = 1;
+  for (int c = 0; c < n; ++c) {
+    const AcceptedNuclide& acc = res.accepted[set.nuclides[c]];
+    double A = sb.activity[c];
+    const bool uppk = par.principal_peak_only != 0;
+    const int pr = acc.principal_peak != 0 ? set.row_of_peak(acc.principal_peak) : -1;
+    const Cell* pc = pr >= 0 && set.cell[pr][c].used ? &set.cell[pr][c] : nullptr;
+    if (uppk && pc) {
+      bool shared_with_single = false;
+      for (int k = 0; k < n; ++k)
+        if (k != c && set.cell[pr][k].used && set.row_count(k) == 1) shared_with_single = true;
+      if (shared_with_single) A = list.gps[acc.principal_peak] / pc->yield;
+    }
+    double r;
+    if (uppk && pc) {
+      const double R = list.gps[acc.principal_peak];
+      const double a = (list.gps_pct[acc.principal_peak] / psig) * par.activity_sigma;
+      const double f = R != 0 ? A * pc->yield / R : 0;
+      const double yu = par.activity_sigma * pc->uncertainty / pc->yield;
+      r = f > 0.01 ? std::sqrt(a * a * 0.0001 + yu * yu) / f : 1.0;
+    } else {
+      r = A != 0 ? par.activity_sigma * std::sqrt(std::fabs(sb.variance[c])) / A : 1e6;
+    }
+    const double samu = h.sampling_uncertainty / 100.0;
+    const double calu = par.include_calibration_uncertainty != 0
+                            ? state.spectrum.calibration.uncertainty / 100.0
+                            : 0.0;
+    const double T = 100 * std::sqrt(samu * samu + calu * calu + r * r);
+    activity[c] = A;
+    total[c] = T;
+    if (T > worst_t && !acc.library_driven) {
+      worst = c;
+      worst_t = T;
+    }
+    if (A < lowest_a) {
+      lowest = c;
+      lowest_a = A;
+    }
+  }
+  if (worst >= 0) {
+    act.line(c_format("Removed %s, Activity Uncertainty was:- %3.1f %%",
+                      name_of(state, set.nuclides[worst]).c_str(), worst_t));
+    act.empty();
+    remove_nuclide(res, set.nuclides[worst]);
+    return false;
+  }
+  if (lowest >= 0 && !(lowest_a > 0) && par.unconditional_library_peaks == 0) {
+    remove_nuclide(res, set.nuclides[lowest]);
+    return false;
+  }
+  report_set(state, set, activity, total, act);
+  return true;
+}
+
+void write_report_file(State& state, const char* name, const std::string& text) {
+  std::string error;
+  if (!write_text_atomic(join_path(state.paths.working_dir, name), text, &error))
+    state.ui->message_box(std::string("Could not write ") + name + ":- " + error);
+}
+
+std::string four_chars(std::string s) {
+  while (!s.empty() && (s.back() == '\0' || s.back() == ' ')) s.pop_back();
+  return s.substr(0, 4);
+}
+
+}  // namespace
+
+double decay_interval_minutes(const DateTime& sampled, const DateTime& collected) {
+  const double days = static_cast<double>(day_number(collected.day, collected.month, collected.year) -
+                                          day_number(sampled.day, sampled.month, sampled.year));
+  return days * 1440 + (collected.hour * 60 + collected.minute) - (sampled.hour * 60 + sampled.minute);
+}
+
+double specific_activity(double activity, double sample_size, double correction_factor,
+                         double activity_factor) {
+  double s = activity;
+  if (sample_size > 0) s /= sample_size;
+  if (correction_factor > 0) s *= correction_factor;
+  if (activity_factor > 0) s *= activity_factor;
+  return s;
+}
+
+double decay_correct(double specific, double decay_interval, double half_life, double true_time) {
+  if (!(half_life > 0)) return specific;
+  double d = specific;
+  const double b = decay_interval * 0.6931471 / half_life;
+  if (b > 1e-20)
+    d = specific * std::exp(b);
+  else if (b < -1e-20)
+    d = specific / std::exp(std::fabs(b));
+  const double c = true_time * 0.6931471 / (half_life * 60);
+  if (c > 1e-6) d = d * c / (1 - std::exp(-c));
+  return d;
+}
+
+void report_title_line(ReportText& report, const std::string& heading) {
+  report.empty();
+  const int pad = (78 - static_cast<int>(heading.size())) / 2;
+  report.line(std::string(std::max(pad, 0), ' ') + heading);
+}
+
+int write_main_report(State&) { return 1; }
+
+void append_unidentified_peaks(State&, ReportText&) {}
+
+int run_nuclide_analysis(State& state) {
+  Platform& ui = *state.ui;
+  PeakList& list = state.peaks;
+  const AnalysisParameters& par = state.params;
+  const SpectrumHeader& h = state.spectrum.header;
+  const CalibrationRecord& cal = state.spectrum.calibration;
+
+  // 1-2.
+  if (!list.fitted) {
+    ui.message_box("Not all of the Peaks have been fitted yet");
+    return 0;
+  }
+  ui.set_status("Calculating Activites...");
+  const bool autocal = state.results.auto_calibration;
+  state.results = NuclideResults{};
+  NuclideResults& res = state.results;
+  res.auto_calibration = autocal;
+
+  // 3-5. Decay interval, analysis range, units.
+  res.decay_interval = decay_interval_minutes(h.sampled, h.collected);
+  res.lower = channel_to_energy(cal, list.region.first_live);
+  if (list.count > 0) res.lower = std::min(res.lower, peak_energy(state, 1));
+  const int nch = state.spectrum.channels();
+  res.upper = channel_to_energy(cal, std::min(static_cast<int>(par.search_stop), nch));
+  res.activity_unit = par.activity_factor > 0 ? four_chars(to_string(par.activity_unit))
+                                              : four_chars(to_string(h.units));
+  res.quantity_unit = four_chars(to_string(h.units));
+  // The spectrum carries no activity unit of its own: Bq per quantity.
+  if (par.activity_factor <= 0) res.activity_unit = "Bq";
+  refresh_peak_emission_rates(state);
+
+  // 6. Reports.
+  ReportText diag, act;
+  diag.line(c_format("Diagnostic Report for Spectrum File:- %s ", state.app.current_file.c_str()));
+  diag.empty();
+  report_title_line(act, kReportHeading);
+  std::string tpl;
+  if (read_template(state, "Activity Report.tpl", tpl)) {
+    act.text += substitute_template(TokenContext(state), tpl, "Activity Report.tpl", &ui);
+  } else {
+    act.line(c_format("\t           Activity Report for Spectrum File:- %s",
+                      state.app.current_file.c_str()));
+    act.empty();
+  }
+
+  bool any_area = false;
+  for (int k = 1; k <= list.count; ++k) any_area = any_area || list.net_area[k] > 0;
+  if (list.count == 0) {
+    act.line(std::string(20, ' ') + "No Significant Peaks were found.");
+    act.empty();
+  } else if (!any_area) {
+    act.line("\t\t\t  All Peaks were removed by Background Subtraction.");
+    act.empty();
+  } else {
+    // 7. Identification.
+    ui.set_status("Searching Library...");
+    identify_nuclides(state, diag, act);
+
+    // 8. Every peak free again.
+    for (int k = 1; k <= list.count; ++k) {
+      res.peak_free[k] = 1;
+      res.peak_sum[k] = 0;
+    }
+
+    // 9. Interference sets.
+    InterferenceSet set;
+    for (int w = 1;; ++w) {
+      ui.set_status(c_format("Forming Interference Set %d...", w));
+      const FormResult f = form_set(res, set);
+      if (f == FormResult::kTooBig) {
+        ui.message_box("Reduce the Energy Tolerance and/or Confidence Value",
+                       "The Interference Matrix is too Big", kMsgError);
+        res.error = true;
+        break;
+      }
+      if (f == FormResult::kNone) break;
+      solve_and_report(state, set, diag, act);
+      if (ui.abort_requested()) {
+        state.app.abort_requested = true;
+        break;
+      }
+    }
+
+    // 10-11.
+    if (res.any_principal) act.line(" P represents:- This is the Principal Peak.");
+    if (res.library_not_wholly_considered) {
+      act.line(" The Library was not wholly considered: too many Nuclides or Lines were identified.");
+      act.empty();
+    }
+    if (res.results_full) {
+      act.line(" Only the first 200 Nuclides are reported.");
+      act.empty();
+    }
+    if (!res.error) append_unidentified_peaks(state, act);
+  }
+
+  res.diagnostic_report = diag.text;
+  res.activity_report = act.text;
+  // 12. Markers live in the results only; nothing to clear in the library.
+  return 1;
+}
+
+int quantitative_analysis(State& state) {
+  if (!run_nuclide_analysis(state)) return 0;
+  NuclideResults& res = state.results;
+  write_report_file(state, kDiagnosticReport, res.diagnostic_report);
+  write_report_file(state, kActivityReport, res.activity_report);
+  state.ui->set_status("Producing Reports...");
+  if (!res.error) write_main_report(state);
+  state.ui->set_status("Finished Quantitative Analysis");
+  return res.error ? 0 : 1;
+}
+
+}  // namespace kestrim

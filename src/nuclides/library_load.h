@@ -1,0 +1,17 @@
+// Loading the Analysis Library named by the parameters (ALIB) into the
+// library buffer.
+#pragma once
+
+namespace kestrim {
+
+struct State;
+
+// Loads the library named by ALIB into State.library. Returns 1, or 0 with
+// the reason left in State.library_error ("Failed to Read Analysis Library"
+// when no nuclide could be read; the reader shows its own messages).
+// `quiet_when_missing`: a library file that does not exist (or no name) is
+// passed over without a message (loading a Defaults file); the analysis
+// itself reports it.
+int load_analysis_library_named(State& state, bool quiet_when_missing = false);
+
+}  // namespace kestrim

@@ -1,0 +1,46 @@
+#include "nuclides/quant_common.h"
+
+#include "app/state.h"
+#include "reports/c_format.h"
+#include "settings/calibration_functions.h"
+
+namespace kestrim {
+
+double nuclide_tolerance(const AnalysisParameters& p, double energy_kev, bool auto_calibration) {
+  const double k = auto_calibration ? 0.0015 : 0.00075;
+  return 0.25 * p.energy_tolerance + k * p.energy_tolerance * energy_kev;
+}
+
+double line_tolerance(const AnalysisParameters& p, double energy_kev, bool auto_calibration) {
+  if (energy_kev > 510 && energy_kev < 512) return p.energy_tolerance;
+  return nuclide_tolerance(p, energy_kev, auto_calibration);
+}
+
+double peak_energy(const State& state, int k) {
+  return channel_to_energy(state.spectrum.calibration, state.peaks.centre[k]);
+}
+
+double efficiency_at_energy(const State& state, double energy_kev) {
+  return efficiency_at(state.spectrum.calibration, energy_kev, calibration_context(state));
+}
+
+void refresh_peak_emission_rates(State& state) {
+  PeakList& list = state.peaks;
+  const double live = state.spectrum.header.live_time;
+  for (int k = 1; k <= list.count; ++k) {
+    double rate = list.net_area[k];
+    if (live > 0) rate /= live;
+    const double eff = efficiency_at_energy(state, peak_energy(state, k));
+    if (eff > 0) rate /= eff;
+    list.gps[k] = static_cast<float>(rate);
+    list.gps_pct[k] = list.net_area_pct[k];
+  }
+}
+
+void ReportText::line(std::string_view s) {
+  if (!enabled) return;
+  text += tidy_exponents(s);
+  text += "\r\n";
+}
+
+}  // namespace kestrim

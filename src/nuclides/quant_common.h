@@ -1,0 +1,39 @@
+// Helpers shared by identification, activities and limits of detection:
+// the energy tolerance, peak energies and rates, and the report texts.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace kestrim {
+
+struct State;
+struct AnalysisParameters;
+
+// tol(E) = 0.25 ETOL + k ETOL E keV, k = 0.00075, or 0.0015 when the
+// analysis runs with the automatic energy re-calibration.
+double nuclide_tolerance(const AnalysisParameters& p, double energy_kev, bool auto_calibration);
+// The tolerance of a library line: tol(E), but ETOL itself for the
+// annihilation line (510 < E < 512 keV).
+double line_tolerance(const AnalysisParameters& p, double energy_kev, bool auto_calibration);
+
+// Energy of peak k through the spectrum's calibration.
+double peak_energy(const State& state, int k);
+// Full-energy efficiency at an energy through the spectrum's calibration.
+double efficiency_at_energy(const State& state, double energy_kev);
+
+// Sets every peak's gammas per second from its net area: area / live time
+// / efficiency at its energy (each divisor only when above 0), keeping its
+// area uncertainty.
+void refresh_peak_emission_rates(State& state);
+
+// A report being written: lines end in CR LF and pass through the exponent
+// tidy-up. Lines given while `enabled` is false are dropped.
+struct ReportText {
+  std::string text;
+  bool enabled = true;
+  void line(std::string_view s);
+  void empty() { line(""); }
+};
+
+}  // namespace kestrim
