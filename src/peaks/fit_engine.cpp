@@ -272,7 +272,7 @@ void position_iteration(State& state) {
     if (improvement > 0) {
       for (int k = 0; k < np; ++k) {
         list.centre[r.first + k] = static_cast<float>(r.pos[k]);
-        list.centre_channel[r.first + k] = static_cast<int>(std::lround(r.pos[k]));
+        list.centre_channel[r.first + k] = trunc_channel(std::round(r.pos[k]));
       }
       prev = r.chi2;
     } else {
@@ -477,7 +477,7 @@ void extend_and_trim(State& state) {
   const int np = r.count;
   bool extended = false;
   const int lastc = last_channel(state);
-  int limit = static_cast<int>(0.25 * r.sigma[np - 1]) + 1;
+  int limit = trunc_channel(0.25 * r.sigma[np - 1]) + 1;
   for (int k = 0; k < limit && r.end < lastc && r.end - r.start + 1 < kMaxRegionChannels &&
                   shape_at(r, np - 1, r.end) > 0.05;
        ++k) {
@@ -485,7 +485,7 @@ void extend_and_trim(State& state) {
     fit_region_linear(state, false);
     extended = true;
   }
-  limit = static_cast<int>(0.25 * r.sigma[0]) + 1;
+  limit = trunc_channel(0.25 * r.sigma[0]) + 1;
   for (int k = 0; k < limit && r.start > r.first_live && r.start > 0 &&
                   r.end - r.start + 1 < kMaxRegionChannels && shape_at(r, 0, r.start) > 0.05;
        ++k) {
@@ -498,8 +498,8 @@ void extend_and_trim(State& state) {
   // Trim an end whose residual is too large for the peak beside it.
   bool changed = false;
   int moved_start = 0, moved_end = 0;
-  const int max_start = static_cast<int>(r.sigma[0] / 2) + 2;
-  const int max_end = static_cast<int>(r.sigma[np - 1] / 2) + 2;
+  const int max_start = trunc_channel(r.sigma[0] / 2) + 2;
+  const int max_end = trunc_channel(r.sigma[np - 1] / 2) + 2;
   for (int guard = 0; guard < 2 * kMaxRegionChannels && !r.failed; ++guard) {
     compute_residuals(state);
     double rs = std::fabs(w.residual[0]);
@@ -555,7 +555,7 @@ int fit_region_completely(State& state) {
 
     list.fit_start[r.first] = r.start;
     list.fit_end[r.first] = r.end;
-    int m = static_cast<int>(state.params.region_end_channels * list.centre[r.first] / nch) + 1;
+    int m = trunc_channel(state.params.region_end_channels * list.centre[r.first] / nch) + 1;
     list.window_start[r.first] = r.start + m;
     list.window_end[r.first] = r.end - m;
     r.start_f = static_cast<float>(r.start);
@@ -581,9 +581,9 @@ int fit_region_completely(State& state) {
     double mid = (r.pos[cut] + r.pos[cut + 1]) / 2;
     for (int i = 0; i < r.count; ++i) {
       list.centre[r.first + i] = entry[i];
-      list.centre_channel[r.first + i] = static_cast<int>(std::lround(entry[i]));
+      list.centre_channel[r.first + i] = trunc_channel(std::round(entry[i]));
     }
-    r.end = static_cast<int>(mid);
+    r.end = trunc_channel(mid);
     r.count = cut + 1;
     r.last = r.first + r.count - 1;
   }

@@ -26,6 +26,16 @@ inline constexpr int kRefusedRing = 10;
 inline constexpr int kMaxAuxRows = 100;
 inline constexpr int kMaxFilter = 200;
 
+// Truncates a channel position towards zero, as the layouts store channels,
+// mapping NaN to 0 and holding the value within +-1e9 so that positions
+// computed from a damaged calibration never overflow an int.
+inline int trunc_channel(double v) {
+  if (!(v == v)) return 0;
+  if (v > 1e9) v = 1e9;
+  if (v < -1e9) v = -1e9;
+  return static_cast<int>(v);
+}
+
 template <typename T>
 using PeakArray = std::array<T, kMaxPeaks + 1>;
 

@@ -50,7 +50,7 @@ void group_region(State& state) {
       if (p.use_aux_peaks != 0) {
         if (const AuxPeakRow* row = find_aux_row(list, p, e)) {
           if (row->companion < 1) {
-            int choice = std::abs(static_cast<int>(row->companion));
+            int choice = std::abs(trunc_channel(row->companion));
             if (choice > 0) {
               r.continuum_choice = choice;
               r.aux_forced = true;
@@ -61,8 +61,8 @@ void group_region(State& state) {
             double cf = list.centre[r.first];
             double start = channel_of(state, row->region_start - d);
             if (start >= cf) start = cf - 4 * sigma_at(state, cf);
-            r.start = static_cast<int>(start);
-            r.end = static_cast<int>(channel_of(state, row->region_end - d));
+            r.start = trunc_channel(start);
+            r.end = trunc_channel(channel_of(state, row->region_end - d));
             r.bounds_fixed = true;
             break;
           }
@@ -99,7 +99,7 @@ void group_region(State& state) {
   while (r.count > 1) {
     const int f = r.first, l = r.last;
     const double sf = sigma_at(state, list.centre[f]), sl = sigma_at(state, list.centre[l]);
-    int span = static_cast<int>(list.centre[l] + 4 * sl) - static_cast<int>(list.centre[f] - 4 * sf) + 20;
+    int span = trunc_channel(list.centre[l] + 4 * sl) - trunc_channel(list.centre[f] - 4 * sf) + 20;
     double gap = -1;
     int v = f + 1;
     for (int k = f + 1; k <= l; ++k) {
@@ -138,10 +138,10 @@ void set_region_bounds(State& state) {
   r.margin_last = static_cast<float>(ml);
   bool minimum = false;
 
-  int start = static_cast<int>(cf - mf);
+  int start = trunc_channel(cf - mf);
   if (f == 1) {
-    int lo = std::max(static_cast<int>(p.search_start - sf), 0);
-    int hi = static_cast<int>(p.search_stop);
+    int lo = std::max(trunc_channel(p.search_start - sf), 0);
+    int hi = trunc_channel(p.search_stop);
     for (int x = lo; x < hi && x < nch; ++x) {
       if (count_at(state, x) > 0) {
         r.first_live = x;
@@ -152,16 +152,16 @@ void set_region_bounds(State& state) {
   } else {
     const double cp = list.centre[f - 1];
     if (start < cp + 2.75 * sigma_at(state, cp)) {
-      start = lowest_channel(state, static_cast<int>(cp + 2 * sf), static_cast<int>(cf - 2 * sf));
+      start = lowest_channel(state, trunc_channel(cp + 2 * sf), trunc_channel(cf - 2 * sf));
       minimum = true;
     }
   }
 
-  int end = static_cast<int>(cl + ml) + 1;
+  int end = trunc_channel(cl + ml) + 1;
   if (l < list.count) {
     const double cn = list.centre[l + 1];
     if (end > cn - 2.75 * sigma_at(state, cn)) {
-      end = lowest_channel(state, static_cast<int>(cl + 2 * sl), static_cast<int>(cn - 2 * sl));
+      end = lowest_channel(state, trunc_channel(cl + 2 * sl), trunc_channel(cn - 2 * sl));
       minimum = true;
     }
   } else if (end > last_channel + ml) {
@@ -170,15 +170,15 @@ void set_region_bounds(State& state) {
 
   if (!minimum) {
     const double send = sigma_at(state, nch);
-    start = static_cast<int>(cf - mf - p.region_end_channels * sf / send);
-    end = static_cast<int>(cl + ml + p.region_end_channels * sl / send);
+    start = trunc_channel(cf - mf - p.region_end_channels * sf / send);
+    end = trunc_channel(cl + ml + p.region_end_channels * sl / send);
   }
   start = std::max(start, r.first_live);
   start = std::max(start, 0);
   end = std::min(end, last_channel);
 
-  const int m1 = static_cast<int>(cf - mf);
-  const int m2 = static_cast<int>(cl + ml) + 1;
+  const int m1 = trunc_channel(cf - mf);
+  const int m2 = trunc_channel(cl + ml) + 1;
   while (start > 0 && end - start + 1 >= kMaxRegionChannels) {
     if (m1 - start > end - m2)
       ++start;

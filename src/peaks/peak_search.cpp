@@ -59,9 +59,9 @@ bool test_run(State& state, int a) {
   ++list.count;
   list.clear_slot(pos);
   list.centre[pos] = static_cast<float>(C);
-  list.centre_channel[pos] = static_cast<int>(std::lround(C));
-  list.window_start[pos] = static_cast<int>(C - 2.5 * sc);
-  list.window_end[pos] = static_cast<int>(C + 2.5 * sc);
+  list.centre_channel[pos] = trunc_channel(std::round(C));
+  list.window_start[pos] = trunc_channel(C - 2.5 * sc);
+  list.window_end[pos] = trunc_channel(C + 2.5 * sc);
   list.significance[pos] = static_cast<float>(s.largest);
   return true;
 }
@@ -97,7 +97,7 @@ int build_filter(SearchState& search, double sigma) {
   const double w = sigma * search.width_factor;
   search.filter.fill(0);
   search.filter[0] = -100;
-  const int wide = static_cast<int>(2 * w);
+  const int wide = trunc_channel(2 * w);
   int n = 0;
   double sum = 0;
   for (int k = 1; k < kMaxFilter; ++k) {
@@ -132,7 +132,7 @@ void clear_peak_list(State& state) {
   list.region = Region{};
   list.search = SearchState{};
   list.search.last_channel = std::max(state.spectrum.channels() - 1, 0);
-  list.region.first_live = static_cast<int>(state.params.search_start);
+  list.region.first_live = trunc_channel(state.params.search_start);
 }
 
 int search_pass(State& state, int a, double s) {
@@ -140,9 +140,9 @@ int search_pass(State& state, int a, double s) {
   const float* counts = state.spectrum.counts.data();
   const int last = S.last_channel;
   s = std::min(s, 20.0);
-  const int m = static_cast<int>(s);
-  const int q = static_cast<int>(9 * s);
-  const int pass_end = a + static_cast<int>(15 * s);
+  const int m = trunc_channel(s);
+  const int q = trunc_channel(9 * s);
+  const int pass_end = a + trunc_channel(15 * s);
   const int n = build_filter(S, s);
   int c = a;
   if (a <= n) c = n + 2;
@@ -218,8 +218,8 @@ void run_peak_search(State& state) {
   SearchState& S = list.search;
   Region& r = list.region;
 
-  const int star = static_cast<int>(p.search_start);
-  const int stop = static_cast<int>(p.search_stop);
+  const int star = trunc_channel(p.search_start);
+  const int stop = trunc_channel(p.search_stop);
   for (int x = std::max(star + 1, 0); x < stop && x < nch; ++x) {
     if (state.spectrum.counts[x] > 1) {
       r.first_live = x;
@@ -249,7 +249,7 @@ void run_peak_search(State& state) {
 
   S.last_channel = nch - 1;
   for (int k = 1; k <= list.count; ++k) {
-    int margin = static_cast<int>(list.centre[k]) * p.region_end_channels / nch + 1;
+    int margin = trunc_channel(static_cast<double>(trunc_channel(list.centre[k])) * p.region_end_channels / nch) + 1;
     auto clip = [&](int& lo, int& hi) {
       if (lo < r.first_live) lo = r.first_live;
       if (hi >= S.last_channel) hi = S.last_channel - 1;
@@ -280,9 +280,9 @@ int insert_peak(State& state, int p) {
   double sigma = r.cache_sigma[0] > 0 ? r.cache_sigma[0] : sigma_at(state, p);
   list.centre[pos] = static_cast<float>(p);
   list.centre_channel[pos] = p;
-  list.window_start[pos] = static_cast<int>(p - 3 * sigma);
-  list.window_end[pos] = static_cast<int>(p + 3 * sigma);
-  int margin = state.params.region_end_channels * p / nch;
+  list.window_start[pos] = trunc_channel(p - 3 * sigma);
+  list.window_end[pos] = trunc_channel(p + 3 * sigma);
+  int margin = trunc_channel(static_cast<double>(state.params.region_end_channels) * p / nch);
   list.fit_start[pos] = list.window_start[pos] - margin - 1;
   list.fit_end[pos] = list.window_end[pos] + margin + 1;
   if (list.fit_start[pos] < state.params.sc_adc_lld) list.fit_start[pos] = state.params.sc_adc_lld;
@@ -354,12 +354,12 @@ int load_aux_peaks(State& state) {
   for (int i = 0; i < list.aux_count; ++i) {
     const AuxPeakRow& row = list.aux[i];
     double cc = energy_to_channel(cal, row.companion);
-    if (!(row.companion > 0) || cc < state.params.search_start) continue;
+    if (!(row.companion > 0) || !(cc >= state.params.search_start) || !(cc < state.spectrum.channels())) continue;
     double tol = energy_tolerance(state.params, row.energy);
     bool match = false;
     for (int k = 1; k <= list.count && !match; ++k)
       match = std::fabs(channel_to_energy(cal, list.centre[k]) - row.energy) < tol;
-    if (match) insert_peak(state, static_cast<int>(std::lround(cc)));
+    if (match) insert_peak(state, trunc_channel(std::round(cc)));
   }
   return 1;
 }
@@ -383,8 +383,8 @@ int locate_reference_peak(State& state, const std::int32_t* counts, int channels
   int run = 0, peak = 0;
   bool open = false;
   auto close_run = [&]() {
-    if (open && run >= static_cast<int>(sigma) && run_max > best) {
-      peak = static_cast<int>(sum_rc / sum_r);
+    if (open && run >= trunc_channel(sigma) && run_max > best) {
+      peak = trunc_channel(sum_rc / sum_r);
       best = run_max;
     }
     open = false;

@@ -191,6 +191,46 @@ TEST(FitRegionTest, NoiselessSinglePeakGivesTruth) {
   EXPECT_LT(list.goodness[1], 0.01);
 }
 
+// Counts the position-iteration status lines of one complete doublet fit
+// (shown for multiplets while a prompt option is on).
+int iteration_statuses(const std::vector<double>& counts) {
+  HandState h(counts, 4.0);
+  State& st = *h.state;
+  st.params.prompt_add_peaks = 1;
+  clear_peak_list(st);
+  insert_peak(st, 100);
+  insert_peak(st, 116);
+  st.peaks.region = Region{};
+  st.peaks.region.first_live = 2;
+  std::string message;
+  EXPECT_EQ(form_region(st, message), 1);
+  EXPECT_EQ(st.peaks.region.count, 2);
+  h.ui.statuses.clear();
+  EXPECT_EQ(fit_region_completely(st), 1);
+  int n = 0;
+  for (const std::string& s : h.ui.statuses)
+    if (s.rfind("Iterative Fitting, ChiSquared is ", 0) == 0) ++n;
+  return n;
+}
+
+TEST(FitRegionTest, ChiSquaredBelowOnePointTwoIsNotIteratedFurther) {
+  // The same doublet drawn with the model's shape (chi-squared ~ 0) and as
+  // two boxes the model cannot follow (chi-squared far above 1.2): only the
+  // second goes through the extra chi-squared iterations.
+  std::vector<double> good(256, 50), boxes(256, 50);
+  for (int x = 2; x < 256; ++x) {
+    good[x] += 800 * peak_shape(x, 100, 4, 7, 1e9) + 800 * peak_shape(x, 116, 4, 7, 1e9);
+    if (std::abs(x - 100) <= 4 || std::abs(x - 116) <= 4) boxes[x] += 800;
+  }
+  // One iterate call runs the position iteration twice (before and after
+  // the shape iteration); the well-fitted doublet needs no extension or
+  // trimming, so it gets exactly that one call.
+  int calm = iteration_statuses(good);
+  int busy = iteration_statuses(boxes);
+  EXPECT_EQ(calm, 2);
+  EXPECT_GT(busy, calm);
+}
+
 struct Coverage {
   int found = 0, within3 = 0, nan = 0;
   double sum_area = 0, max_centre_error = 0, sum_fwhm = 0;
