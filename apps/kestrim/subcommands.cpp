@@ -9,6 +9,7 @@ int cmd_simulate(const Args& args);
 int cmd_peaks(const Args& args);
 int cmd_library(const Args& args);
 int cmd_export_text(const Args& args);
+int cmd_background(const Args& args);
 
 const Subcommand* subcommands() {
   static const Subcommand table[] = {
@@ -21,6 +22,8 @@ const Subcommand* subcommands() {
       {"library", "nuclide libraries (library import-csv CSV -o LIB | export-csv LIB [-o CSV] | list LIB)",
        cmd_library},
       {"export-text", "write a spectrum as a text file of channel counts", cmd_export_text},
+      {"background", "analyse a background spectrum and save its peaks (background SPECTRUM -o NAME.bkg)",
+       cmd_background},
       {nullptr, nullptr, nullptr},
   };
   return table;
