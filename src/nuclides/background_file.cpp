@@ -31,13 +31,13 @@ std::string current_name(const State& s) {
 
 std::vector<std::uint8_t> encode_background_file(const BackgroundRecord& rec) {
   std::vector<std::uint8_t> bytes(kBackgroundFileSize, 0);
-  bin::put_i16(bytes.data(), kBackgroundMarker);
+  bin::put_i16(bytes.data(), kBackgroundFileMarker);
   encode_background_record(rec, bytes.data() + 2);
   return bytes;
 }
 
 int decode_background_file(const std::vector<std::uint8_t>& bytes, BackgroundRecord& out) {
-  if (bytes.size() < 2 || bin::get_i16(bytes.data()) != kBackgroundMarker) return -1;
+  if (bytes.size() < 2 || bin::get_i16(bytes.data()) != kBackgroundFileMarker) return -1;
   if (bytes.size() < static_cast<std::size_t>(kBackgroundFileSize)) return -2;
   decode_background_record(bytes.data() + 2, out);
   return 1;
@@ -89,7 +89,7 @@ std::vector<BackgroundListing> list_background_files(const std::string& director
     std::vector<std::uint8_t> bytes;
     // Marker (2), then 28 bytes up to the title, then the 48-byte title.
     if (!read_file(join_path(directory, f), bytes, kMaxReadBytes)) continue;
-    if (bytes.size() < 2 || bin::get_i16(bytes.data()) != kBackgroundMarker) continue;
+    if (bytes.size() < 2 || bin::get_i16(bytes.data()) != kBackgroundFileMarker) continue;
     std::string title;
     if (bytes.size() > 2u + bkg_offset::kTitle) {
       std::size_t avail = std::min<std::size_t>(bkg_offset::kTitleSize, bytes.size() - 2 - bkg_offset::kTitle);

@@ -20,7 +20,7 @@ namespace kestrim {
 
 struct State;
 
-inline constexpr int kBackgroundMarker = 255;
+inline constexpr int kBackgroundFileMarker = 255;
 inline constexpr int kBackgroundFileSize = 2 + kBackgroundBlockSize;
 inline constexpr int kMaxBackgroundListed = 1001;
 
