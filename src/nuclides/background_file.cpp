@@ -164,6 +164,13 @@ int save_background(State& s, const std::string& name, bool store_parameters) {
   return 1;
 }
 
+int save_analysed_background(State& s, const std::string& name, bool store_parameters) {
+  if (!s.peaks.fitted &&
+      s.ui->message_box("Not all the Peaks have been fitted, do you want to Continue?", "", kMsgYesNo) != kAnswerYes)
+    return 0;
+  return save_background(s, name, store_parameters);
+}
+
 int analyse_and_save_background(State& s, const std::string& name, bool store_parameters) {
   DriverState& d = s.fitting;
   d.background_run = true;

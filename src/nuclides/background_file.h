@@ -63,6 +63,10 @@ int load_background(State& state);
 // desktop session). 1, or 0 after its message.
 int save_background(State& state, const std::string& name, bool store_parameters = true);
 
+// "Save Background file": saves the peaks of the spectrum already analysed;
+// when not every peak was fitted the user is asked first. 1, or 0.
+int save_analysed_background(State& state, const std::string& name, bool store_parameters = true);
+
 // "Analyse and Save as Bkg": searches and fits the spectrum in memory as a
 // background run and saves its peaks as `name`. 1, or 0 (aborted or failed,
 // reported).

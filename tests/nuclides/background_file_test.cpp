@@ -9,6 +9,7 @@
 #include "app/state.h"
 #include "peaks/peak_search.h"
 #include "platform/binio.h"
+#include "platform/files.h"
 #include "platform/scripted_platform.h"
 #include "support/test_support.h"
 
@@ -212,6 +213,20 @@ TEST(BackgroundFile, SaveTakesGoodPeaksAndStopsAfterTwoHundred) {
   EXPECT_EQ(test::read_bytes(s.dir.file("lab.bkg")).size(), 2482u);
   EXPECT_EQ(st.params.background_cps_subtraction, 1);
   EXPECT_EQ(st.app.background_name, "lab.bkg");
+}
+
+TEST(BackgroundFile, SavingAnUnfinishedAnalysisAsksFirst) {
+  Session s;
+  State& st = *s.st;
+  fill_peaks(st, 3, 10);
+  st.peaks.fitted = false;
+  s.ui.answers = {kAnswerNo};
+  EXPECT_EQ(save_analysed_background(st, "part.bkg", false), 0);
+  EXPECT_TRUE(s.ui.said("Not all the Peaks have been fitted, do you want to Continue?"));
+  EXPECT_FALSE(file_exists(s.dir.file("part.bkg")));
+  s.ui.answers = {kAnswerYes};
+  EXPECT_EQ(save_analysed_background(st, "part.bkg", false), 1);
+  EXPECT_EQ(st.background.peaks(), 3);
 }
 
 // Subtraction on a sample of peaks at the given energies (1 keV per channel).
