@@ -63,7 +63,6 @@ void open_peak_fit_report(State& s) {
   d.report += " Energy  Channel  (keV)  Signif  of Fit    Area   Uncert.  per sec.   Uncert.\r\n\r\n";
   if (s.params.detailed_fit_report != 0)
     d.report += "         Fitting Region:- Start   Stop           Possible Nuclides\r\n\r\n";
-  flush_peak_fit_report(s);
 }
 
 void compute_rate(State& s, double energy, int k) {
@@ -130,7 +129,6 @@ void write_region_report(State& s) {
       d.report += line + "\r\n\r\n";
     }
   }
-  flush_peak_fit_report(s);
 }
 
 void write_peak_database(State& s) {

@@ -12,8 +12,10 @@
 // gammas per second, % unc.), the background subtraction lines when peak
 // subtraction is on, and with the detailed report option the region bounds
 // and the analysis-library lines near the peak. Lines pass through the
-// exponent tidy-up and end in CR LF. The file is rewritten after each region
-// (a file that cannot be written is skipped silently).
+// exponent tidy-up and end in CR LF. The text is held in memory and the file
+// written (replaced whole) when the driver finishes a single region or the
+// fit-all loop, and when the report is closed; a file that cannot be written
+// is skipped silently.
 #pragma once
 
 #include <string>

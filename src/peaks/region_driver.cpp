@@ -523,6 +523,8 @@ int fit_region(State& s, bool automatic) {
   if (list.count > 0 && all_peaks_fitted(list)) {
     ui.set_status("All Peaks have been fitted");
     write_peak_database(s);
+  } else if (!automatic && d.report_open) {
+    flush_peak_fit_report(s);
   }
   return finished ? 1 : 0;
 }
@@ -569,6 +571,7 @@ int fit_all_remaining_peaks(State& s) {
     }
   }
   if (list.fitted && d.report_open) write_peak_database(s);
+  if (d.report_open) flush_peak_fit_report(s);  // aborted: the regions fitted so far
   ui.set_status("");
   if (last_region >= 1 && last_region <= list.count) r.first = last_region;
   return s.app.abort_requested ? 0 : 1;
