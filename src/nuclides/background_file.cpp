@@ -48,6 +48,11 @@ std::string background_directory(const State& s) {
   return dir.empty() ? s.paths.working_dir : dir;
 }
 
+std::string background_dialog_status(const State& s) {
+  const bool named = !current_name(s).empty() || !to_string(s.spectrum.calibration.background_name).empty();
+  return std::string(named ? "Select" : "Enter") + " the required Background filename, then select 'Open'";
+}
+
 int accept_background_name(State& s, const std::string& typed, const std::string& directory, bool saving,
                            std::string& name) {
   Platform& ui = *s.ui;

@@ -48,6 +48,11 @@ struct BackgroundListing {
 // sorted by name; at most 1001 files are examined.
 std::vector<BackgroundListing> list_background_files(const std::string& directory);
 
+// The status line of the background dialog: "Select" when a background
+// name is current (or the calibration names a default one), else "Enter",
+// followed by " the required Background filename, then select 'Open'".
+std::string background_dialog_status(const State& state);
+
 // The directory background files are read from and saved to: the
 // parameters' background directory, else the working directory.
 std::string background_directory(const State& state);

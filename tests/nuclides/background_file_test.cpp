@@ -148,6 +148,13 @@ TEST(BackgroundFile, NameRules) {
   EXPECT_TRUE(s.ui.said("Background file gone.bkg was not found"));
 }
 
+TEST(BackgroundFile, DialogStatusAsksToSelectOnlyWhenANameIsKnown) {
+  Session s;
+  EXPECT_EQ(background_dialog_status(*s.st), "Enter the required Background filename, then select 'Open'");
+  assign(s.st->spectrum.calibration.background_name, "det4.bkg");
+  EXPECT_EQ(background_dialog_status(*s.st), "Select the required Background filename, then select 'Open'");
+}
+
 TEST(BackgroundFile, ListingShowsValidFilesWithTitles) {
   Session s;
   test::write_bytes(s.dir.file("b.bkg"), hand_made_file());
