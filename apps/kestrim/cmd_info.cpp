@@ -8,6 +8,7 @@
 #include "app/open_spectrum.h"
 #include "app/state.h"
 #include "commands.h"
+#include "nuclides/background_file.h"
 #include "platform/files.h"
 #include "platform/headless_platform.h"
 #include "spectrum/dates.h"
@@ -16,6 +17,50 @@
 #include "spectrum/spectrum_info.h"
 
 namespace kestrim::cli {
+
+namespace {
+
+// A background file: its record and the table of its peaks.
+int info_background(const std::string& file, bool json) {
+  std::vector<std::uint8_t> bytes;
+  BackgroundRecord rec;
+  if (!read_file(file, bytes, 1u << 20)) {
+    std::fprintf(stderr, "kestrim info: cannot read %s\n", file.c_str());
+    return 1;
+  }
+  if (decode_background_file(bytes, rec) != 1) {
+    std::fprintf(stderr, "kestrim info: %s is not a valid Background File.\n", file.c_str());
+    return 1;
+  }
+  const DateTime& d = rec.collected;
+  if (json) {
+    nlohmann::json peaks = nlohmann::json::array();
+    for (int i = 0; i < rec.peaks(); ++i)
+      peaks.push_back({{"energy", rec.energy[i]}, {"rate", rec.rate[i]}, {"rate_uncertainty", rec.rate_sigma[i]}});
+    nlohmann::json j{{"file", file},
+                     {"spectrum_file", to_string(rec.file_name)},
+                     {"title", to_string(rec.title)},
+                     {"collected", format_date(d.day, d.month, d.year) + " " + format_time(d.hour, d.minute)},
+                     {"live_time", rec.live_time},
+                     {"peaks", peaks}};
+    std::printf("%s\n", j.dump(1).c_str());
+    return 0;
+  }
+  std::printf("Background file:  %s\n", file.c_str());
+  std::printf("Spectrum file:    %s\n", to_string(rec.file_name).c_str());
+  std::printf("Title:            %s\n", to_string(rec.title).c_str());
+  std::printf("Collected:        %s %s\n", format_date(d.day, d.month, d.year).c_str(),
+              format_time(d.hour, d.minute).c_str());
+  std::printf("Live time:        %.0f s\n", static_cast<double>(rec.live_time));
+  std::printf("Peaks:            %d\n\n", rec.peaks());
+  std::printf("%5s %10s %14s %14s\n", "Peak", "Energy", "Rate (cps)", "+/- (cps)");
+  for (int i = 0; i < rec.peaks(); ++i)
+    std::printf("%5d %10.2f %14.5g %14.5g\n", i + 1, static_cast<double>(rec.energy[i]),
+                static_cast<double>(rec.rate[i]), static_cast<double>(rec.rate_sigma[i]));
+  return 0;
+}
+
+}  // namespace
 
 int cmd_info(const Args& args) {
   std::string file;
@@ -37,6 +82,7 @@ int cmd_info(const Args& args) {
     std::fprintf(stderr, "Usage: kestrim info FILE [--json]\n");
     return 2;
   }
+  if (iequals(extension_of(file), "bkg")) return info_background(file, json);
   HeadlessPlatform ui;
   State state(ui);
   state.paths.working_dir = ".";

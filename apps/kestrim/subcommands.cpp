@@ -10,6 +10,7 @@ int cmd_peaks(const Args& args);
 int cmd_library(const Args& args);
 int cmd_export_text(const Args& args);
 int cmd_detector(const Args& args);
+int cmd_background(const Args& args);
 
 const Subcommand* subcommands() {
   static const Subcommand table[] = {
@@ -24,6 +25,8 @@ const Subcommand* subcommands() {
       {"export-text", "write a spectrum as a text file of channel counts", cmd_export_text},
       {"detector", "detector calibration files as text (detector dump FILE | make TEXT -o FILE)",
        cmd_detector},
+      {"background", "analyse a background spectrum and save its peaks (background SPECTRUM -o NAME.bkg)",
+       cmd_background},
       {nullptr, nullptr, nullptr},
   };
   return table;

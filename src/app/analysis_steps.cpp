@@ -6,6 +6,7 @@
 #include "app/state.h"
 #include "nuclides/activity.h"
 #include "peaks/peak_report_json.h"
+#include "peaks/region_driver.h"
 #include "peaks/peak_search.h"
 #include "platform/platform.h"
 
@@ -22,12 +23,12 @@ int not_available(State& state, const char* what) {
 int step_peak_search(State& state) {
   state.ui->set_status("Searching for peaks");
   run_peak_search(state);
+  // A fresh peak list starts a fresh peak fit report.
+  state.fitting.report_open = false;
   return 1;
 }
 
-// Until the region driver takes over, every region is fitted in turn (the
-// search is repeated so that the regions start from a fresh list).
-int step_fit_all_regions(State& state) { return search_and_fit_all(state); }
+int step_fit_all_regions(State& state) { return fit_all_remaining_peaks(state); }
 int step_quantitative_analysis(State& state) {
   // Without a library the analysis still runs and reports no nuclides.
   if (state.library.nuclide_count == 0) app_load_analysis_library(state);

@@ -14,6 +14,7 @@
 #include "nuclides/background_record.h"
 #include "nuclides/library.h"
 #include "nuclides/results.h"
+#include "peaks/driver_state.h"
 #include "peaks/peak_list.h"
 #include "reference/reference_set.h"
 #include "settings/parameters.h"
@@ -104,6 +105,7 @@ struct State {
   AnalysisParameters params = make_initial_parameters();
   Passwords passwords;
   PeakList peaks;
+  DriverState fitting;  // region fitting driver and peak fit report
   NuclideResults results;
   NuclideLibrary library;  // the loaded library (editor, listing, imports)
   std::string library_error;  // why the last library load failed

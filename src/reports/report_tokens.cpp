@@ -21,35 +21,10 @@ namespace {
 using V = TokenValue;
 using Ctx = TokenContext;
 
-// The fields of the 2480-byte background-peak block the reports print:
-//   off size  field
-//     2   10  collection date and time of the background spectrum (5 x int16)
-//    28   48  title of the background spectrum, NUL-terminated
-//    76    4  live time of the background spectrum, s (real32)
-namespace bkg_offset {
-inline constexpr int kCollected = 2;
-inline constexpr int kTitle = 28;
-inline constexpr int kTitleSize = 48;
-inline constexpr int kLiveTime = 76;
-}  // namespace bkg_offset
+// The background record's collection date and title.
+DateTime background_collected(const State& s) { return s.background.collected; }
 
-DateTime background_collected(const State& s) {
-  const std::uint8_t* p = s.background.raw.data() + bkg_offset::kCollected;
-  DateTime d;
-  d.day = bin::get_i16(p);
-  d.month = bin::get_i16(p + 2);
-  d.year = bin::get_i16(p + 4);
-  d.hour = bin::get_i16(p + 6);
-  d.minute = bin::get_i16(p + 8);
-  return d;
-}
-
-std::string background_title(const State& s) {
-  const char* p = reinterpret_cast<const char*>(s.background.raw.data() + bkg_offset::kTitle);
-  std::size_t n = 0;
-  while (n < static_cast<std::size_t>(bkg_offset::kTitleSize) && p[n]) ++n;
-  return std::string(p, n);
-}
+std::string background_title(const State& s) { return to_string(s.background.title); }
 
 bool peak_background_on(const State& s) { return s.params.background_cps_subtraction != 0; }
 
@@ -175,7 +150,7 @@ std::vector<TokenEntry> make_sample_tokens() {
   });
   add("BKGL", 6, [](const Ctx& c) {
     if (!peak_background_on(c.state)) return V::drop();
-    return V::text_value(c_format("%6ld", whole(bin::get_f32(c.state.background.raw.data() + bkg_offset::kLiveTime))));
+    return V::text_value(c_format("%6ld", whole(c.state.background.live_time)));
   });
   add("BKGS", 12, [](const Ctx& c) {
     if (!peak_background_on(c.state) && c.state.params.background_stripping == 0) return V::drop();

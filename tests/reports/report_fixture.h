@@ -44,10 +44,8 @@ inline void fill_state(State& s) {
   c.efficiency_time = {16, 20};
   assign(c.geometry_text, "1 litre Marinelli");
   c.uncertainty = 4.0f;
-  // Background block: collection date at offset 2, title at 28, live time at 76.
-  const std::int16_t bkg_date[5] = {7, 1, 2024, 6, 5};
-  for (int i = 0; i < 5; ++i) bin::put_i16(s.background.raw.data() + 2 + 2 * i, bkg_date[i]);
-  bin::put_f32(s.background.raw.data() + 76, 86400.0f);
+  s.background.collected = DateTime{7, 1, 2024, 6, 5};
+  s.background.live_time = 86400.0f;
   s.app.current_file = "soil_a.dat";
   s.app.version = "Kestrim test";
   AnalysisParameters& p = s.params;

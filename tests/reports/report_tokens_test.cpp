@@ -157,12 +157,9 @@ TEST_F(ReportTokens, LodrEndsTheTemplateWhenNoLimitsAreCalculated) {
 
 TEST_F(ReportTokens, BackgroundTokensFollowPeakSubtraction) {
   for (const char* t : {"BTTL", "BKGD", "BKGT", "BKGL", "BKGS", "BKGF"}) EXPECT_TRUE(dropped(t)) << t;
-  // The background block: date at 2, title at 28, live time at 76.
-  std::uint8_t* raw = state.background.raw.data();
-  const std::int16_t date[5] = {7, 1, 2024, 6, 5};
-  for (int i = 0; i < 5; ++i) bin::put_i16(raw + 2 + 2 * i, date[i]);
-  std::memcpy(raw + 28, "Lab background", 14);
-  bin::put_f32(raw + 76, 86400.0f);
+  state.background.collected = DateTime{7, 1, 2024, 6, 5};
+  assign(state.background.title, "Lab background");
+  state.background.live_time = 86400.0f;
   state.params.background_cps_subtraction = 1;
   state.app.background_name = "lab2024.bkg";
   assign(state.params.background_file, "lab2024.bkg");

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/state.h"
+#include "nuclides/background_file.h"
 #include "platform/binio.h"
 #include "platform/files.h"
 #include "platform/scripted_platform.h"
@@ -203,6 +204,9 @@ TEST_F(DetectorFileTest, SampleSizeTakenOnlyWhenUnsetOrTheOldDefault) {
 
 TEST_F(DetectorFileTest, BackgroundNameHandedOverWithPeakCpsSubtraction) {
   write("Det_04.cal", sample_detector_file().bytes);
+  // The named background files exist (in the working directory) and load.
+  write("BKG2.BKG", encode_background_file(BackgroundRecord{}));
+  write("DEFAULT.BKG", encode_background_file(BackgroundRecord{}));
   assign(state.params.background_file, "DEFAULT.BKG");
   ASSERT_EQ(read_cal(4, 2), 1);
   EXPECT_EQ(state.app.background_name, "");  // subtraction off
@@ -214,6 +218,13 @@ TEST_F(DetectorFileTest, BackgroundNameHandedOverWithPeakCpsSubtraction) {
   write("Det_04.cal", f.bytes);
   ASSERT_EQ(read_cal(4, 2), 1);
   EXPECT_EQ(state.app.background_name, "DEFAULT.BKG");
+  // A detector's background that cannot be loaded falls back to the default.
+  write("Det_04.cal", sample_detector_file().bytes);
+  test::write_bytes(dir.file("BKG2.BKG"), {0x00, 0x00});
+  ASSERT_EQ(read_cal(4, 2), 1);
+  EXPECT_EQ(state.app.background_name, "DEFAULT.BKG");
+  EXPECT_TRUE(ui.said("BKG2.BKG is not a valid Background File."));
+  EXPECT_EQ(state.params.background_cps_subtraction, 1);
 }
 
 Bytes efp_with(int geometry, int marker, int count) {

@@ -233,8 +233,8 @@ TEST(NativeFile, EfficiencyCountBeyondStoredPointsIsLimited) {
 TEST(NativeFile, BackgroundBlockIsReadOnlyWhenAskedAndWhole) {
   SpectrumRecord rec = make_record(256, 10.0f);
   BackgroundRecord bkg;
-  bkg.raw[0] = 7;
-  bkg.raw[2479] = 9;
+  bkg.count = 7;
+  bkg.rate_sigma[199] = 9.5f;  // the last four bytes of the block
   std::vector<std::uint8_t> bytes = encode_native(rec, kSaved, &bkg);
   EXPECT_EQ(bytes.size(), 1024u + 512 + 2 + 2480);
 
@@ -245,21 +245,22 @@ TEST(NativeFile, BackgroundBlockIsReadOnlyWhenAskedAndWhole) {
   opt.read_background_block = true;
   ASSERT_EQ(read_native(bytes, back, read_bkg, opt, result), 1);
   EXPECT_TRUE(result.background_present);
-  EXPECT_EQ(read_bkg.raw, bkg.raw);
+  EXPECT_EQ(read_bkg.count, 7);
+  EXPECT_EQ(read_bkg.rate_sigma[199], 9.5f);
 
   // A cut block is not half taken: the block is zeroed and marked absent.
   bytes.pop_back();
   BackgroundRecord partial;
-  partial.raw[5] = 1;
+  partial.count = 1;
   ASSERT_EQ(read_native(bytes, back, partial, opt, result), 1);
   EXPECT_FALSE(result.background_present);
-  EXPECT_EQ(partial.raw[5], 0);
+  EXPECT_EQ(partial.count, 0);
 
   // Not asked: left alone.
   BackgroundRecord untouched;
-  untouched.raw[5] = 3;
+  untouched.count = 3;
   ASSERT_EQ(read_native(bytes, back, untouched, {}, result), 1);
-  EXPECT_EQ(untouched.raw[5], 3);
+  EXPECT_EQ(untouched.count, 3);
 }
 
 TEST(NativeFile, DirectoryProbeNeedsAKnownDataType) {
