@@ -177,3 +177,28 @@ TEST(QuantitativeAutoCalibration, LowLinesNeedNoAnchorAndTwoPointsAreLinear) {
 
 }  // namespace
 }  // namespace kestrim
+
+#include "app/analysis_steps.h"
+
+namespace kestrim {
+namespace {
+
+TEST(DriftCorrection, FullAnalysisSearchCorrectsWhenEnabled) {
+  test::CalSession s;
+  test::load_simulated(s, {{661.657, 20000, 0}, {1460.8, 20000, 0}});
+  s.state.params.energy_tolerance = 10;
+  CalibrationRecord& cal = s.state.spectrum.calibration;
+  const float gain = cal.energy[1];
+  cal.energy[1] = gain * 1.005f;
+  // Off: the search leaves the calibration alone.
+  ASSERT_EQ(step_peak_search(s.state), 1);
+  EXPECT_EQ(cal.energy[1], gain * 1.005f);
+  s.state.params.drift_correction = 1;
+  s.state.params.drift_energy = 1460.8f;
+  ASSERT_EQ(step_peak_search(s.state), 1);
+  EXPECT_NEAR(cal.energy[1] / gain, 1.0, 2e-4);
+  EXPECT_GT(s.state.peaks.count, 1);
+}
+
+}  // namespace
+}  // namespace kestrim
