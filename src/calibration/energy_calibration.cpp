@@ -81,6 +81,8 @@ SetupResult read_energy_list(State& state, EnergyCalibration& ec) {
     ec.mode = false;
     ec.closed = true;
     state.ui->set_status("Energy Calibration completed");
+    // The window closes as with OK (a batch run writes its report itself).
+    if (!ec.batch) write_energy_report(state, ec, true);
     return SetupResult::kCoefficients;
   }
   for (CalPoint& p : ec.list.points) p.energy = 0;

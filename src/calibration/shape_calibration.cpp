@@ -96,6 +96,7 @@ void apply_shape_overrides(State& state, ShapeCalibration& sc) {
   if (sc.overrides_applied) return;
   sc.saved_params = state.params;
   sc.saved_working_max_width = state.app.working_max_width_change;
+  sc.saved_working_residual_search = state.app.working_residual_search;
   AnalysisParameters& p = state.params;
   p.residual_peak_search = 0;
   p.fit_511 = 0;
@@ -107,6 +108,7 @@ void apply_shape_overrides(State& state, ShapeCalibration& sc) {
   p.region_end_channels = 8;
   p.max_width_change = 10;
   state.app.working_max_width_change = 10;
+  state.app.working_residual_search = false;
   sc.overrides_applied = true;
 }
 
@@ -126,6 +128,7 @@ void restore_shape_overrides(State& state, ShapeCalibration& sc) {
   p.region_end_channels = s.region_end_channels;
   p.max_width_change = s.max_width_change;
   state.app.working_max_width_change = sc.saved_working_max_width;
+  state.app.working_residual_search = sc.saved_working_residual_search;
   state.peaks.region.shape_calibration = false;
   sc.overrides_applied = false;
 }

@@ -34,6 +34,7 @@ struct ShapeCalibration {
   CalPointList saved_list;
   AnalysisParameters saved_params;      // the settings before the overrides
   float saved_working_max_width = 0;
+  bool saved_working_residual_search = false;
   bool overrides_applied = false;
   std::array<int, 3> terms{2, 2, 2};    // width, low tailing, high tailing
   int displayed = kShapeWidth;

@@ -319,6 +319,41 @@ TEST(EfficiencyFiles, EdfAndListingLayouts) {
   EXPECT_NE(listing.find("High Energy order:- 3\r\nCoef(0):- "), std::string::npos);
 }
 
+TEST(EfficiencyReport, Layout) {
+  CalSession s;
+  // Checked by hand: 10 % at 100 keV and 1 % at 1000 keV, 2 % each, lie on
+  // ln eff = ln 10 - ln E; two points and two terms pass through both, so
+  // the fitted uncertainty at each is the point's own 2 %.
+  EfficiencyCalibration ec = with_eff_lines({{100, 10, 2}, {1000, 1, 2}}, 0);
+  ec.source.description = "point source at 10 cm";
+  ec.source.total_uncertainty = 2.5;
+  compute_efficiency_points(s.state, ec);
+  ASSERT_EQ(fit_efficiency(s.state, ec), 1);
+  const std::string text = test::after_date_line(efficiency_report_text(s.state, ec, true));
+  const std::string point_start = "          100.0     10.0000 +/- 2.0 %     10.0000 +/- 2.0 % ";
+  EXPECT_EQ(text.substr(0, text.find(point_start)),
+            "        Efficiency Calibration Report for Detector 3, Geometry 2\r\n"
+            "        Geometry Description: point source at 10 cm\r\n\r\n"
+            "          Energy                 % Efficiency              Difference\r\n"
+            "                        Measured             Fitted             %\r\n\r\n");
+  EXPECT_NE(text.find(point_start), std::string::npos) << text;
+  EXPECT_NE(text.find("\r\n         1000.0      1.0000 +/- 2.0 %      1.0000 +/- 2.0 % "), std::string::npos)
+      << text;
+  const std::string tail = text.substr(text.find("\r\n\r\n Crossover"));
+  EXPECT_EQ(tail,
+            "\r\n\r\n Crossover Energy:-   0.0\r\n"
+            " High Energy Order of Fit:- 2\r\n"
+            "Log(Efficiency)=2.302585e+00+(-1.000000e+00*Log(En))\r\n"
+            "\r\n Spectrum data file used:- cal.dat\r\n"
+            " Source uncertainty : 2.50 %\r\n");
+  const std::string failed = test::after_date_line(efficiency_report_text(s.state, ec, false));
+  EXPECT_EQ(failed.substr(failed.find("Geometry Description")),
+            "Geometry Description: point source at 10 cm\r\n\r\n"
+            " Efficiency Calibration Failed\r\n\r\n"
+            "\r\n Spectrum data file used:- cal.dat\r\n"
+            " Source uncertainty : 2.50 %\r\n");
+}
+
 TEST(EfficiencyFiles, ListingWithoutCalibrationSaysSo) {
   CalSession s;
   EXPECT_EQ(efficiency_listing_text(s.state), "");

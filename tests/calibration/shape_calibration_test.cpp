@@ -40,14 +40,17 @@ TEST(ShapeCalibration, OverridesAreAppliedAndRestored) {
   s.state.params.max_width_change = 0.2f;
   s.state.params.continuum_linear = 0;
   s.state.params.iterate_tailing = 0;
+  s.state.app.working_residual_search = true;
   ShapeCalibration sc;
   apply_shape_overrides(s.state, sc);
+  EXPECT_FALSE(s.state.app.working_residual_search);
   EXPECT_EQ(s.state.params.residual_peak_search, 0);
   EXPECT_EQ(s.state.params.region_end_channels, 8);
   EXPECT_EQ(s.state.params.max_width_change, 10);
   EXPECT_EQ(s.state.params.continuum_linear, 1);
   EXPECT_EQ(s.state.params.iterate_tailing, 1);
   restore_shape_overrides(s.state, sc);
+  EXPECT_TRUE(s.state.app.working_residual_search);
   EXPECT_EQ(s.state.params.residual_peak_search, 1);
   EXPECT_EQ(s.state.params.region_end_channels, 10);
   EXPECT_FLOAT_EQ(s.state.params.max_width_change, 0.2f);
