@@ -163,6 +163,62 @@ int load_source_file(State& state, const std::string& path, EfficiencySource& ou
   return parse_source_file(std::string(bytes.begin(), bytes.end()), out) >= 0 ? 1 : 0;
 }
 
+int choose_source_file(State& state, EfficiencySource& out) {
+  state.ui->set_status("Select 'Cancel' to create a new file");
+  FileDialog d;
+  d.title = "Select the required Source data file";
+  d.filters = {{"Source data Files (*.efc)", "*.efc"}};
+  d.initial_directory = state.paths.working_dir;
+  if (!state.ui->open_file_dialog(d) || d.paths.empty()) {
+    out = EfficiencySource{};
+    return 0;
+  }
+  return load_source_file(state, d.paths.front(), out);
+}
+
+int save_source_file(State& state, const EfficiencySource& source) {
+  FileDialog d;
+  d.title = "Save Source data File";
+  d.filters = {{"Source data Files (*.efc)", "*.efc"}};
+  d.initial_directory = state.paths.working_dir;
+  if (!state.ui->save_file_dialog(d) || d.paths.empty()) return 0;
+  std::string path = d.paths.front();
+  if (base_name(path).find('.') == std::string::npos) path += ".efc";
+  if (file_exists(path) &&
+      state.ui->message_box("Update Source data file " + path + " ?",
+                            "A Source data file with this name already exists", kMsgYesNo,
+                            kAnswerYes) != kAnswerYes)
+    return 0;
+  std::string error;
+  if (!write_text_atomic(path, format_source_file(source), &error)) {
+    state.ui->message_box("Could not create the file: " + path);
+    return 0;
+  }
+  return 1;
+}
+
+int close_efficiency_window(State& state, EfficiencyCalibration& ec, bool cancel) {
+  if (!cancel && !ec.points.empty() && !ec.calibrated) {
+    const int answer = state.ui->message_box("Do you want to perform the Calibration ?",
+                                             "No Calibration has been performed", kMsgYesNoCancel,
+                                             kAnswerYes);
+    if (answer == kAnswerCancel) return 0;
+    if (answer == kAnswerYes) fit_efficiency(state, ec);
+  }
+  if (!cancel && ec.calibrated) {
+    write_efficiency_report(state, ec, true);
+    if (state.ui->message_box("Save changes to a Detector file ?", "The Calibration has been modified",
+                              kMsgYesNo, kAnswerYes) == kAnswerYes)
+      write_detector_calibration(state, true);
+    state.ui->set_status("Efficiency Calibration completed");
+    return 1;
+  }
+  restore_copies(state, ec.copies);
+  state.app.efficiency_update_pending = false;
+  state.ui->set_status("Efficiency Calibration was abandoned");
+  return 1;
+}
+
 std::string check_source_line(const SourceLine& line) {
   if (!(line.energy > 0)) return "The Energy should be greater than 0";
   if (line.type != "ACT" && line.type != "GPS" && line.type != "EFF")

@@ -37,6 +37,7 @@
 namespace kestrim {
 
 struct State;
+struct EfficiencyCalibration;
 
 inline constexpr int kMaxSourceLines = 50;
 
@@ -70,6 +71,20 @@ int parse_source_file(const std::string& text, EfficiencySource& out);
 std::string format_source_file(const EfficiencySource& source);
 // Reads a source file ("Could not open source file:- %s" when missing).
 int load_source_file(State& state, const std::string& path, EfficiencySource& out);
+
+// Load Source (dialog "Select the required Source data file"; Cancel
+// starts a new source) and Save Source (dialog "Save Source data File",
+// ".efc" added when the name has no '.', asking before replacing a file).
+// Both return 1 when a file was read or written.
+int choose_source_file(State& state, EfficiencySource& out);
+int save_source_file(State& state, const EfficiencySource& source);
+
+// Closing the calibration window. With points and no calibration asks
+// "Do you want to perform the Calibration ?" (Yes fits, Cancel stays: 0);
+// after a calibration writes the report and asks "Save changes to a
+// Detector file ?". `cancel` restores the calibration held before.
+// Returns 1 when the window closed.
+int close_efficiency_window(State& state, EfficiencyCalibration& ec, bool cancel);
 
 // Checks of the source editor: the message, or "" when the line is fine.
 std::string check_source_line(const SourceLine& line);

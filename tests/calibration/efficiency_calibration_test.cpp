@@ -354,6 +354,41 @@ TEST(EfficiencyReport, Layout) {
             " Source uncertainty : 2.50 %\r\n");
 }
 
+TEST(EfficiencyWindow, SourceSaveAsksBeforeReplacingAndCancelRestores) {
+  CalSession s;
+  EfficiencySource src;
+  src.title = "check source";
+  src.lines.push_back({"EFF", 661.7, 1.2, 2.0, "", "", "", ""});
+  FileDialog chosen;
+  chosen.paths = {s.dir.file("work/check")};
+  s.ui.save_results.push_back(chosen);
+  ASSERT_EQ(save_source_file(s.state, src), 1);
+  EfficiencySource back;
+  ASSERT_EQ(load_source_file(s.state, s.dir.file("work/check.efc"), back), 1);
+  EXPECT_EQ(back.title, "check source");
+  chosen.paths = {s.dir.file("work/check.efc")};
+  s.ui.save_results.push_back(chosen);
+  s.ui.answers.push_back(kAnswerNo);
+  EXPECT_EQ(save_source_file(s.state, src), 0);
+  EXPECT_EQ(s.ui.messages.back().text, "Update Source data file " + s.dir.file("work/check.efc") + " ?");
+
+  // A calibration made in the window and then cancelled leaves nothing behind.
+  EfficiencyCalibration ec = with_eff_lines({{100, 10, 2}, {1000, 1, 2}}, 0);
+  keep_copies(s.state, ec.copies);
+  compute_efficiency_points(s.state, ec);
+  ASSERT_EQ(fit_efficiency(s.state, ec), 1);
+  EXPECT_EQ(close_efficiency_window(s.state, ec, true), 1);
+  EXPECT_EQ(s.state.spectrum.calibration.high_eff_terms, 0);
+  EXPECT_EQ(s.state.spectrum.efficiency.count, 0);
+  EXPECT_EQ(s.ui.statuses.back(), "Efficiency Calibration was abandoned");
+  // Points without a calibration: the question, and Cancel keeps the window.
+  EfficiencyCalibration open = with_eff_lines({{100, 10, 2}, {1000, 1, 2}}, 0);
+  compute_efficiency_points(s.state, open);
+  s.ui.answers.push_back(kAnswerCancel);
+  EXPECT_EQ(close_efficiency_window(s.state, open, false), 0);
+  EXPECT_EQ(s.ui.messages.back().text, "Do you want to perform the Calibration ?");
+}
+
 TEST(EfficiencyFiles, ListingWithoutCalibrationSaysSo) {
   CalSession s;
   EXPECT_EQ(efficiency_listing_text(s.state), "");
