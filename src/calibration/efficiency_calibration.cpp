@@ -10,6 +10,7 @@
 #include "calibration/cal_points.h"
 #include "nuclides/library.h"
 #include "peaks/linear_solver.h"
+#include "reports/c_format.h"
 #include "peaks/peak_search.h"
 #include "platform/files.h"
 #include "platform/platform.h"
@@ -488,6 +489,28 @@ int fit_efficiency(State& state, EfficiencyCalibration& ec) {
   state.app.efficiency_update_pending = true;
   state.app.calibration_modified = true;
   return 1;
+}
+
+std::string list_percent(double percent, double small) {
+  if (percent >= small) return fmt("%6.3f", percent);
+  const std::string e = c_format("%8.1e", percent);
+  return e.substr(0, 5) + e.substr(e.size() - 1);
+}
+
+std::vector<std::string> efficiency_point_lines(const State& state, const EfficiencyCalibration& ec) {
+  std::vector<std::string> lines;
+  CalibrationContext ctx = calibration_context(state);
+  ctx.use_points = false;
+  double sum = 0;
+  for (const EffPoint& p : ec.points) {
+    const double fitted = ec.calibrated ? efficiency_at(state.spectrum.calibration, p.energy, ctx) : 0.0;
+    const double diff = p.efficiency > 0 && ec.calibrated ? (fitted - p.efficiency) * 100 / p.efficiency : 0.0;
+    lines.push_back(fmt("%6.1f %s %s %6.2f", p.energy, list_percent(p.efficiency * 100, 0.05).c_str(),
+                        list_percent(fitted * 100, 0.1).c_str(), diff));
+    sum += (fitted - p.efficiency) * (fitted - p.efficiency);
+  }
+  if (ec.calibrated && !ec.points.empty()) lines.push_back(fmt("%11.3e", std::sqrt(sum / ec.points.size())));
+  return lines;
 }
 
 std::string efficiency_equation(const CalibrationRecord& cal, bool high_curve, bool inverse) {

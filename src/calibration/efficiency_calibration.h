@@ -136,6 +136,15 @@ bool fit_efficiency_curve(const std::vector<EffPoint>& points, int first, int la
 // after "Need at least 2 Peaks for Calibration".
 int fit_efficiency(State& state, EfficiencyCalibration& ec);
 
+// The window's list: per point "%6.1f %s %s %6.2f" (energy, measured and
+// fitted efficiency in per cent, difference in per cent), then the RMS of
+// fitted - measured efficiency, "%11.3e".
+std::vector<std::string> efficiency_point_lines(const State& state, const EfficiencyCalibration& ec);
+// A per-cent efficiency as the list shows it: "%6.3f", or below `small`
+// the first 5 characters of "%8.1e" (three-digit exponent) and its last
+// digit, e.g. 0.0123 -> "1.2e-2".
+std::string list_percent(double percent, double small);
+
 // The equation line of a curve ("Log(Efficiency)=...").
 std::string efficiency_equation(const CalibrationRecord& cal, bool high_curve, bool inverse);
 

@@ -389,6 +389,21 @@ TEST(EfficiencyWindow, SourceSaveAsksBeforeReplacingAndCancelRestores) {
   EXPECT_EQ(s.ui.messages.back().text, "Do you want to perform the Calibration ?");
 }
 
+TEST(EfficiencyWindow, ListLines) {
+  CalSession s;
+  EfficiencyCalibration ec = with_eff_lines({{100, 10, 2}, {1000, 1, 2}, {5000, 0.0123, 2}}, 0);
+  compute_efficiency_points(s.state, ec);
+  ASSERT_EQ(fit_efficiency(s.state, ec), 1);
+  std::vector<std::string> lines = efficiency_point_lines(s.state, ec);
+  ASSERT_EQ(lines.size(), 4u);
+  EXPECT_EQ(lines[0].substr(0, 14), " 100.0 10.000 ");  // energy, measured, then fitted
+  EXPECT_EQ(lines[2].substr(0, 13), "5000.0 1.2e-2");
+  EXPECT_EQ(list_percent(0.0123, 0.05), "1.2e-2");
+  EXPECT_EQ(list_percent(0.09, 0.1), "9.0e-2");
+  EXPECT_EQ(list_percent(0.09, 0.05), " 0.090");
+  EXPECT_EQ(lines[3].size(), 11u);
+}
+
 TEST(EfficiencyFiles, ListingWithoutCalibrationSaysSo) {
   CalSession s;
   EXPECT_EQ(efficiency_listing_text(s.state), "");
