@@ -5,6 +5,10 @@
 #include "app/settings_bridge.h"
 #include "app/state.h"
 #include "nuclides/activity.h"
+#include "calibration/auto_calibration.h"
+#include "calibration/efficiency_calibration.h"
+#include "calibration/energy_calibration.h"
+#include "calibration/shape_calibration.h"
 #include "peaks/peak_report_json.h"
 #include "peaks/region_driver.h"
 #include "peaks/peak_search.h"
@@ -21,10 +25,11 @@ int not_available(State& state, const char* what) {
 }  // namespace
 
 int step_peak_search(State& state) {
-  state.ui->set_status("Searching for peaks");
-  run_peak_search(state);
   // A fresh peak list starts a fresh peak fit report.
   state.fitting.report_open = false;
+  if (state.params.drift_correction) return drift_correction_with_search(state);
+  state.ui->set_status("Searching for peaks");
+  run_peak_search(state);
   return 1;
 }
 
@@ -38,16 +43,10 @@ int step_quantitative_analysis(State& state) {
 int step_reference_fit(State& state) { return not_available(state, "Reference spectrum fitting"); }
 int step_open_background_spectrum(State&) { return 1; }
 
-int step_auto_recalibration(State& state) {
-  return not_available(state, "Automatic energy re-calibration");
-}
-int step_energy_calibration(State& state) { return not_available(state, "Energy calibration"); }
-int step_shape_calibration(State& state) {
-  return not_available(state, "Peak shape calibration");
-}
-int step_efficiency_calibration(State& state) {
-  return not_available(state, "Efficiency calibration");
-}
+int step_auto_recalibration(State& state) { return batch_auto_calibration(state); }
+int step_energy_calibration(State& state) { return batch_energy_calibration(state); }
+int step_shape_calibration(State& state) { return batch_shape_calibration(state); }
+int step_efficiency_calibration(State& state) { return batch_efficiency_calibration(state); }
 
 void step_print_report(State&, const char*) {}
 

@@ -12,7 +12,7 @@ namespace kestrim {
 
 namespace {
 
-double sigma_at(const State& s, double channel) { return width_at_channel(s.spectrum.calibration, channel); }
+double sigma_at(const State& s, double channel) { return width_at_channel(s.spectrum.calibration, channel, calibration_context(s)); }
 double energy_of(const State& s, double channel) { return channel_to_energy(s.spectrum.calibration, channel); }
 double channel_of(const State& s, double energy) { return energy_to_channel(s.spectrum.calibration, energy); }
 
@@ -198,8 +198,8 @@ void update_width_cache(State& state) {
   if (!held && (r.first != r.prev_first || r.count != r.prev_count)) {
     for (int i = 0; i < r.count; ++i) {
       double c = list.centre[r.first + i];
-      double s = width_at_channel(state.spectrum.calibration, c);
-      double t = low_tail_at_channel(state.spectrum.calibration, c);
+      double s = width_at_channel(state.spectrum.calibration, c, calibration_context(state));
+      double t = low_tail_at_channel(state.spectrum.calibration, c, calibration_context(state));
       if (state.params.use_aux_peaks != 0) {
         if (const AuxPeakRow* row = find_aux_row(list, state.params, channel_to_energy(state.spectrum.calibration, c)))
           s *= row->width_factor;

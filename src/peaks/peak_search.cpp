@@ -17,7 +17,7 @@ namespace kestrim {
 
 namespace {
 
-double sigma_at(const State& s, double channel) { return width_at_channel(s.spectrum.calibration, channel); }
+double sigma_at(const State& s, double channel) { return width_at_channel(s.spectrum.calibration, channel, calibration_context(s)); }
 
 template <typename Count>
 double response(const SearchState& search, const Count* counts, int c, int last_channel) {
@@ -377,7 +377,7 @@ int locate_reference_peak(State& state, const std::int32_t* counts, int channels
   if (sum / window < 20) return 0;
 
   SearchState& S = state.peaks.search;
-  double sigma = std::min(width_at_channel(state.spectrum.calibration, start), 20.0);
+  double sigma = std::min(width_at_channel(state.spectrum.calibration, start, calibration_context(state)), 20.0);
   S.width_factor = 1;
   int n = build_filter(S, sigma);
   int lo = std::max(start, n + 3), hi = std::min(end, channels - n - 1);

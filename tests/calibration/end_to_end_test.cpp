@@ -1,0 +1,202 @@
+// The worked calibration of data/examples/calibration run through the
+// command line, and a second spectrum of the same source analysed with the
+// detector file it produced.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <nlohmann/json.hpp>
+
+#include "cal_fixture.h"
+#include "calibration/calibration_checks.h"
+#include "nuclides/background_record.h"
+#include "peaks/peak_report_json.h"
+#include "settings/defaults_file.h"
+#include "spectrum/native_file.h"
+
+namespace kestrim {
+namespace {
+
+using test::TempDir;
+
+std::string example_dir() { return test::source_data_dir() + "/examples/calibration"; }
+
+class WorkedCalibration : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const char* home = std::getenv("KESTRIM_HOME");
+    if (!home || !*home) GTEST_SKIP() << "KESTRIM_HOME is not set (run the tests through ctest)";
+    home_ = home;
+    for (const char* name : {"mixed-source.dat", "mixed.enc", "mixed.shp", "mixed.efc"})
+      test::write_bytes(dir_.file(name), test::read_bytes(example_dir() + "/" + name));
+  }
+
+  // Runs kestrim in the temporary folder with a private user folder.
+  int kestrim(const std::string& args, std::string* out = nullptr) {
+    return test::run_command("cd '" + dir_.path() + "' && KESTRIM_HOME='" + home_ +
+                                 "' XDG_DATA_HOME='" + dir_.file("xdg") + "' '" +
+                                 test::kestrim_binary() + "' " + args,
+                             out, true);
+  }
+
+  CalibrationRecord section(const std::string& file, int geometry) {
+    std::vector<std::uint8_t> bytes = test::read_bytes(dir_.file(file));
+    CalibrationRecord rec;
+    EXPECT_GE(bytes.size(), static_cast<std::size_t>(geometry * 512));
+    if (bytes.size() >= static_cast<std::size_t>(geometry * 512))
+      decode_calibration_record(bytes.data() + (geometry - 1) * 512, rec);
+    return rec;
+  }
+
+  TempDir dir_;
+  std::string home_;
+};
+
+TEST_F(WorkedCalibration, BatchCalibrationsGiveACompleteDetectorFile) {
+  std::string out;
+  ASSERT_EQ(kestrim("/batch /enecal /shape /effcal /src=mixed /lib=NaI_Analysis.lib /file=" +
+                        dir_.file("mixed-source.dat"),
+                    &out),
+            0)
+      << out;
+  const CalibrationRecord cal = section("Det_01.cal", 1);
+  // Energy: the simulation's E = 2 + 1.95 ch + 2e-5 ch^2, within 1 keV over
+  // the calibrated range.
+  EXPECT_EQ(cal.energy_terms, 3);
+  EXPECT_EQ(cal.energy_count, 8);
+  for (double ch : {30.0, 337.0, 932.0})
+    EXPECT_NEAR(channel_to_energy(cal, ch), 2 + 1.95 * ch + 2e-5 * ch * ch, 1.0) << ch;
+  // Shape: sigma (channels) = FWHM(E) / 2.355 / 1.95 with FWHM = 46.34 sqrt(E / 662).
+  // The peaks standing apart are measured within 4 %; the first-order width
+  // function the batch fits across a sqrt(E) law and the area weights of the
+  // large low-energy peaks stays within 15 % of it.
+  EXPECT_EQ(cal.width_terms, 2);
+  EXPECT_EQ(cal.low_tail_terms, 2);
+  const std::string shape = test::read_text(dir_.file("Det_01_shp.txt"));
+  for (double e : {661.657, 1332.492}) {
+    const double truth = 0.07 * 662 * std::sqrt(e / 662) / 2.355 / 1.95;
+    char key[16];
+    std::snprintf(key, sizeof key, " %6.1f ", e);
+    const std::size_t at = shape.find(key);
+    ASSERT_NE(at, std::string::npos) << key;
+    const double measured = std::atof(shape.c_str() + at + 8);
+    EXPECT_NEAR(measured / truth, 1.0, 0.04) << e;
+    EXPECT_NEAR(width_at_channel(cal, energy_to_channel(cal, e)) / truth, 1.0, 0.15) << e;
+  }
+  // Efficiency of geometry 1: both curves, the crossover of the source
+  // file, the description and the source uncertainty.
+  EXPECT_EQ(cal.crossover, 200);
+  EXPECT_EQ(cal.low_eff_terms, 3);
+  EXPECT_EQ(cal.high_eff_terms, 3);
+  EXPECT_EQ(to_string(cal.geometry_text), "1 L bottle of mixed source on end cap");
+  EXPECT_EQ(cal.uncertainty, 3);
+  EXPECT_EQ(cal.variance_stored, 1);
+  EXPECT_GT(cal.efficiency_date.day, 0);
+  // Above 600 keV, where the peaks stand apart, the curve is the
+  // simulation's within 8 %.
+  for (double e : {661.657, 898.042, 1332.492, 1836.07}) {
+    const double x = std::log(e);
+    const double truth = std::exp(-7.70 + 2.192 * x - 0.238 * x * x);
+    EXPECT_NEAR(efficiency_at(cal, e) / truth, 1.0, 0.08) << e;
+  }
+  for (const char* report : {"Det_01_ene.txt", "Det_01_shp.txt", "Det_01_001.txt"}) {
+    const std::string text = test::read_text(dir_.file(report));
+    EXPECT_NE(text.find("Spectrum data file used:- mixed-source.dat\r\n"), std::string::npos) << report;
+    EXPECT_EQ(text.find("Failed"), std::string::npos) << report;
+  }
+  EXPECT_EQ(test::read_bytes(dir_.file("Det_01.efp")).size() >= 512, true);
+}
+
+TEST_F(WorkedCalibration, AKnownSpectrumIsAnalysedWithTheResult) {
+  ASSERT_EQ(kestrim("/batch /enecal /shape /effcal /src=mixed /lib=NaI_Analysis.lib /file=" +
+                    dir_.file("mixed-source.dat")),
+            0);
+  // Another count of the same source: other noise, half the live time.
+  std::string out;
+  ASSERT_EQ(kestrim("simulate --preset calibration --seed 99 --live-time 1800 -o " +
+                        dir_.file("known.dat"),
+                    &out),
+            0)
+      << out;
+  const nlohmann::json truth = nlohmann::json::parse(test::read_text(dir_.file("known.truth.json")));
+
+  ScriptedPlatform ui;
+  State state(ui);
+  state.paths.working_dir = dir_.path();
+  BackgroundRecord background;
+  NativeReadResult result;
+  ASSERT_EQ(read_native(test::read_bytes(dir_.file("known.dat")), state.spectrum, background, {}, result), 1);
+  state.spectrum.calibration = section("Det_01.cal", 1);
+  DefaultsFileImage defaults;
+  const std::vector<std::uint8_t> normal = test::read_bytes(home_ + "/DefaultFiles/Normal.000");
+  ASSERT_EQ(parse_defaults_file(normal.data(), normal.size(), defaults), kDefaultsParsedOk);
+  state.params = defaults.params;
+  ASSERT_EQ(search_and_fit_all(state), 1);
+
+  // Activity at the start of the count from each well-separated line:
+  // rate / (yield x efficiency), compared with the simulation's truth at the
+  // combined uncertainty of the area, the efficiency fit and the 3 % source
+  // certificate, at k = 2.
+  const CalibrationContext ctx{};
+  int checked = 0;
+  for (const auto& n : truth["nuclides"]) {
+    for (const auto& line : n["lines"]) {
+      const double e = line["energy_kev"];
+      if (e < 600) continue;  // the low-energy lines overlap on NaI
+      int best = 0;
+      double dist = 1e9;
+      for (int k = 1; k <= state.peaks.count; ++k) {
+        const double d = std::fabs(channel_to_energy(state.spectrum.calibration, state.peaks.centre[k]) - e);
+        if (d < dist) {
+          dist = d;
+          best = k;
+        }
+      }
+      ASSERT_LT(dist, 10) << e;
+      const EfficiencyWithUncertainty eff = efficiency_with_uncertainty(state.spectrum.calibration, e, ctx);
+      const double rate = state.peaks.net_area[best] / 1800.0;
+      const double activity = rate / (static_cast<double>(line["yield"]) * eff.efficiency);
+      const double expected = static_cast<double>(n["activity_bq_count_start"]);
+      const double rel = std::sqrt(std::pow(state.peaks.net_area_pct[best] / 100 / state.params.peak_sigma, 2) +
+                                   eff.relative_variance + 0.03 * 0.03);
+      EXPECT_NEAR(activity / expected, 1.0, 2 * rel) << n["nuclide"] << " " << e;
+      ++checked;
+    }
+  }
+  EXPECT_EQ(checked, 5);
+}
+
+}  // namespace
+}  // namespace kestrim
+
+namespace kestrim {
+namespace {
+
+TEST_F(WorkedCalibration, AutoRecalibrationOfASavedCalibratedSpectrum) {
+  std::string out;
+  // Energy calibration saved into the spectrum, then matched again.
+  ASSERT_EQ(kestrim("/batch /enecal /update /src=mixed /file=" + dir_.file("mixed-source.dat"), &out), 0)
+      << out;
+  ASSERT_EQ(kestrim("/batch /autocal /file=" + dir_.file("mixed-source.dat"), &out), 0) << out;
+  const std::string report = test::read_text(dir_.file("Det_01_aut.txt"));
+  EXPECT_NE(report.find("Auto-Energy Calibration Report for Detector number 1\r\n"), std::string::npos);
+  EXPECT_NE(report.find("\r\n Order of Fit used:- 3\r\n"), std::string::npos) << report;
+  // Every stored energy found its peak again: eight lines of five numbers
+  // (channel, original, reference and fitted energy, difference).
+  int points = 0;
+  std::size_t start = 0;
+  while (start < report.size()) {
+    std::size_t end = report.find('\n', start);
+    if (end == std::string::npos) end = report.size();
+    double v[5];
+    if (std::sscanf(report.substr(start, end - start).c_str(), "%lf %lf %lf %lf %lf", &v[0], &v[1],
+                    &v[2], &v[3], &v[4]) == 5)
+      ++points;
+    start = end + 1;
+  }
+  EXPECT_EQ(points, 8) << report;
+  EXPECT_EQ(report.find("Failed"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrim
