@@ -5,6 +5,7 @@
 
 #include <cmath>
 
+#include "app/analysis_steps.h"
 #include "nuclides/activity.h"
 #include "nuclides/results.h"
 #include "peaks/peak_report_json.h"
@@ -200,6 +201,36 @@ TEST_F(Activities, NoPeaksAndRemovedPeaksNotes) {
   q.add_peak(700, 0);
   ASSERT_EQ(run(), 1);
   EXPECT_TRUE(test::has_line(activity_text(), "\t\t\t  All Peaks were removed by Background Subtraction."));
+}
+
+TEST_F(Activities, SetOfEightyNuclidesIsTooBig) {
+  for (int k = 0; k < 80; ++k) test::add_nuclide(lib(), "N" + std::to_string(k), 1e7, {{700, 0.5, 0}});
+  q.add_peak(700, 5000);
+  EXPECT_EQ(run(), 0);
+  EXPECT_TRUE(res().error);
+  ASSERT_FALSE(q.ui.messages.empty());
+  EXPECT_EQ(q.ui.messages.back().text, "Reduce the Energy Tolerance and/or Confidence Value");
+  EXPECT_EQ(q.ui.messages.back().caption, "The Interference Matrix is too Big");
+}
+
+TEST_F(Activities, SeventyNineNuclidesOnOnePeakReduceToOne) {
+  for (int k = 0; k < 79; ++k) test::add_nuclide(lib(), "N" + std::to_string(k), 1e7, {{700, 0.5, 0}});
+  q.add_peak(700, 5000);
+  EXPECT_EQ(run(), 1);
+  ASSERT_EQ(res().results.size(), 1u);
+  EXPECT_EQ(res().results[0].marker, '?');
+}
+
+TEST_F(Activities, AnalysisStepLoadsTheNamedLibrary) {
+  NuclideLibrary named;
+  test::add_nuclide(named, "Cs-137", 1.5779e7, {{661.657, 0.85, 0}});
+  ASSERT_EQ(save_library_file(q.ui, named, q.library_file("Named.lib")), 1);
+  assign(q.state->params.analysis_library, "Named.lib");
+  q.add_peak(662, 8500);
+  ASSERT_EQ(step_quantitative_analysis(*q.state), 1);
+  EXPECT_EQ(q.state->library.nuclide_count, 1);
+  ASSERT_EQ(res().results.size(), 1u);
+  EXPECT_NE(activity_text().find(" Cs-137 - The following Peak/s were found:-"), std::string::npos);
 }
 
 TEST(DecayCorrection, PositiveNegativeAndZeroIntervals) {
