@@ -438,6 +438,7 @@ void use_standard_peak_parameters(AnalysisParameters& p, int channels) {
   p.peak_sigma = 1;
   p.energy_tolerance = 1;
   p.max_width_change = 0.2f;
+  p.max_peak_uncertainty = 50;  // per cent; the region driver drops peaks above it
   p.new_peak_discriminator = 4;
   p.iterate_position_single = 1;
   p.iterate_multiplets = 1;

@@ -71,9 +71,8 @@ TEST(ShippedNormalDefaults, ValuesSuitA3x3InchNaIDetector) {
   EXPECT_EQ(to_string(p.activity_unit), "Bq");
   EXPECT_FLOAT_EQ(p.activity_factor, 1);
   EXPECT_EQ(to_string(p.report_template), "report.tpl");
-  // Foreign spectra take the shipped example detector, keeping their own energies.
+  // Foreign spectra take the calibration of the shipped example detector.
   EXPECT_EQ(p.default_detector_file, 1);
-  EXPECT_EQ(p.use_file_energy_calibration, 1);
   EXPECT_EQ(to_string(p.analysis_library), "NaI_Analysis.lib");
   EXPECT_EQ(p.default_spectrum_type, 0);
   EXPECT_TRUE(to_string(p.own_format_dir).empty());
