@@ -1,6 +1,7 @@
 #include "app/analysis_steps.h"
 
 #include <string>
+#include <vector>
 
 #include "app/settings_bridge.h"
 #include "app/state.h"
@@ -34,11 +35,34 @@ int step_peak_search(State& state) {
 }
 
 int step_fit_all_regions(State& state) { return fit_all_remaining_peaks(state); }
-int step_quantitative_analysis(State& state) {
+namespace {
+int run_quantitative(State& state, bool auto_calibration) {
   // Without a library the analysis still runs and reports no nuclides.
   if (state.library.nuclide_count == 0) app_load_analysis_library(state);
-  state.results.auto_calibration = state.app.request_autocal;
+  state.results.auto_calibration = auto_calibration;
   return quantitative_analysis(state);
+}
+}  // namespace
+
+int step_quantitative_analysis(State& state) {
+  return run_quantitative(state, state.app.request_autocal);
+}
+
+int quantitative_analysis_with_auto_calibration(State& state) {
+  if (!run_quantitative(state, true)) return 0;
+  std::vector<CalPoint> points;
+  for (const RecalibrationPeak& r : state.results.recalibration) {
+    CalPoint p;
+    p.energy = r.energy;
+    p.channel = r.channel;
+    p.weight = r.uncertainty;
+    p.name = r.nuclide;
+    points.push_back(p);
+  }
+  if (points.size() < 2 || !quantitative_auto_calibration(state, points)) return 1;
+  // The energy calibration changed: identify again with it. The fitted
+  // areas do not depend on the energies, so the peaks are kept.
+  return run_quantitative(state, false);
 }
 int step_reference_fit(State& state) { return not_available(state, "Reference spectrum fitting"); }
 int step_open_background_spectrum(State&) { return 1; }

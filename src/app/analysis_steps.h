@@ -10,6 +10,11 @@ struct State;
 int step_peak_search(State& state);           // or drift correction with its search
 int step_fit_all_regions(State& state);
 int step_quantitative_analysis(State& state); // identification, activities, reports
+// "Quan with Auto-cal": the quantitative analysis with the wider energy
+// tolerance, whose well-identified lines then refit the energy calibration
+// (the "Offset" anchor below 300 keV); when it changed, the identification
+// and activities run again with it.
+int quantitative_analysis_with_auto_calibration(State& state);
 int step_reference_fit(State& state);         // total-spectrum fit and its report
 int step_open_background_spectrum(State& state);
 

@@ -331,3 +331,28 @@ TEST(KnownActivity, SyntheticSpectrumGivesTheTrueActivities) {
 
 }  // namespace
 }  // namespace kestrim
+
+namespace kestrim {
+namespace {
+
+TEST_F(Activities, QuantitativeAutoCalibrationRefitsTheGainAndReidentifies) {
+  test::add_nuclide(lib(), "Cs-137", 1.5779e7, {{661.657, 0.85, 0.002}}, 661.657);
+  test::add_nuclide(lib(), "Co-60", 2.77e6, {{1173.228, 0.9985, 0.0003}, {1332.492, 0.9998, 0.0001}},
+                    1332.492);
+  // The gain has drifted by +0.2 %: each peak sits 0.2 % above its energy.
+  const double drift = 1.002;
+  q.add_peak(661.657 * drift, 8500, 1);
+  q.add_peak(1173.228 * drift, 9985, 1);
+  q.add_peak(1332.492 * drift, 9998, 1);
+  q.state->app.current_file = "drift.dat";
+  ASSERT_EQ(quantitative_analysis_with_auto_calibration(*q.state), 1);
+  const CalibrationRecord& cal = q.state->spectrum.calibration;
+  // Lowest energy above 300 keV: the fit is anchored at the old offset 0.
+  EXPECT_NEAR(cal.energy[0] + cal.energy[1] * 661.657 * drift, 661.657, 0.3);
+  EXPECT_NEAR(cal.energy[0] + cal.energy[1] * 1332.492 * drift, 1332.492, 0.3);
+  ASSERT_NE(result("Co-60"), nullptr);
+  EXPECT_NEAR(result("Co-60")->activity, 100, 2);
+}
+
+}  // namespace
+}  // namespace kestrim
