@@ -1,14 +1,19 @@
 // kestrim peaks FILE [--json]: searches and fits every region of a spectrum
 // with the current parameters and prints the peak list.
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <nlohmann/json.hpp>
 #include <string>
 
+#include "app/analysis_steps.h"
 #include "app/command_line.h"
 #include "app/startup.h"
 #include "app/state.h"
 #include "commands.h"
 #include "peaks/peak_report_json.h"
+#include "platform/files.h"
 #include "platform/headless_platform.h"
 
 namespace kestrim::cli {
@@ -38,12 +43,30 @@ int cmd_peaks(const Args& args) {
   State state(ui);
   state.paths = default_paths();
   if (!initialise(state)) return 1;
+  // An inspection leaves no reports behind: the fit's report files go to a
+  // private folder removed at the end.
+  char scratch[] = "/tmp/kestrim-peaks-XXXXXX";
+  if (!::mkdtemp(scratch)) {
+    std::fprintf(stderr, "kestrim peaks: cannot create a temporary folder\n");
+    return 1;
+  }
+  const std::string spectrum_path =
+      file.empty() || file.front() == '/' ? file : join_path(state.paths.working_dir, file);
+  state.paths.working_dir = scratch;
+  struct Cleanup {
+    std::string dir;
+    ~Cleanup() {
+      for (const std::string& name : list_directory(dir)) remove_file(join_path(dir, name));
+      ::rmdir(dir.c_str());
+    }
+  } cleanup{scratch};
   // Opened as in a batch run: no questions, no stored peaks taken over.
   state.app.batch_mode = true;
   state.app.batch_analysis = true;
-  if (!parse_command_line(state, "/file=" + file).ok) return 1;
-  if (!search_and_fit_all(state)) {
-    std::fprintf(stderr, "kestrim peaks: no peaks could be searched in %s\n", file.c_str());
+  if (!parse_command_line(state, "/file=" + spectrum_path).ok) return 1;
+  // The same search and region driver as a full analysis.
+  if (!step_peak_search(state) || !step_fit_all_regions(state)) {
+    std::fprintf(stderr, "kestrim peaks: the peaks of %s could not be fitted\n", file.c_str());
     return 1;
   }
   nlohmann::json j = peaks_json(state);
