@@ -25,8 +25,14 @@ case "$1" in
       work=$(mktemp -d)
       [ -d "$corpus" ] && cp "$corpus"/* "$work"/ 2>/dev/null || true
       echo "fuzzing $name for 20 s"
-      "$target" -max_total_time=20 -max_len=65536 "$work" 2>&1 | tail -1
-      rm -rf "$work"
+      if ! "$target" -max_total_time=20 -max_len=65536 -artifact_prefix="$work/" "$work" \
+          > "$work.log" 2>&1; then
+        tail -40 "$work.log"
+        echo "fuzz target $name failed; the input that broke it is in $work/"
+        exit 1
+      fi
+      tail -1 "$work.log"
+      rm -rf "$work" "$work.log"
     done
     ;;
   *)
