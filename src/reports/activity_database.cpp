@@ -476,7 +476,8 @@ void custom_report_section(const State& state, TemplateProcessor& tp, std::strin
   const SpectrumHeader& h = state.spectrum.header;
   const double sigma_ratio =
       state.params.peak_sigma > 0 ? state.params.activity_sigma / state.params.peak_sigma : 1.0;
-  for (const NuclideResult& r : res.results) {
+  for (const NuclideResult* rp : ordered_results(state)) {
+    const NuclideResult& r = *rp;
     if (r.library_index < 0) continue;
     const double half_life = r.library_index < static_cast<int>(state.library.nuclides.size())
                                  ? state.library.nuclides[r.library_index].half_life

@@ -39,7 +39,8 @@ void round_pair(double& value, double& uncertainty_abs) {
         round_up_at(uncertainty_abs, std::pow(10.0, std::floor(std::log10(uncertainty_abs)) - 1));
 }
 
-// The results in library order (limit entries last, in their own order).
+}  // namespace
+
 std::vector<const NuclideResult*> ordered_results(const State& state) {
   std::vector<const NuclideResult*> v;
   for (const NuclideResult& r : state.results.results) v.push_back(&r);
@@ -50,6 +51,8 @@ std::vector<const NuclideResult*> ordered_results(const State& state) {
   });
   return v;
 }
+
+namespace {
 
 std::string description_of(const State& state, int library_index) {
   if (library_index < 0 || library_index >= static_cast<int>(state.library.nuclides.size()))

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kestrim {
 
@@ -12,6 +13,10 @@ class TemplateProcessor;
 struct TokenContext;
 
 inline constexpr const char* kMainReport = "Main Report.txt";
+
+// The results in library order (limit entries last, in their own order):
+// the order of the report rows.
+std::vector<const NuclideResult*> ordered_results(const State& state);
 
 // Rounds a result for the report: the activity half up and its uncertainty
 // (%) upwards at the second significant figure of the absolute uncertainty
