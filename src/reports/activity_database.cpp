@@ -104,37 +104,41 @@ class DatabasePass {
       for (std::size_t k = 0; k < 4 && q + 1 + k < line.size(); ++k) key[k] = line[q + 1 + k];
       std::string name(key, 4);
       name = to_upper(trim(name.substr(0, name.find('\0'))));
-      if (section(name, next)) return next;
-      value_token(key);
+      const Handling h = section(name, next);
+      if (h == Handling::kReadLines) return next;
+      if (h == Handling::kValue) value_token(key);
     }
     return next;
   }
 
-  // Switches and sections; true when the token started a section that read
-  // lines (scanning goes on at `next`).
-  bool section(const std::string& name, std::size_t& next) {
+  // What a token did: nothing (a value token), set a switch or wrote
+  // fields, or read the template lines after it (scanning goes on at
+  // `next`).
+  enum class Handling { kValue, kDone, kReadLines };
+
+  Handling section(const std::string& name, std::size_t& next) {
     if (name == "CORR" || name == "LODS") decay_ = true;
     else if (name == "AERR" || name == "RESU") absolute_ = true;
     else if (name == "%ERR" || name == "CUST") percent_ = true;
     else if (name == "ACTS" || name == "ISO") {
       for (const std::string& it : items(next)) activity_item(it);
-      return true;
+      return Handling::kReadLines;
     } else if (name == "GPSD" || (name == "LODR" && s_.params.calculate_lod == 0)) {
       for (const std::string& it : items(next)) gps_item(it);
-      return true;
+      return Handling::kReadLines;
     } else if (name == "INT") {
       for (const std::string& it : items(next)) integral_item(it);
-      return true;
+      return Handling::kReadLines;
     } else if (name == "FWHM" || name == "CHAN") {
       for (const std::string& it : items(next)) width_item(it, name == "FWHM");
-      return true;
+      return Handling::kReadLines;
     } else if (name == "UNID") {
       unid_ = true;
     } else if (name == "COMP") {
       std::string e = next < lines_.size() ? lines_[next++] : "";
       std::string r = next < lines_.size() ? lines_[next++] : "";
       compton(std::atof(e.c_str()), std::atof(r.c_str()));
-      return true;
+      return Handling::kReadLines;
     } else if (name == "HEAD") {
       std::string text;
       if (header_ && prefix_ != nullptr && read_template(s_, "header.tpl", text))
@@ -144,9 +148,9 @@ class DatabasePass {
     } else if (name == "SPEC") {
       // Reference-spectrum fitting results: none in this session.
     } else {
-      return false;
+      return Handling::kValue;
     }
-    return false;
+    return Handling::kDone;
   }
 
   void value_token(const char key[4]) {
