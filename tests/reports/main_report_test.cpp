@@ -8,6 +8,11 @@
 #include "reports/activity_database.h"
 #include "reports/main_report.h"
 #include "reports/row_format.h"
+#include "platform/files.h"
+#include "support/test_support.h"
+
+#include <fstream>
+#include <sstream>
 
 namespace kestrim {
 namespace {
@@ -212,6 +217,57 @@ TEST_F(MainReport, SumPeakNote) {
                           "                              Gammas per second:- 1.00e+02  and  2.00e+02\r\n"),
             std::string::npos)
       << act.text;
+}
+
+}  // namespace
+}  // namespace kestrim
+
+namespace kestrim {
+namespace {
+
+class MainReportFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::fill_state(state);
+    state.paths.working_dir = work.path();
+    state.paths.program_dir = program.path();
+    make_directories(program.file("Templates"));
+    std::ofstream(program.file("Templates/report.tpl"), std::ios::binary) << "Shipped ?SPCF\r\n";
+    assign(state.params.report_template, "report.tpl");
+  }
+  static std::string read_all(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+  }
+  test::TempDir work, program;
+  ScriptedPlatform ui;
+  State state{ui};
+};
+
+TEST_F(MainReportFiles, ShippedTemplateCopiedOnceAndCopiesNumbered) {
+  state.params.numbered_reports = 1;
+  state.params.named_reports = 1;
+  ASSERT_EQ(write_main_report(state), 1);
+  EXPECT_EQ(read_all(work.file("report.tpl")), "Shipped ?SPCF\r\n");
+  const std::string first = read_all(work.file(kMainReport));
+  EXPECT_NE(first.find("Shipped soil_a.dat"), std::string::npos);
+  EXPECT_EQ(read_all(work.file("soil_a.txt")), first);
+  EXPECT_EQ(read_all(work.file("soil_a.001")), first);
+  // The user's copy is used and never overwritten; the next number is free.
+  std::ofstream(work.file("report.tpl"), std::ios::binary) << "Mine\r\n";
+  ASSERT_EQ(write_main_report(state), 1);
+  EXPECT_EQ(read_all(work.file("report.tpl")), "Mine\r\n");
+  EXPECT_NE(read_all(work.file("soil_a.002")).find("Mine"), std::string::npos);
+  EXPECT_EQ(read_all(work.file("soil_a.001")), first);
+}
+
+TEST_F(MainReportFiles, MissingTemplateIsReported) {
+  assign(state.params.report_template, "other.tpl");
+  EXPECT_EQ(write_main_report(state), 0);
+  EXPECT_TRUE(ui.said("Could not find the template file:- other.tpl"));
+  EXPECT_FALSE(file_exists(work.file(kMainReport)));
 }
 
 }  // namespace
