@@ -412,6 +412,11 @@ std::string database_stem(const State& state) {
 }
 
 int update_activity_database(State& state) {
+  return update_activity_database(
+      state, [](const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); });
+}
+
+int update_activity_database(State& state, const DatabaseOpener& open) {
   const std::string stem = database_stem(state);
   std::string tpl;
   std::vector<std::uint8_t> bytes;
@@ -425,7 +430,8 @@ int update_activity_database(State& state) {
   const bool is_new = file_size(path) < 3;
   std::FILE* f = nullptr;
   for (;;) {
-    f = std::fopen(path.c_str(), is_new ? "wb" : "ab");
+    errno = 0;
+    f = open(path, is_new ? "wb" : "ab");
     if (f != nullptr) break;
     if (errno != EACCES && errno != EBUSY && errno != ETXTBSY) return 0;
     const int answer = state.ui->message_box("The database file is in use by another application", "",

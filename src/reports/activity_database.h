@@ -5,6 +5,8 @@
 // of column names first.
 #pragma once
 
+#include <cstdio>
+#include <functional>
 #include <string>
 
 namespace kestrim {
@@ -31,5 +33,11 @@ std::string database_stem(const State& state);
 // or the user gave up while the file was in use: the analysis abort flag is
 // then set).
 int update_activity_database(State& state);
+
+// The same with the file opening supplied: fopen-like, returning nullptr
+// with errno set on failure (EACCES, EBUSY or ETXTBSY mean the file is in
+// use and the user is asked to retry).
+using DatabaseOpener = std::function<std::FILE*(const std::string& path, const char* mode)>;
+int update_activity_database(State& state, const DatabaseOpener& open);
 
 }  // namespace kestrim

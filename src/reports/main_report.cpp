@@ -202,6 +202,7 @@ std::string marked_name(const std::string& name, char marker) {
 
 bool fetch_template(const State& state, const std::string& name, std::string& text) {
   if (read_template(state, name, text)) return true;
+  if (state.paths.program_dir.empty()) return false;
   const std::string shipped = resolve_path(join_path(join_path(state.paths.program_dir, "Templates"), name));
   std::vector<std::uint8_t> bytes;
   if (!file_exists(shipped) || !read_file(shipped, bytes, kMaxTemplateBytes)) return false;

@@ -2,6 +2,8 @@
 // the line limit, new versus existing files.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
@@ -133,6 +135,39 @@ TEST_F(ActivityDatabase, PositionColumns) {
   EXPECT_EQ(data("?CO_O\r\n"), "\"     1.500\",\"     2.250\",\"    -3.000\",\"BKG1\",\"B\",\r\n");
   EXPECT_EQ(header("?CO_O\r\n"),
             "\"          \",\"          \",\"          \",\"        \",\" \",\r\n");
+}
+
+TEST_F(ActivityDatabase, FileInUseRetriesUntilDismissed) {
+  write_all(dir.file("dbase.tpl"), "?SPCF\r\n");
+  int calls = 0;
+  auto busy_twice = [&](const std::string& path, const char* mode) -> std::FILE* {
+    if (++calls <= 2) {
+      errno = EBUSY;
+      return nullptr;
+    }
+    return std::fopen(path.c_str(), mode);
+  };
+  ui.answers = {kAnswerOk, kAnswerOk};
+  ASSERT_EQ(update_activity_database(state, busy_twice), 1);
+  EXPECT_EQ(calls, 3);
+  EXPECT_EQ(ui.texts().size(), 2u);
+  EXPECT_TRUE(ui.said("The database file is in use by another application"));
+  EXPECT_FALSE(state.app.abort_requested);
+
+  // Dismissing the prompt gives up and stops the analysis.
+  calls = 0;
+  ui.answers = {kAnswerCancel};
+  EXPECT_EQ(update_activity_database(state, busy_twice), 0);
+  EXPECT_EQ(calls, 1);
+  EXPECT_TRUE(state.app.abort_requested);
+  // Other errors end the update silently.
+  const std::size_t before = ui.texts().size();
+  auto missing = [](const std::string&, const char*) -> std::FILE* {
+    errno = ENOENT;
+    return nullptr;
+  };
+  EXPECT_EQ(update_activity_database(state, missing), 0);
+  EXPECT_EQ(ui.texts().size(), before);
 }
 
 TEST_F(ActivityDatabase, LineStopsAtTheLimit) {
