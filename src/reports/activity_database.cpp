@@ -302,14 +302,16 @@ class DatabasePass {
     return sum;
   }
 
-  // Continuum counts of the region [a, b], less the peaks inside it,
-  // scaled to r channels.
+  // Continuum counts of the channels a to b (rounded, inclusive) less the
+  // fitted areas of the peaks whose centres lie strictly inside, scaled to
+  // r channels.
   double continuum(double a, double b, double r) const {
-    if (!(b > a)) return 0;
-    double sum = region_sum(static_cast<int>(std::lround(a)), static_cast<int>(std::lround(b)));
+    const int first = static_cast<int>(std::lround(a)), last = static_cast<int>(std::lround(b));
+    if (last < first) return 0;
+    double sum = region_sum(first, last);
     for (int k = 1; k <= s_.peaks.count; ++k)
       if (s_.peaks.centre[k] > a && s_.peaks.centre[k] < b) sum -= s_.peaks.net_area[k];
-    return sum * r / (b - a);
+    return sum * r / (last - first + 1);
   }
 
   void compton(double energy, double width_kev) {
@@ -327,7 +329,7 @@ class DatabasePass {
     const PeakList& p = s_.peaks;
     const double c = p.centre[k];
     const double r = std::fabs(energy_to_channel(cal, energy + width_kev) - energy_to_channel(cal, energy));
-    const double w = 5 * width_at_channel(cal, c);
+    const double w = 5 * width_at_channel(cal, c, calibration_context(s_));
     // Above the peak.
     double up_start = c + w;
     for (int j = k + 1; j <= p.count; ++j)

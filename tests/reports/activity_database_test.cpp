@@ -170,6 +170,29 @@ TEST_F(ActivityDatabase, FileInUseRetriesUntilDismissed) {
   EXPECT_EQ(ui.texts().size(), before);
 }
 
+// A continuum of 20 counts per channel below the peak and 10 above: over a
+// 60 keV (20 channel) region the lower continuum is 400 counts and the
+// upper 200, so the ratio to a 1000-count peak is 0.2.
+TEST_F(ActivityDatabase, ComptonToPeakRatio) {
+  state.peaks.count = 1;
+  state.peaks.centre[1] = 200.0f;  // 600 keV
+  state.peaks.net_area[1] = 1000.0f;
+  // A constant peak sigma of 2 channels: the regions start 10 channels out.
+  state.spectrum.calibration.width_terms = 1;
+  state.spectrum.calibration.width = {2.0f, 0.0f, 0.0f};
+  for (int c = 2; c < 1024; ++c) state.spectrum.counts[c] = c < 200 ? 20.0f : 10.0f;
+  EXPECT_EQ(header("?COMP\r\n600\r\n60\r\n"), "\"Compton/Peak\",\r\n");
+  EXPECT_EQ(data("?COMP\r\n600\r\n60\r\n"), "2.0000e-01,\r\n");
+  EXPECT_EQ(data("?COMP\r\n900\r\n60\r\n"), "0.0,\r\n");  // no peak there
+  EXPECT_EQ(data("?COMP\r\n600\r\n0\r\n"), "\r\n");      // a zero width writes nothing
+  // A neighbour 12 channels up pushes the upper region past its end: no
+  // upper continuum is left, the ratio is 400 / 1000.
+  state.peaks.count = 2;
+  state.peaks.centre[2] = 212.0f;
+  state.peaks.net_area[2] = 50.0f;
+  EXPECT_EQ(data("?COMP\r\n600\r\n60\r\n"), "4.0000e-01,\r\n");
+}
+
 TEST_F(ActivityDatabase, LineStopsAtTheLimit) {
   std::string tpl = "?ACTS\r\n";
   for (int i = 0; i < 400; ++i) tpl += "Cs-137\r\n";
