@@ -173,6 +173,9 @@ bool reference_block(const State& state, const TokenContext& ctx, TemplateProces
   for (;;) {
     const int code = tp.process(ctx, out);
     if (code == kSectionEnd || code == kSectionEndBlock) return true;
+    // One row per fitted reference spectrum, with the next line as format.
+    std::string format;
+    if (code == kSectionActivities) tp.next_raw_line(format);
   }
 }
 

@@ -103,6 +103,15 @@ TEST_F(ActivityDatabase, OwnTemplateBeforeTheDefaultAndNoTemplateNoFile) {
   EXPECT_EQ(read_all(dir.file("site7.CSV")), "\"Decay Mins\",\r\n\"  180\",\r\n");
 }
 
+TEST_F(ActivityDatabase, HeaderTemplateGoesAheadOfTheHeaderLineOnly) {
+  write_all(dir.file("dbase.tpl"), "?HEAD ?DCYD\r\n");
+  write_all(dir.file("header.tpl"), "Site survey ?DCYM\r\n");
+  ASSERT_EQ(update_activity_database(state), 1);
+  ASSERT_EQ(update_activity_database(state), 1);
+  EXPECT_EQ(read_all(dir.file("dbase.CSV")),
+            "Site survey   180\r\n\r\n\"Decay Days\",\r\n\"     2\",\r\n\"     2\",\r\n");
+}
+
 TEST_F(ActivityDatabase, GammasPerSecondFallsBackToTheLimit) {
   const std::string tpl = "?GPSD\r\n900\r\n";
   state.params.unconditional_library_peaks = 1;

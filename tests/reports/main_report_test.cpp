@@ -120,7 +120,8 @@ TEST_F(MainReport, TemplateWithoutActivitySectionHasNoRows) {
 
 TEST_F(MainReport, ReferenceBlockIsProcessedWhenFittingIsOn) {
   state.params.reference_fitting = 1;
-  EXPECT_EQ(report("A\r\n?SPEC\r\nshown\r\n?END \r\nafter\r\n"), heading() + "A\r\nshown\r\n");
+  EXPECT_EQ(report("A\r\n?SPEC\r\nshown\r\n?ACTS\r\n%s row format\r\n?END \r\nafter\r\n"),
+            heading() + "A\r\nshown\r\n");
 }
 
 TEST(ResultRounding, SecondFigureOfTheUncertainty) {
