@@ -273,3 +273,38 @@ TEST_F(MainReportFiles, MissingTemplateIsReported) {
 
 }  // namespace
 }  // namespace kestrim
+
+#include "nuclides/quant_fixture.h"
+
+namespace kestrim {
+namespace {
+
+// Section 3 walks a second library in its own order and prints the
+// reported nuclides of it; a limit entry (uncertainty 0) gets "<".
+TEST_F(MainReportFiles, SecondLibraryRowsInItsOrder) {
+  NuclideLibrary lib;
+  test::add_nuclide(lib, "Co-60", 2.77e6, {{1332.5, 0.9998, 0.01}});
+  test::add_nuclide(lib, "K-40", 6.7e14, {{1460.8, 0.1066, 0.01}});
+  test::add_nuclide(lib, "Cs-137", 1.58e7, {{661.7, 0.851, 0.01}});
+  make_directories(program.file("Libraries"));
+  ASSERT_EQ(save_library_file(ui, lib, program.file("Libraries/second.lib")), 1);
+  assign(state.params.peak_search_library, "second.lib");
+  state.params.calculate_lod = 0;
+  state.peaks.count = 1;
+  state.peaks.net_area[1] = 10;
+  NuclideResult cs = result("Cs-137", ' ', 0, 5, 10, 6, 0.6);
+  NuclideResult k = result("K-40", ' ', -1, 2.5, 0, 3, 0);
+  state.results.results = {cs, k};
+  std::ofstream(work.file("s3.tpl"), std::ios::binary)
+      << "?RESU\r\n%s|%s|%.1f\r\n?AERR\r\n%s|%s|%.1f|%s|%.1f|%s|%.2f|\r\n";
+  assign(state.params.report_template, "s3.tpl");
+  ASSERT_EQ(write_main_report(state), 1);
+  const std::string out = read_all(work.file(kMainReport));
+  EXPECT_NE(out.find("K-40|<|3.0\r\nCs-137| |6.0\r\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("K-40|<|2.5|<|3.0||0.00|\r\nCs-137| |5.0| |6.0| |0.60|\r\n"), std::string::npos)
+      << out;
+  EXPECT_EQ(out.find("Co-60"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrim
