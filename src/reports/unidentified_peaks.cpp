@@ -26,7 +26,9 @@ bool reported(const State& s, int library_index) {
   return false;
 }
 
-// Library nuclides with a line strictly inside energy +- half_window.
+// Library nuclides with a line strictly inside energy +- half_window whose
+// yield is not negligible for the nuclide (1 % of its largest line when it
+// was reported, 10 % otherwise).
 std::string possible_nuclides(const State& s, double energy, double half_window) {
   const NuclideLibrary& lib = s.library;
   std::string names;
@@ -37,8 +39,10 @@ std::string possible_nuclides(const State& s, double energy, double half_window)
     const double f = reported(s, n) ? 0.01 : 0.1;
     for (int l = first; l < last; ++l) {
       if (std::fabs(lib.line_energy[l] - energy) < half_window && lib.line_yield[l] > f * largest) {
+        // The name field of the library is 8 characters, blank padded.
         std::string name = to_string(lib.nuclides[n].name);
-        names += name.substr(0, std::min<std::size_t>(name.size(), 8));
+        name.resize(8, ' ');
+        names += name;
         break;
       }
     }

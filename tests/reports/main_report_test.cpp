@@ -308,3 +308,24 @@ TEST_F(MainReportFiles, SecondLibraryRowsInItsOrder) {
 
 }  // namespace
 }  // namespace kestrim
+
+namespace kestrim {
+namespace {
+
+TEST_F(MainReport, PossibleNuclidesOfAnUnidentifiedPeak) {
+  // Peak 1 at 300 keV; tol(300) = 0.71 keV, so the window is +-1.06 keV.
+  test::add_nuclide(state.library, "Weak", 100, {{300.2, 0.005, 0}, {1000, 1, 0}});
+  test::add_nuclide(state.library, "Ra-226", 100, {{299.5, 0.2, 0}, {609, 0.45, 0}});
+  test::add_nuclide(state.library, "Far", 100, {{301.1, 1, 0}});
+  test::add_nuclide(state.library, "Found", 100, {{300.0, 0.02, 0}, {1000, 1, 0}});
+  state.results.results = {result("Found", ' ', 3, 1, 10, 1, 0.1)};
+  state.results.peak_sum[2] = state.results.peak_sum[3] = 1;
+  ReportText act;
+  append_unidentified_peaks(state, act);
+  // "Weak" is below 10 % of its largest line; "Found" was reported, so 1 %
+  // is enough; "Far" lies outside the window.
+  EXPECT_NE(act.text.find("    5.00   Ra-226  Found   \r\n"), std::string::npos) << act.text;
+}
+
+}  // namespace
+}  // namespace kestrim
