@@ -221,7 +221,19 @@ std::string build_main_report(State& state, const TokenContext& ctx, const std::
   out += "\r\n";
   const int pad = std::max(0, (78 - static_cast<int>(std::string(kReportHeading).size())) / 2);
   put(out, std::string(pad, ' ') + kReportHeading);
+  // UNPK needs the unidentified peaks, known only now: blanks when some
+  // unidentified peak has an area uncertainty of at most 30 %, else the
+  // line is dropped.
+  TokenTable samples = sample_tokens();
+  samples.set({"UNPK", 5, [](const TokenContext& c) {
+                 const PeakList& p = c.state.peaks;
+                 for (int k = 1; k <= p.count; ++k)
+                   if (c.state.results.peak_sum[k] < 0.25 && p.net_area[k] > 0 && p.net_area_pct[k] <= 30)
+                     return TokenValue::text_value(std::string(5, ' '));
+                 return TokenValue::drop();
+               }});
   TemplateProcessor tp(tpl, tpl_name, state.ui);
+  tp.set_tables({&samples, &parameter_tokens()});
   for (;;) {
     const int code = tp.process(ctx, out);
     if (code == kSectionEnd || code == kSectionEndBlock) break;

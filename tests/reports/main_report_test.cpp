@@ -113,6 +113,17 @@ TEST_F(MainReport, NoPeaksAndEliminatedPeaks) {
             heading() + " All Peaks were eliminated by Background Subtraction.\r\n\r\n\r\n");
 }
 
+TEST_F(MainReport, UnidentifiedPeaksLineNeedsAWellMeasuredPeak) {
+  const std::string tpl = "?UNPK some peaks\r\n";
+  for (int k = 1; k <= 3; ++k) state.results.peak_sum[k] = 1;
+  EXPECT_EQ(report(tpl), heading() + "\r\n");
+  state.results.peak_sum[2] = 0.2;  // unidentified
+  state.peaks.net_area_pct[2] = 30.5f;
+  EXPECT_EQ(report(tpl), heading() + "\r\n");
+  state.peaks.net_area_pct[2] = 30.0f;
+  EXPECT_EQ(report(tpl), heading() + "      some peaks\r\n\r\n");
+}
+
 TEST_F(MainReport, TemplateWithoutActivitySectionHasNoRows) {
   state.results.results = {result("Cs-137", ' ', 1, 5, 10, 6, 0.6)};
   EXPECT_EQ(report("Only text\r\n"), heading() + "Only text\r\n\r\n");
@@ -325,6 +336,45 @@ TEST_F(MainReport, PossibleNuclidesOfAnUnidentifiedPeak) {
   // "Weak" is below 10 % of its largest line; "Found" was reported, so 1 %
   // is enough; "Far" lies outside the window.
   EXPECT_NE(act.text.find("    5.00   Ra-226  Found   \r\n"), std::string::npos) << act.text;
+}
+
+}  // namespace
+}  // namespace kestrim
+
+namespace kestrim {
+namespace {
+
+// The shipped report template on the hand-built session, compared whole
+// with tests/reports/golden/main_report.txt (checked by hand: header
+// values of the fixture, Co-60 row with its rounded values, the custom
+// rows of its two peaks, the LOD part ending without a LOD library).
+TEST_F(MainReport, GoldenShippedTemplate) {
+  std::ifstream in(test::source_data_dir() + "/Templates/report.tpl", std::ios::binary);
+  std::stringstream tpl;
+  tpl << in.rdbuf();
+  ASSERT_FALSE(tpl.str().empty());
+  state.params.calculate_lod = 0;
+  state.params.activity_sigma = 2;
+  state.params.peak_sigma = 1;
+  state.results.results = {result("Co-60", ' ', 0, 12.34, 6.2, 9.87, 0.62)};
+  state.results.accepted.resize(1);
+  IdentifiedLine a, b;
+  a.peak = 2;
+  a.yield = 0.5;
+  a.energy = 662.5;
+  b.peak = 3;
+  b.yield = 0.25;
+  b.energy = 1330.1;
+  state.results.lines = {a, b};
+  state.results.peak_sum[1] = 0.1;  // peak 1 unidentified, 5 % uncertainty
+  state.results.peak_sum[2] = state.results.peak_sum[3] = 1;
+  const std::string out = report(tpl.str());
+  const std::string golden_path = test::source_data_dir() + "/../tests/reports/golden/main_report.txt";
+  std::ifstream g(golden_path, std::ios::binary);
+  std::stringstream golden;
+  golden << g.rdbuf();
+  if (golden.str().empty()) std::ofstream(golden_path + ".new", std::ios::binary) << out;
+  EXPECT_EQ(out, golden.str());
 }
 
 }  // namespace
