@@ -379,3 +379,36 @@ TEST_F(MainReport, GoldenShippedTemplate) {
 
 }  // namespace
 }  // namespace kestrim
+
+namespace kestrim {
+namespace {
+
+// Section 2: one row per nuclide of the LOD library; found nuclides only
+// when limits are asked for them too.
+TEST_F(MainReportFiles, LimitRowsOfTheLodLibrary) {
+  NuclideLibrary lib;
+  test::add_nuclide(lib, "Co-60", 2.77e6, {{1332.5, 0.9998, 0.01}});
+  test::add_nuclide(lib, "Cs-137", 1.58e7, {{661.7, 0.851, 0.01}});
+  test::add_nuclide(lib, "K-40", 6.7e14, {{1460.8, 0.1066, 0.01}});
+  make_directories(program.file("Libraries"));
+  ASSERT_EQ(save_library_file(ui, lib, program.file("Libraries/lod.lib")), 1);
+  assign(state.params.lod_library, "lod.lib");
+  state.params.calculate_lod = 1;
+  state.params.lod_for_found = 0;
+  state.params.lod_sigma = 1.645f;
+  for (int c = 2; c < 1024; ++c) state.spectrum.counts[c] = 10;
+  state.results.results = {result("Cs-137", ' ', 0, 5, 10, 6, 0.6)};
+  std::ofstream(work.file("s2.tpl"), std::ios::binary) << "?LODS\r\n[%s]\r\n";
+  assign(state.params.report_template, "s2.tpl");
+  ASSERT_EQ(write_main_report(state), 1);
+  std::string out = read_all(work.file(kMainReport));
+  EXPECT_NE(out.find("[Co-60]\r\n[K-40]\r\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find("[Cs-137]"), std::string::npos) << out;
+  state.params.lod_for_found = 1;
+  ASSERT_EQ(write_main_report(state), 1);
+  out = read_all(work.file(kMainReport));
+  EXPECT_NE(out.find("[Co-60]\r\n[Cs-137]\r\n[K-40]\r\n"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace kestrim
