@@ -525,10 +525,6 @@ void report_title_line(ReportText& report, const std::string& heading) {
   report.line(std::string(std::max(pad, 0), ' ') + heading);
 }
 
-int write_main_report(State&) { return 1; }
-
-void append_unidentified_peaks(State&, ReportText&) {}
-
 int run_nuclide_analysis(State& state) {
   Platform& ui = *state.ui;
   PeakList& list = state.peaks;

@@ -1,0 +1,285 @@
+#include "reports/main_report.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "app/state.h"
+#include "nuclides/activity.h"
+#include "nuclides/library.h"
+#include "nuclides/lod.h"
+#include "nuclides/quant_common.h"
+#include "platform/files.h"
+#include "platform/platform.h"
+#include "reports/activity_database.h"
+#include "reports/c_format.h"
+#include "reports/row_format.h"
+#include "reports/template_engine.h"
+#include "reports/template_reports.h"
+
+namespace kestrim {
+namespace {
+
+constexpr std::size_t kMaxTemplateBytes = 1u << 20;
+constexpr char kSumPeakChar = static_cast<char>(0xE4);
+
+// Appends a report line: exponent tidy-up and CR LF.
+void put(std::string& out, std::string_view s) {
+  out += tidy_exponents(s);
+  out += "\r\n";
+}
+
+void round_pair(double& value, double& uncertainty_abs) {
+  double u = std::min(std::fabs(uncertainty_abs), std::fabs(value));
+  if (!(u > 0)) return;
+  value = round_half_up_at(value, std::pow(10.0, std::floor(std::log10(u)) - 1));
+  if (uncertainty_abs > 0)
+    uncertainty_abs =
+        round_up_at(uncertainty_abs, std::pow(10.0, std::floor(std::log10(uncertainty_abs)) - 1));
+}
+
+}  // namespace
+
+std::vector<const NuclideResult*> ordered_results(const State& state) {
+  std::vector<const NuclideResult*> v;
+  for (const NuclideResult& r : state.results.results) v.push_back(&r);
+  std::stable_sort(v.begin(), v.end(), [](const NuclideResult* a, const NuclideResult* b) {
+    const int ia = a->library_index < 0 ? INT32_MAX : a->library_index;
+    const int ib = b->library_index < 0 ? INT32_MAX : b->library_index;
+    return ia < ib;
+  });
+  return v;
+}
+
+namespace {
+
+std::string description_of(const State& state, int library_index) {
+  if (library_index < 0 || library_index >= static_cast<int>(state.library.nuclides.size()))
+    return "";
+  return to_string(state.library.nuclides[library_index].description);
+}
+
+// Section 1: one row per reported nuclide, then the legends.
+void activity_rows(const State& state, TemplateProcessor& tp, std::string& out) {
+  std::string format;
+  if (!tp.next_raw_line(format)) return;
+  const PeakList& list = state.peaks;
+  if (list.count == 0) {
+    put(out, " No Significant Peaks were found.");
+    put(out, "");
+    return;
+  }
+  bool any_area = false;
+  for (int k = 1; k <= list.count; ++k) any_area = any_area || list.net_area[k] > 0;
+  if (!any_area) {
+    put(out, " All Peaks were eliminated by Background Subtraction.");
+    put(out, "");
+    return;
+  }
+  const int conversions = count_conversions(format);
+  bool question = false, star = false, bang = false;
+  for (const NuclideResult* r : ordered_results(state)) {
+    const std::string name = marked_name(r->name, r->marker);
+    bool sum_peak = false;
+    for (std::size_t i = 3; i < 8 && i < r->name.size(); ++i) sum_peak |= r->name[i] == kSumPeakChar;
+    if (sum_peak) {
+      std::string shown = r->name;
+      std::replace(shown.begin(), shown.end(), kSumPeakChar, ' ');
+      put(out, c_format("     *** Warning : Sum Peaks of %s were found. ***", shown.c_str()));
+      put(out, "");
+      continue;
+    }
+    question |= r->marker == '?' || r->marker == '#';
+    star |= r->marker == '*' || r->marker == '#';
+    bang |= r->marker == '!';
+    std::vector<RowValue> values{name, r->confidence, r->activity, r->uncertainty,
+                                 r->decay_corrected, r->absolute_uncertainty};
+    if (conversions != 6) values.emplace_back(state.results.activity_unit);
+    put(out, format_row(format, values));
+    if (state.params.nuclide_descriptions != 0) {
+      put(out, c_format("     %s", description_of(state, r->library_index).c_str()));
+      put(out, "");
+    }
+  }
+  if (question) put(out, "     ? represents:- Cannot determine which of these Nuclides are present.");
+  if (star) put(out, "     * represents:- One or more Peaks failed the Limit of Detection test.");
+  if (bang) put(out, "     ! represents:- All Peak Activity values were inconsistant.");
+}
+
+// Section 2: the limits of detection of the LOD library.
+void limit_rows(State& state, TemplateProcessor& tp, std::string& out) {
+  std::string format;
+  if (!tp.next_raw_line(format)) return;
+  std::vector<LodRow> rows;
+  if (!lod_section(state, true, rows)) return;
+  for (const LodRow& row : rows) {
+    if (row.too_old) continue;
+    put(out, format_row(format, {row.name, row.specific, row.decay_corrected}));
+  }
+}
+
+// Section 3: the reported nuclides of a second library, in its order.
+void second_library_rows(const State& state, TemplateProcessor& tp, std::string& out) {
+  std::string format;
+  if (!tp.next_raw_line(format)) return;
+  const AnalysisParameters& p = state.params;
+  const std::string title =
+      to_string(p.calculate_lod != 0 ? p.lod_library : p.peak_search_library);
+  LibraryReader reader;
+  if (title.empty() || !reader.open_title(*state.ui, state.paths, title)) return;
+  const int conversions = count_conversions(format);
+  CurrentNuclide n;
+  while (reader.next(n) == 1) {
+    const std::string name = to_string(n.nuclide.name);
+    auto cut = [](std::string s) {
+      const auto sp = s.find_first_of(" ");
+      return sp == std::string::npos ? s : s.substr(0, sp);
+    };
+    for (const NuclideResult& r : state.results.results) {
+      if (!iequals(cut(r.name), cut(name.substr(0, 7)))) continue;
+      const std::string marker = r.uncertainty == 0 && r.activity > 0 ? "<" : " ";
+      const std::string second = r.uncertainty == 0 ? "" : " ";
+      std::vector<RowValue> v;
+      if (conversions < 4)
+        v = {r.name, marker, r.decay_corrected};
+      else if (conversions <= 5)
+        v = {r.name, marker, r.activity, marker, r.decay_corrected};
+      else
+        v = {r.name, marker, r.activity, marker, r.decay_corrected, second, r.absolute_uncertainty};
+      put(out, format_row(format, v));
+      break;
+    }
+  }
+}
+
+// Section 22: skipped up to its END token while reference fitting is off.
+// Returns true when the report ends with the block.
+bool reference_block(const State& state, const TokenContext& ctx, TemplateProcessor& tp,
+                     std::string& out) {
+  if (state.params.reference_fitting == 0) {
+    std::string line;
+    while (tp.next_raw_line(line)) {
+      std::string upper = to_upper(line);
+      for (std::size_t q = upper.find('?'); q != std::string::npos; q = upper.find('?', q + 1))
+        if (upper.compare(q + 1, 3, "END") == 0 &&
+            (q + 4 >= upper.size() || upper[q + 4] == ' '))
+          return false;
+    }
+    return true;
+  }
+  // No reference spectra were fitted in this session: the block prints its
+  // text lines only.
+  for (;;) {
+    const int code = tp.process(ctx, out);
+    if (code == kSectionEnd || code == kSectionEndBlock) return true;
+    // One row per fitted reference spectrum, with the next line as format.
+    std::string format;
+    if (code == kSectionActivities) tp.next_raw_line(format);
+  }
+}
+
+}  // namespace
+
+void round_result(NuclideResult& r) {
+  double u = r.activity * r.uncertainty / 100;
+  round_pair(r.activity, u);
+  if (r.uncertainty > 0)
+    r.uncertainty = round_up_at(r.uncertainty, std::pow(10.0, std::floor(std::log10(r.uncertainty)) - 1));
+  round_pair(r.decay_corrected, r.absolute_uncertainty);
+}
+
+std::string marked_name(const std::string& name, char marker) {
+  std::string s = name.substr(0, std::min<std::size_t>(name.size(), 9));
+  s.resize(9, ' ');
+  for (char& c : s)
+    if (c == '\0') c = ' ';
+  if (marker == '?' || marker == '!') s[7] = marker;
+  if (marker == '*') s[8] = '*';
+  if (marker == '#') {
+    s[7] = '?';
+    s[8] = '*';
+  }
+  return s;
+}
+
+bool fetch_template(const State& state, const std::string& name, std::string& text) {
+  if (read_template(state, name, text)) return true;
+  if (state.paths.program_dir.empty()) return false;
+  const std::string shipped = resolve_path(join_path(join_path(state.paths.program_dir, "Templates"), name));
+  std::vector<std::uint8_t> bytes;
+  if (!file_exists(shipped) || !read_file(shipped, bytes, kMaxTemplateBytes)) return false;
+  text.assign(bytes.begin(), bytes.end());
+  const std::string target = join_path(state.paths.working_dir, name);
+  if (!file_exists(resolve_path(target))) write_text_atomic(target, text, nullptr);
+  return true;
+}
+
+std::string build_main_report(State& state, const TokenContext& ctx, const std::string& tpl,
+                              const std::string& tpl_name) {
+  std::string out;
+  out += "\r\n";
+  const int pad = std::max(0, (78 - static_cast<int>(std::string(kReportHeading).size())) / 2);
+  put(out, std::string(pad, ' ') + kReportHeading);
+  // UNPK needs the unidentified peaks, known only now: blanks when some
+  // unidentified peak has an area uncertainty of at most 30 %, else the
+  // line is dropped.
+  TokenTable samples = sample_tokens();
+  samples.set({"UNPK", 5, [](const TokenContext& c) {
+                 const PeakList& p = c.state.peaks;
+                 for (int k = 1; k <= p.count; ++k)
+                   if (c.state.results.peak_sum[k] < 0.25 && p.net_area[k] > 0 && p.net_area_pct[k] <= 30)
+                     return TokenValue::text_value(std::string(5, ' '));
+                 return TokenValue::drop();
+               }});
+  TemplateProcessor tp(tpl, tpl_name, state.ui);
+  tp.set_tables({&samples, &parameter_tokens()});
+  for (;;) {
+    const int code = tp.process(ctx, out);
+    if (code == kSectionEnd || code == kSectionEndBlock) break;
+    if (code == kSectionActivities) activity_rows(state, tp, out);
+    else if (code == kSectionLimits) limit_rows(state, tp, out);
+    else if (code == kSectionSecondLibrary) second_library_rows(state, tp, out);
+    else if (code == kSectionCustom) custom_report_section(state, tp, out);
+    else if (code == kSectionReference && reference_block(state, ctx, tp, out)) break;
+  }
+  return out;
+}
+
+int write_main_report(State& state) {
+  const AnalysisParameters& p = state.params;
+  if (p.round_activities != 0 && p.reference_fitting == 0)
+    for (NuclideResult& r : state.results.results) round_result(r);
+  std::string name = to_string(p.report_template);
+  if (name.empty()) name = "report.tpl";
+  std::string tpl;
+  if (!fetch_template(state, name, tpl)) {
+    state.ui->message_box("Could not find the template file:- " + name);
+    return 0;
+  }
+  TokenContext ctx(state);
+  const std::string report = build_main_report(state, ctx, tpl, name);
+  const std::string& wd = state.paths.working_dir;
+  std::string error;
+  if (!write_text_atomic(join_path(wd, kMainReport), report, &error)) {
+    state.ui->message_box(std::string("Error Creating:- ") + join_path(wd, kMainReport), "", kMsgError);
+    return 0;
+  }
+  if (p.update_database != 0 && p.database_odbc == 0) update_activity_database(state);
+  const std::string file = base_name(state.app.current_file);
+  const auto dot = file.rfind('.');
+  const std::string stem = dot == std::string::npos ? file : file.substr(0, dot);
+  if (p.named_reports != 0 && !stem.empty()) write_text_atomic(join_path(wd, stem + ".txt"), report, nullptr);
+  if (p.numbered_reports != 0 && !stem.empty()) {
+    for (int n = 1; n <= 999; ++n) {
+      const std::string path = join_path(wd, c_format("%s.%03d", stem.c_str(), n));
+      if (file_exists(resolve_path(path))) continue;
+      write_text_atomic(path, report, nullptr);
+      break;
+    }
+  }
+  write_header_report(state);
+  return 1;
+}
+
+}  // namespace kestrim

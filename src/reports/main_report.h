@@ -1,0 +1,45 @@
+// The main report ("Main Report.txt"), made from the report template named
+// in the analysis parameters, and the pieces the activity database shares.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace kestrim {
+
+struct State;
+struct NuclideResult;
+class TemplateProcessor;
+struct TokenContext;
+
+inline constexpr const char* kMainReport = "Main Report.txt";
+
+// The results in library order (limit entries last, in their own order):
+// the order of the report rows.
+std::vector<const NuclideResult*> ordered_results(const State& state);
+
+// Rounds a result for the report: the activity half up and its uncertainty
+// (%) upwards at the second significant figure of the absolute uncertainty
+// (capped at the value); the decay-corrected value and its absolute
+// uncertainty likewise.
+void round_result(NuclideResult& r);
+
+// The 9-character name column of a result: the name in 9 blanks, with the
+// marker ? or ! in position 8, * in position 9, and # as ? in 8 and * in 9.
+std::string marked_name(const std::string& name, char marker);
+
+// Reads a template of the working folder; a missing one is first copied
+// there from the shipped templates (never overwriting). False when neither
+// exists.
+bool fetch_template(const State& state, const std::string& name, std::string& text);
+
+// Writes the main report text from the template text (no files touched):
+// the report itself, built on a context with a fixed clock for tests.
+std::string build_main_report(State& state, const TokenContext& ctx, const std::string& tpl,
+                              const std::string& tpl_name);
+
+// The custom-report section: reads the option and format lines after the
+// CUST token and appends its rows to `out`.
+void custom_report_section(const State& state, TemplateProcessor& tp, std::string& out);
+
+}  // namespace kestrim
