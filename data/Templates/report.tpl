@@ -41,7 +41,7 @@
 ISO        ENE      REF      YIE      ARE          %UN      ACT
 %-9s %8.2f %8.2f %7.2f %12.0f %7.1f %11.3e
 
-?LODR Limits of detection for the nuclides not found
+?LODR Limits of detection (the LOD library's nuclides)
  Limit type           : ?LODD
  Nuclide   Limit (?ORTE           )   Decay corrected
 ?LODS
