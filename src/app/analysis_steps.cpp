@@ -5,6 +5,7 @@
 
 #include "app/settings_bridge.h"
 #include "app/state.h"
+#include "reports/template_reports.h"
 #include "nuclides/activity.h"
 #include "calibration/auto_calibration.h"
 #include "calibration/efficiency_calibration.h"
@@ -37,6 +38,7 @@ int step_peak_search(State& state) {
 int step_fit_all_regions(State& state) { return fit_all_remaining_peaks(state); }
 namespace {
 int run_quantitative(State& state, bool auto_calibration) {
+  seed_shipped_templates(state);
   // Without a library the analysis still runs and reports no nuclides.
   if (state.library.nuclide_count == 0) app_load_analysis_library(state);
   state.results.auto_calibration = auto_calibration;

@@ -53,4 +53,19 @@ int write_parameter_report(State& state) {
   return write_report(state, "Analysis Params.tpl", text, "Analysis Params.txt");
 }
 
+int seed_shipped_templates(const State& state) {
+  if (state.paths.program_dir.empty() || state.paths.working_dir.empty()) return 0;
+  const std::string shipped = resolve_path(join_path(state.paths.program_dir, "Templates"));
+  const std::vector<std::string> names = list_directory(shipped);
+  for (const std::string& name : names)
+    if (file_exists(resolve_path(join_path(state.paths.working_dir, name)))) return 0;
+  int copied = 0;
+  for (const std::string& name : names) {
+    std::vector<std::uint8_t> bytes;
+    if (!read_file(join_path(shipped, name), bytes, 1u << 20)) continue;
+    if (write_file_atomic(join_path(state.paths.working_dir, name), bytes)) ++copied;
+  }
+  return copied;
+}
+
 }  // namespace kestrim

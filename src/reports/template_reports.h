@@ -21,4 +21,9 @@ int write_header_report(State& state);
 // "Could not find the template file:- Analysis Params.tpl". 1 or 0.
 int write_parameter_report(State& state);
 
+// A new working directory (one holding none of the shipped templates) gets
+// a copy of every template of <program_dir>/Templates, so that users can
+// edit them; nothing is ever overwritten. Returns the number copied.
+int seed_shipped_templates(const State& state);
+
 }  // namespace kestrim

@@ -412,3 +412,31 @@ TEST_F(MainReportFiles, LimitRowsOfTheLodLibrary) {
 
 }  // namespace
 }  // namespace kestrim
+
+#include "reports/template_reports.h"
+
+namespace kestrim {
+namespace {
+
+TEST(SeedTemplates, NewWorkingFolderGetsEveryShippedTemplateOnceAndNothingIsOverwritten) {
+  test::TempDir dir;
+  ScriptedPlatform ui;
+  State state(ui);
+  state.paths.program_dir = dir.file("program");
+  state.paths.working_dir = dir.file("work");
+  make_directories(dir.file("program/Templates"));
+  make_directories(dir.file("work"));
+  test::write_text(dir.file("program/Templates/report.tpl"), "shipped report\r\n");
+  test::write_text(dir.file("program/Templates/Header Report.tpl"), "shipped header\r\n");
+  EXPECT_EQ(seed_shipped_templates(state), 2);
+  EXPECT_EQ(test::read_text(dir.file("work/Header Report.tpl")), "shipped header\r\n");
+  // The user's edits stay; a folder that has any template gets nothing more.
+  test::write_text(dir.file("work/report.tpl"), "mine\r\n");
+  remove_file(dir.file("work/Header Report.tpl"));
+  EXPECT_EQ(seed_shipped_templates(state), 0);
+  EXPECT_EQ(test::read_text(dir.file("work/report.tpl")), "mine\r\n");
+  EXPECT_FALSE(file_exists(dir.file("work/Header Report.tpl")));
+}
+
+}  // namespace
+}  // namespace kestrim
