@@ -56,7 +56,9 @@ int write_parameter_report(State& state) {
 int seed_shipped_templates(const State& state) {
   if (state.paths.program_dir.empty() || state.paths.working_dir.empty()) return 0;
   const std::string shipped = resolve_path(join_path(state.paths.program_dir, "Templates"));
-  const std::vector<std::string> names = list_directory(shipped);
+  std::vector<std::string> names;
+  for (const std::string& name : list_directory(shipped))
+    if (!name.empty() && name[0] != '.') names.push_back(name);
   for (const std::string& name : names)
     if (file_exists(resolve_path(join_path(state.paths.working_dir, name)))) return 0;
   int copied = 0;
