@@ -309,24 +309,7 @@ int cmd_simulate(const Args& args) {
   cal.sample_size = 1.0f;
   assign(cal.sample_units, "kg", false);
 
-  std::vector<std::uint8_t> bytes = encode_native(rec, h.collected, nullptr);
-  std::string error;
-  if (!write_file_atomic(out, bytes, &error)) {
-    std::fprintf(stderr, "kestrim simulate: cannot write %s: %s\n", out.c_str(), error.c_str());
-    return 1;
-  }
-  std::string truth_path = out;
-  auto dot = truth_path.find_last_of('.');
-  if (dot != std::string::npos && truth_path.find('/', dot) == std::string::npos)
-    truth_path = truth_path.substr(0, dot);
-  truth_path += ".truth.json";
-  if (!write_text_atomic(truth_path, truth.dump(2) + "\n", &error)) {
-    std::fprintf(stderr, "kestrim simulate: cannot write %s: %s\n", truth_path.c_str(),
-                 error.c_str());
-    return 1;
-  }
-  std::printf("wrote %s and %s\n", out.c_str(), truth_path.c_str());
-  return 0;
+  return write_outputs(out, encode_native(rec, h.collected, nullptr), truth);
 }
 
 }  // namespace kestrim::cli

@@ -195,10 +195,7 @@ std::string auto_report_text(const State& state, const AutoCalibration& ac, bool
     t += buf;
   }
   if (results) {
-    const int terms = term_count(cal.energy_terms);
-    std::snprintf(buf, sizeof buf, "\r\n Order of Fit used:- %d\r\n\r\n", terms);
-    t += buf;
-    t += energy_equation_line(terms, cal.energy_form != 0, {cal.energy[0], cal.energy[1], cal.energy[2]});
+    t += energy_fit_lines(cal);
   } else {
     t += " Auto-Calibration Failed\r\n\r\n";
   }

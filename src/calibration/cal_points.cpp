@@ -9,6 +9,7 @@
 #include "peaks/linear_solver.h"
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "settings/calibration_functions.h"
 #include "spectrum/dates.h"
 
 namespace kestrim {
@@ -200,6 +201,14 @@ double rms(const std::vector<double>& differences) {
   double s = 0;
   for (double d : differences) s += d * d;
   return std::sqrt(s / differences.size());
+}
+
+std::string energy_fit_lines(const CalibrationRecord& cal) {
+  const int terms = term_count(cal.energy_terms);
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "\r\n Order of Fit used:- %d\r\n\r\n", terms);
+  return buf + energy_equation_line(terms, cal.energy_form != 0,
+                                    {cal.energy[0], cal.energy[1], cal.energy[2]});
 }
 
 }  // namespace kestrim

@@ -87,6 +87,8 @@ bool read_list_file(Platform& ui, const std::string& path, ListFile& out);
 std::string report_date_line();
 // " Energy = ..." for an energy calibration of `terms` coefficients.
 std::string energy_equation_line(int terms, bool log_function, const std::array<double, 3>& c);
+// The order line and the fitted function of an energy calibration report.
+std::string energy_fit_lines(const CalibrationRecord& cal);
 // Writes a report to the working directory (CR LF text, replaced whole).
 bool write_report(const State& state, const std::string& name, const std::string& text);
 

@@ -366,11 +366,7 @@ std::string energy_report_text(const State& state, const EnergyCalibration& ec, 
                     p.energy, fitted, p.energy - fitted);
       t += buf;
     }
-    const int terms = term_count(cal.energy_terms);
-    std::snprintf(buf, sizeof buf, "\r\n Order of Fit used:- %d\r\n\r\n", terms);
-    t += buf;
-    t += energy_equation_line(terms, cal.energy_form != 0,
-                              {cal.energy[0], cal.energy[1], cal.energy[2]});
+    t += energy_fit_lines(cal);
   } else {
     t += " Energy Calibration Failed\r\n\r\n";
   }
