@@ -10,9 +10,10 @@
 #include <memory>
 #include <string>
 
+#include "app/analysis_steps.h"
 #include "app/state.h"
 #include "nuclides/activity.h"
-#include "nuclides/library.h"
+#include "settings/library.h"
 #include "peaks/peak_report_json.h"
 #include "peaks/peak_search.h"
 #include "platform/files.h"

@@ -11,7 +11,7 @@
 #include "platform/files.h"
 #include "platform/headless_platform.h"
 #include "reports/text_export.h"
-#include "spectrum/spectrum_file.h"
+#include "app/spectrum_file.h"
 
 namespace kestrim::cli {
 

@@ -13,8 +13,8 @@
 #include "platform/headless_platform.h"
 #include "spectrum/dates.h"
 #include "spectrum/formats.h"
-#include "spectrum/spectrum_file.h"
-#include "spectrum/spectrum_info.h"
+#include "app/spectrum_file.h"
+#include "settings/spectrum_info.h"
 
 namespace kestrim::cli {
 

@@ -13,7 +13,7 @@
 
 #include "app/state.h"
 #include "commands.h"
-#include "nuclides/library.h"
+#include "settings/library.h"
 #include "nuclides/library_csv.h"
 #include "nuclides/library_listing.h"
 #include "platform/files.h"

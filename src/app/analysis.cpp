@@ -12,7 +12,7 @@
 #include "platform/platform.h"
 #include "spectrum/formats.h"
 #include "spectrum/native_file.h"
-#include "spectrum/spectrum_file.h"
+#include "app/spectrum_file.h"
 
 namespace kestrim {
 
@@ -68,14 +68,17 @@ int analyse_current_spectrum(State& state) {
     }
   }
 
+  // A report that was asked for and not printed fails the run.
+  bool printed = true;
   if (p.auto_save_analyse_print != 0 || (app.batch_analysis && app.print_main_report))
-    step_print_report(state, "Main Report.txt");
-  if (app.print_peak_report) step_print_report(state, "Peak Fit Report.txt");
-  if (app.print_activity_report) step_print_report(state, "Activity Report.txt");
+    printed = step_print_report(state, "Main Report.txt") && printed;
+  if (app.print_peak_report) printed = step_print_report(state, "Peak Fit Report.txt") && printed;
+  if (app.print_activity_report)
+    printed = step_print_report(state, "Activity Report.txt") && printed;
 
   app.analysis_in_progress = false;
   state.ui->set_status(app.status_text);
-  return 1;
+  return printed ? 1 : 0;
 }
 
 int run_command_line_batch(State& state, bool save_requested, bool update_without_asking) {

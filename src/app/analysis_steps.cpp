@@ -5,6 +5,7 @@
 
 #include "app/settings_bridge.h"
 #include "app/state.h"
+#include "reports/main_report.h"
 #include "reports/template_reports.h"
 #include "nuclides/activity.h"
 #include "calibration/auto_calibration.h"
@@ -14,17 +15,31 @@
 #include "peaks/peak_report_json.h"
 #include "peaks/region_driver.h"
 #include "peaks/peak_search.h"
+#include "platform/files.h"
 #include "platform/platform.h"
+#include "reference/reference_fitting.h"
+#include "reports/capabilities.h"
 
 namespace kestrim {
 
 namespace {
-int not_available(State& state, const char* what) {
-  state.ui->message_box(std::string(what) + " is not available in this version of Kestrim",
-                        {}, kMsgWarning);
-  return 0;
+void write_report_file(State& state, const char* name, const std::string& text) {
+  std::string error;
+  if (!write_text_atomic(join_path(state.paths.working_dir, name), text, &error))
+    state.ui->message_box(std::string("Could not write ") + name + ":- " + error);
 }
 }  // namespace
+
+int quantitative_analysis(State& state) {
+  if (!run_nuclide_analysis(state)) return 0;
+  NuclideResults& res = state.results;
+  write_report_file(state, kDiagnosticReport, res.diagnostic_report);
+  write_report_file(state, kActivityReport, res.activity_report);
+  state.ui->set_status("Producing Reports...");
+  if (!res.error) write_main_report(state);
+  state.ui->set_status("Finished Quantitative Analysis");
+  return res.error ? 0 : 1;
+}
 
 int step_peak_search(State& state) {
   // A fresh peak list starts a fresh peak fit report.
@@ -66,7 +81,12 @@ int quantitative_analysis_with_auto_calibration(State& state) {
   // areas do not depend on the energies, so the peaks are kept.
   return run_quantitative(state, false);
 }
-int step_reference_fit(State& state) { return not_available(state, "Reference spectrum fitting"); }
+int step_reference_fit(State& state) {
+  if (state.services.reference_fitting == nullptr)
+    return capability_missing(*state.ui, "Reference spectrum fitting");
+  return state.services.reference_fitting->fit_spectrum(state.spectrum, state.params,
+                                                         state.references, *state.ui);
+}
 int step_open_background_spectrum(State&) { return 1; }
 
 int step_auto_recalibration(State& state) { return batch_auto_calibration(state); }
@@ -74,6 +94,10 @@ int step_energy_calibration(State& state) { return batch_energy_calibration(stat
 int step_shape_calibration(State& state) { return batch_shape_calibration(state); }
 int step_efficiency_calibration(State& state) { return batch_efficiency_calibration(state); }
 
-void step_print_report(State&, const char*) {}
+int step_print_report(State& state, const char* report_name) {
+  if (state.services.printer == nullptr) return capability_missing(*state.ui, "Printing");
+  return state.services.printer->print_text_file(join_path(state.paths.working_dir, report_name),
+                                                 *state.ui);
+}
 
 }  // namespace kestrim

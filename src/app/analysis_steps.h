@@ -7,6 +7,13 @@ namespace kestrim {
 
 struct State;
 
+// The whole quantitative analysis of the fitted peak list with the loaded
+// library: identification and activities, "Diagnostic Report.txt",
+// "Activity Report.txt" and the main report in the working folder. Returns
+// 1, or 0 when the peaks were not all fitted (reported) or an interference
+// set was too big (reported, error flag set).
+int quantitative_analysis(State& state);
+
 int step_peak_search(State& state);           // or drift correction with its search
 int step_fit_all_regions(State& state);
 int step_quantitative_analysis(State& state); // identification, activities, reports
@@ -24,6 +31,8 @@ int step_shape_calibration(State& state);
 int step_efficiency_calibration(State& state);
 
 // Printing has no spooler here: the report files stay in the working directory.
-void step_print_report(State& state, const char* report_name);
+// Prints a report of the working folder through the front end's printer;
+// 1 or 0 (a build without printing says so).
+int step_print_report(State& state, const char* report_name);
 
 }  // namespace kestrim

@@ -10,7 +10,7 @@
 #include "app/state.h"
 #include "platform/files.h"
 #include "platform/platform.h"
-#include "spectrum/spectrum_file.h"
+#include "app/spectrum_file.h"
 
 namespace kestrim {
 

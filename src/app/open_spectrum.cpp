@@ -10,7 +10,7 @@
 #include "platform/platform.h"
 #include "spectrum/formats.h"
 #include "spectrum/readers/readers.h"
-#include "spectrum/spectrum_file.h"
+#include "app/spectrum_file.h"
 
 namespace kestrim {
 

@@ -11,91 +11,79 @@
 #include <string>
 
 #include "acquisition/acquisition_state.h"
-#include "nuclides/background_record.h"
-#include "nuclides/library.h"
+#include "platform/paths.h"
+#include "spectrum/background_record.h"
+#include "settings/library.h"
 #include "nuclides/results.h"
 #include "peaks/driver_state.h"
 #include "peaks/peak_list.h"
 #include "reference/reference_set.h"
 #include "settings/parameters.h"
+#include "settings/session.h"
+#include "calibration/calibration_session.h"
+#include "nuclides/nuclide_session.h"
+#include "reports/report_session.h"
+#include "peaks/peak_session.h"
+#include "app/services.h"
 #include "spectrum/spectrum_record.h"
 
 namespace kestrim {
 
 class Platform;
+struct State;
 
-inline constexpr const char* kVersionText = "3.71 11th April 2016";
 
-// Where things live. Paths end without a trailing '/'.
-struct Paths {
-  std::string program_dir;  // shipped Libraries/, DefaultFiles/, Templates/ (read only)
-  std::string user_dir;     // the user's Defaults files and libraries (read-write)
-  std::string working_dir;  // reports, lists, temporary files
-};
+// Flags and names of the application shell; the flags the analysis layers
+// share come from SessionFlags.
+struct AppState : SessionFlags {
 
-// Flags and names of the application shell.
-struct AppState {
-  std::string version = kVersionText;
-  std::string current_file;  // bare name of the spectrum in memory (<= 64 chars)
-  int spectrum_type = 0;     // 0 native, 1-15 foreign, 16 acquired
-
-  bool batch_mode = false;
-  bool batch_analysis = false;
   bool print_main_report = false;
   bool print_peak_report = false;
   bool print_activity_report = false;
-  bool abort_requested = false;
   bool analysis_in_progress = false;
   bool sum_mode = false;
   bool second_spectrum_mode = false;
   bool normalise_second = false;
-  bool spectrum_changed = false;
   bool spectrum_loaded = false;
-  bool display_on = false;
   bool background_block_present = false;
-  bool high_dead_time = false;
-  bool privileged = false;
-  bool calibration_modified = false;
-  // Efficiencies come from the efficiency points (set by the rule of the
-  // calibration functions whenever points are loaded).
-  bool use_efficiency_points = false;
-  // What the calibration procedures changed since the detector file was
-  // last written: the energy calibration, the peak shape, and an
-  // efficiency calibration waiting to be stored for the geometry.
-  bool energy_calibration_changed = false;
-  bool shape_calibration_changed = false;
-  bool efficiency_update_pending = false;
-  // A detector calibration was read; the display redraws its scales.
-  bool calibration_loaded = false;
-  bool display_refresh = false;
 
   // Command-line calibration requests.
   bool request_autocal = false;
   bool request_enecal = false;
   bool request_shape = false;
   bool request_effcal = false;
-  std::string efficiency_source;
 
-  // Working copies taken from the parameters when a spectrum is opened.
-  float working_max_width_change = 0;
-  bool working_residual_search = false;
-  bool working_background_from_file = false;
-
-  // The activity database named by dbase= (path without extension); the
-  // parameters keep it too when it fits their field.
-  std::string database_path;
-  // Background file name in use (peak-CPS subtraction or stripping).
-  std::string background_name;
-  // Dose-rate line of the opened spectrum ("" when not computed).
-  std::string dose_rate_line;
-  // Title shown by the desktop window.
-  std::string window_title;
   // Status text shown when nothing else is.
   std::string status_text = "Ready";
 };
 
+// How the application answers what loading Defaults and detector files asks
+// of the higher layers, and fills in report headers and sections that the
+// analysis layers write (state_hooks.cpp).
+class StateHooks final : public SessionHooks, public ReportHeaders, public UnidentifiedPeaksSection {
+ public:
+  explicit StateHooks(State& state) : state_(state) {}
+  void set_window_title() override;
+  std::string loaded_analysis_library() override;
+  int load_analysis_library() override;
+  int load_reference_spectrum(const std::string& path) override;
+  void set_reference_fit_check() override;
+  int test_odbc_database() override;
+  int load_background() override;
+  int save_parameters() override;
+  bool header(const std::string& template_name, std::string& text) override;
+  void append_unidentified_peaks(ReportText& activity) override;
+  void refresh_calibration_display() override;
+  void use_full_screen_window() override;
+
+ private:
+  State& state_;
+};
+
 struct State {
   explicit State(Platform& ui) : ui(&ui) {}
+  State(const State&) = delete;
+  State& operator=(const State&) = delete;
 
   Platform* ui;
   Paths paths;
@@ -112,6 +100,26 @@ struct State {
   BackgroundRecord background;
   ReferenceSet references;
   AcquisitionState acquisition;
+  Services services;  // optional capabilities the front end supplies
+  StateHooks hooks{*this};
+
+  // The records each lower layer works on, taken from this session.
+  operator SettingsSession() { return {ui, paths, params, passwords, spectrum, app, hooks}; }
+  operator PeakSession() {
+    return {ui, paths, params, spectrum, peaks, fitting, app, background, library, hooks};
+  }
+  operator CalibrationSession() {
+    return {ui,      paths,         params,     passwords,   spectrum, peaks, fitting, results,
+            library, library_error, background, acquisition, app,      hooks, hooks,   hooks};
+  }
+  operator ReportSession() {
+    return {ui,      paths,         params,     spectrum, peaks, fitting, results,
+            library, library_error, background, app,      hooks, hooks,   hooks};
+  }
+  operator NuclideSession() {
+    return {ui,      paths,         params,     spectrum, peaks, fitting, results,
+            library, library_error, background, app,      hooks, hooks,   hooks};
+  }
 };
 
 }  // namespace kestrim

@@ -4,10 +4,10 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/analysis_steps.h"
-#include "app/state.h"
+#include "peaks/region_driver.h"
+#include "calibration/calibration_session.h"
 #include "calibration/calibration_checks.h"
-#include "calibration/point_fit.h"
+#include "spectrum/point_fit.h"
 #include "peaks/peak_search.h"
 #include "platform/platform.h"
 #include "settings/calibration_functions.h"
@@ -23,7 +23,7 @@ std::string fmt1(const char* format, double v) {
   return buf;
 }
 
-void refresh_goodness(const State& state, AutoCalibration& ac) {
+void refresh_goodness(const CalibrationSession& state, AutoCalibration& ac) {
   std::vector<double> diffs;
   if (ac.calibrated)
     for (const CalPoint& p : ac.list.points)
@@ -33,12 +33,12 @@ void refresh_goodness(const State& state, AutoCalibration& ac) {
 
 }  // namespace
 
-double auto_energy_tolerance(const State& state, double energy_kev) {
+double auto_energy_tolerance(const CalibrationSession& state, double energy_kev) {
   const double etol = state.params.energy_tolerance;
   return 0.25 * etol + 0.0015 * etol * energy_kev;
 }
 
-int prepare_auto_calibration(State& state, AutoCalibration& ac) {
+int prepare_auto_calibration(const CalibrationSession& state, AutoCalibration& ac) {
   CalibrationCopies copies;
   if (!check_before_auto_calibration(state, copies)) return 0;
   ac.saved_calibration = copies.calibration;
@@ -47,7 +47,7 @@ int prepare_auto_calibration(State& state, AutoCalibration& ac) {
   return 1;
 }
 
-int setup_auto_points(State& state, AutoCalibration& ac) {
+int setup_auto_points(const CalibrationSession& state, AutoCalibration& ac) {
   const CalibrationRecord& cal = state.spectrum.calibration;
   CalPointList& list = ac.list;
   list.points.clear();
@@ -96,7 +96,7 @@ int setup_auto_points(State& state, AutoCalibration& ac) {
   return 0;
 }
 
-int calibrate_auto(State& state, AutoCalibration& ac) {
+int calibrate_auto(const CalibrationSession& state, AutoCalibration& ac) {
   CalPointList& list = ac.list;
   int terms = 3;
   bool log = false;
@@ -115,14 +115,14 @@ int calibrate_auto(State& state, AutoCalibration& ac) {
   CalibrationRecord& cal = state.spectrum.calibration;
   store_energy_calibration(cal, terms, log, c);
   ac.calibrated = true;
-  state.app.energy_calibration_changed = true;
-  state.app.calibration_modified = true;
-  state.app.display_refresh = true;
+  state.flags.energy_calibration_changed = true;
+  state.flags.calibration_modified = true;
+  state.flags.display_refresh = true;
   refresh_goodness(state, ac);
   return 1;
 }
 
-std::vector<std::string> auto_point_lines(const State& state, const AutoCalibration& ac) {
+std::vector<std::string> auto_point_lines(const CalibrationSession& state, const AutoCalibration& ac) {
   std::vector<std::string> lines;
   char buf[128];
   for (const CalPoint& p : ac.list.points) {
@@ -139,7 +139,7 @@ std::vector<std::string> auto_point_lines(const State& state, const AutoCalibrat
   return lines;
 }
 
-void delete_auto_point(State& state, AutoCalibration& ac, int index) {
+void delete_auto_point(const CalibrationSession& state, AutoCalibration& ac, int index) {
   if (index < 0 || index >= ac.list.count()) return;
   const int removed = ac.list.points[index].peak;
   ac.list.points.erase(ac.list.points.begin() + index);
@@ -152,7 +152,7 @@ void delete_auto_point(State& state, AutoCalibration& ac, int index) {
     state.ui->set_status("Select  'OK'  to complete the Calibration routine");
 }
 
-int start_auto_calibration(State& state, AutoCalibration& ac) {
+int start_auto_calibration(const CalibrationSession& state, AutoCalibration& ac) {
   if (!prepare_auto_calibration(state, ac)) return 0;
   const int ok = setup_auto_points(state, ac);
   if (ac.list.count() > 1 && calibrate_auto(state, ac))
@@ -160,7 +160,7 @@ int start_auto_calibration(State& state, AutoCalibration& ac) {
   return ok;
 }
 
-int auto_ok(State& state, AutoCalibration& ac) {
+int auto_ok(const CalibrationSession& state, AutoCalibration& ac) {
   if (!calibrate_auto(state, ac)) return 0;
   write_auto_report(state, ac, true);
   state.ui->set_status("Energy re-calibration completed");
@@ -169,14 +169,14 @@ int auto_ok(State& state, AutoCalibration& ac) {
   return 1;
 }
 
-void auto_cancel(State& state, AutoCalibration& ac) {
+void auto_cancel(const CalibrationSession& state, AutoCalibration& ac) {
   state.spectrum.calibration = ac.saved_calibration;
   ac.list = ac.saved_list;
   ac.mode = false;
   ac.closed = true;
 }
 
-std::string auto_report_text(const State& state, const AutoCalibration& ac, bool results) {
+std::string auto_report_text(const CalibrationSession& state, const AutoCalibration& ac, bool results) {
   const char* in = kReportIndent;
   char buf[256];
   std::string t = report_date_line();
@@ -203,13 +203,13 @@ std::string auto_report_text(const State& state, const AutoCalibration& ac, bool
   return t;
 }
 
-bool write_auto_report(const State& state, const AutoCalibration& ac, bool results) {
+bool write_auto_report(const CalibrationSession& state, const AutoCalibration& ac, bool results) {
   char name[32];
   std::snprintf(name, sizeof name, "Det_%02d_aut.txt", report_detector(state));
   return write_report(state, name, auto_report_text(state, ac, results));
 }
 
-int batch_auto_calibration(State& state) {
+int batch_auto_calibration(const CalibrationSession& state) {
   AutoCalibration ac;
   ac.batch = true;
   int ok = prepare_auto_calibration(state, ac);
@@ -222,13 +222,13 @@ int batch_auto_calibration(State& state) {
   return ok ? 1 : 0;
 }
 
-int drift_correction(State& state, double reference_energy) {
+int drift_correction(const CalibrationSession& state, double reference_energy) {
   if (state.peaks.count == 0) run_peak_search(state);
   AnalysisParameters& p = state.params;
   const int add = p.prompt_add_peaks, remove = p.prompt_remove_peaks, pause = p.pause_after_region,
             always = p.always_display_fitting;
   p.prompt_add_peaks = p.prompt_remove_peaks = p.pause_after_region = p.always_display_fitting = 0;
-  step_fit_all_regions(state);
+  fit_all_remaining_peaks(state);
   p.prompt_add_peaks = add;
   p.prompt_remove_peaks = remove;
   p.pause_after_region = pause;
@@ -258,18 +258,18 @@ int drift_correction(State& state, double reference_energy) {
   const double c1 = (reference_energy - cal.energy[0] - cal.energy[2] * g) / x;
   if (!std::isfinite(c1)) return 0;
   cal.energy[1] = static_cast<float>(c1);
-  state.app.calibration_modified = true;
-  state.app.display_refresh = true;
+  state.flags.calibration_modified = true;
+  state.flags.display_refresh = true;
   return 1;
 }
 
-int drift_correction_with_search(State& state) {
+int drift_correction_with_search(const CalibrationSession& state) {
   state.ui->set_status("Searching for peaks");
   drift_correction(state, state.params.drift_energy);
   return 1;
 }
 
-void start_quantitative_calibration(State& state, QuantAutoCalibration& qc) {
+void start_quantitative_calibration(const CalibrationSession& state, QuantAutoCalibration& qc) {
   std::vector<CalPoint>& pts = qc.list.points;
   std::stable_sort(pts.begin(), pts.end(),
                    [](const CalPoint& a, const CalPoint& b) { return a.energy < b.energy; });
@@ -286,7 +286,7 @@ void start_quantitative_calibration(State& state, QuantAutoCalibration& qc) {
   fit_quantitative_calibration(state, qc);
 }
 
-int fit_quantitative_calibration(const State&, QuantAutoCalibration& qc) {
+int fit_quantitative_calibration(const CalibrationSession&, QuantAutoCalibration& qc) {
   qc.fitted = false;
   if (qc.list.count() < 2) return 0;
   qc.terms = qc.list.count() < 3 ? 2 : 3;
@@ -315,13 +315,13 @@ std::vector<std::string> quantitative_point_lines(const QuantAutoCalibration& qc
   return lines;
 }
 
-void delete_quantitative_point(State& state, QuantAutoCalibration& qc, int index) {
+void delete_quantitative_point(const CalibrationSession& state, QuantAutoCalibration& qc, int index) {
   if (index < 0 || index >= qc.list.count()) return;
   qc.list.points.erase(qc.list.points.begin() + index);
   fit_quantitative_calibration(state, qc);
 }
 
-int quantitative_ok(State& state, QuantAutoCalibration& qc) {
+int quantitative_ok(const CalibrationSession& state, QuantAutoCalibration& qc) {
   if (qc.list.count() < 2 || !qc.fitted) return 0;
   CalibrationRecord& cal = state.spectrum.calibration;
   store_energy_calibration(cal, qc.terms, false, qc.c);
@@ -330,17 +330,17 @@ int quantitative_ok(State& state, QuantAutoCalibration& qc) {
   for (const CalPoint& p : qc.list.points)
     if (stored < kMaxCalibrationEnergies && p.name != "Offset") cal.energies[stored++] = static_cast<float>(p.energy);
   cal.energy_count = static_cast<float>(stored);
-  state.app.energy_calibration_changed = true;
-  state.app.calibration_modified = true;
+  state.flags.energy_calibration_changed = true;
+  state.flags.calibration_modified = true;
   return 1;
 }
 
-void quantitative_cancel(State& state, QuantAutoCalibration& qc) {
+void quantitative_cancel(const CalibrationSession& state, QuantAutoCalibration& qc) {
   state.spectrum.calibration = qc.saved_calibration;
   qc.list = qc.saved_list;
 }
 
-int quantitative_auto_calibration(State& state, const std::vector<CalPoint>& identified) {
+int quantitative_auto_calibration(const CalibrationSession& state, const std::vector<CalPoint>& identified) {
   QuantAutoCalibration qc;
   qc.list.points = identified;
   if (qc.list.count() > kMaxCalPoints) qc.list.points.resize(kMaxCalPoints);

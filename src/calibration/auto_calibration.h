@@ -18,13 +18,13 @@
 #include <vector>
 
 #include "calibration/cal_points.h"
-#include "settings/calibration_record.h"
+#include "spectrum/calibration_record.h"
 
 namespace kestrim {
 
-struct State;
+struct CalibrationSession;
 
-double auto_energy_tolerance(const State& state, double energy_kev);
+double auto_energy_tolerance(const CalibrationSession& state, double energy_kev);
 
 struct AutoCalibration {
   CalPointList list;
@@ -39,32 +39,32 @@ struct AutoCalibration {
 
 // Preparation (the checks, the search with a falling discriminator) and
 // the copies for Cancel. Returns 1 to go on.
-int prepare_auto_calibration(State& state, AutoCalibration& ac);
+int prepare_auto_calibration(const CalibrationSession& state, AutoCalibration& ac);
 // Set-up from the stored energies. Returns 1 with 2 or more points.
-int setup_auto_points(State& state, AutoCalibration& ac);
+int setup_auto_points(const CalibrationSession& state, AutoCalibration& ac);
 // Calibrate. Returns 1 when the record received the new function (the
 // stored calibration energies stay as they were).
-int calibrate_auto(State& state, AutoCalibration& ac);
-std::vector<std::string> auto_point_lines(const State& state, const AutoCalibration& ac);
-void delete_auto_point(State& state, AutoCalibration& ac, int index);
-int auto_ok(State& state, AutoCalibration& ac);       // 1 when the window closed
-void auto_cancel(State& state, AutoCalibration& ac);
+int calibrate_auto(const CalibrationSession& state, AutoCalibration& ac);
+std::vector<std::string> auto_point_lines(const CalibrationSession& state, const AutoCalibration& ac);
+void delete_auto_point(const CalibrationSession& state, AutoCalibration& ac, int index);
+int auto_ok(const CalibrationSession& state, AutoCalibration& ac);       // 1 when the window closed
+void auto_cancel(const CalibrationSession& state, AutoCalibration& ac);
 // Window start: preparation, set-up and, with more than one point, calibrate.
-int start_auto_calibration(State& state, AutoCalibration& ac);
+int start_auto_calibration(const CalibrationSession& state, AutoCalibration& ac);
 
-std::string auto_report_text(const State& state, const AutoCalibration& ac, bool results);
-bool write_auto_report(const State& state, const AutoCalibration& ac, bool results);
+std::string auto_report_text(const CalibrationSession& state, const AutoCalibration& ac, bool results);
+bool write_auto_report(const CalibrationSession& state, const AutoCalibration& ac, bool results);
 
 // `/autocal`: preparation, set-up (2 points at least), calibrate, detector
 // file; the report either way. Returns 1 on success.
-int batch_auto_calibration(State& state);
+int batch_auto_calibration(const CalibrationSession& state);
 
 // Drift correction at the reference energy (keV). Searches when the list
 // is empty and fits every region first. Returns 1 when corrected.
-int drift_correction(State& state, double reference_energy);
+int drift_correction(const CalibrationSession& state, double reference_energy);
 // The full analysis's peak search with drift correction: always 1 (a
 // correction that found no peak leaves the calibration and says so).
-int drift_correction_with_search(State& state);
+int drift_correction_with_search(const CalibrationSession& state);
 
 // Quantitative auto-calibration.
 struct QuantAutoCalibration {
@@ -77,19 +77,19 @@ struct QuantAutoCalibration {
 };
 // Sorts by energy, adds the "Offset" anchor when the lowest energy exceeds
 // 300 keV, takes the copies and fits.
-void start_quantitative_calibration(State& state, QuantAutoCalibration& qc);
+void start_quantitative_calibration(const CalibrationSession& state, QuantAutoCalibration& qc);
 // Weighted fit of energy against channel; 1 when it succeeded.
-int fit_quantitative_calibration(const State& state, QuantAutoCalibration& qc);
+int fit_quantitative_calibration(const CalibrationSession& state, QuantAutoCalibration& qc);
 std::vector<std::string> quantitative_point_lines(const QuantAutoCalibration& qc);
-void delete_quantitative_point(State& state, QuantAutoCalibration& qc, int index);
+void delete_quantitative_point(const CalibrationSession& state, QuantAutoCalibration& qc, int index);
 // OK: stores the calibration (1), or 0 with fewer than 2 points.
-int quantitative_ok(State& state, QuantAutoCalibration& qc);
-void quantitative_cancel(State& state, QuantAutoCalibration& qc);
+int quantitative_ok(const CalibrationSession& state, QuantAutoCalibration& qc);
+void quantitative_cancel(const CalibrationSession& state, QuantAutoCalibration& qc);
 
 // The hook for the activity calculation: the identified lines (reference
 // energy, peak channel, weight = per-cent area uncertainty, nuclide name)
 // refit the calibration, accepted without a window in a batch run.
 // Returns 1 when the calibration changed (the analysis is then rerun).
-int quantitative_auto_calibration(State& state, const std::vector<CalPoint>& identified);
+int quantitative_auto_calibration(const CalibrationSession& state, const std::vector<CalPoint>& identified);
 
 }  // namespace kestrim

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/state.h"
-#include "calibration/point_fit.h"
-#include "peaks/linear_solver.h"
+#include "calibration/calibration_session.h"
+#include "spectrum/point_fit.h"
+#include "platform/linear_solver.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "settings/calibration_functions.h"
@@ -101,7 +101,7 @@ std::string energy_equation_line(int terms, bool log_function, const std::array<
   return buf;
 }
 
-bool write_report(const State& state, const std::string& name, const std::string& text) {
+bool write_report(const CalibrationSession& state, const std::string& name, const std::string& text) {
   std::string path = resolve_path(join_path(state.paths.working_dir, name));
   std::string error;
   if (!write_text_atomic(path, text, &error)) {
@@ -111,9 +111,9 @@ bool write_report(const State& state, const std::string& name, const std::string
   return true;
 }
 
-int report_detector(const State& state) { return state.spectrum.header.detector; }
+int report_detector(const CalibrationSession& state) { return state.spectrum.header.detector; }
 
-std::string spectrum_file_used(const State& state) { return state.app.current_file; }
+std::string spectrum_file_used(const CalibrationSession& state) { return state.flags.current_file; }
 
 double energy_from_coefficients(int terms, bool log_function, const std::array<double, 3>& c,
                                 double channel) {
@@ -182,7 +182,7 @@ void store_energy_calibration(CalibrationRecord& cal, int terms, bool log_functi
   stamp(cal.energy_date, cal.energy_time);
 }
 
-int nearest_peak(const State& state, double channel) {
+int nearest_peak(const CalibrationSession& state, double channel) {
   const PeakList& list = state.peaks;
   int best = 0;
   double dist = 0;

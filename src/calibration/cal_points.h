@@ -28,11 +28,11 @@
 #include <vector>
 
 #include "platform/fixed_text.h"
-#include "settings/calibration_record.h"
+#include "spectrum/calibration_record.h"
 
 namespace kestrim {
 
-struct State;
+struct CalibrationSession;
 class Platform;
 
 inline constexpr int kMaxCalPoints = 100;
@@ -90,12 +90,12 @@ std::string energy_equation_line(int terms, bool log_function, const std::array<
 // The order line and the fitted function of an energy calibration report.
 std::string energy_fit_lines(const CalibrationRecord& cal);
 // Writes a report to the working directory (CR LF text, replaced whole).
-bool write_report(const State& state, const std::string& name, const std::string& text);
+bool write_report(const CalibrationSession& state, const std::string& name, const std::string& text);
 
 // The detector number used in report names: the spectrum header's detector.
-int report_detector(const State& state);
+int report_detector(const CalibrationSession& state);
 // The spectrum file in memory, for "Spectrum data file used:- %s".
-std::string spectrum_file_used(const State& state);
+std::string spectrum_file_used(const CalibrationSession& state);
 
 // The energy fit of Part "energy calibration" (B.3) over the points: point 0
 // always, any other only when both its channel and its energy are non-zero.
@@ -119,7 +119,7 @@ void store_energy_calibration(CalibrationRecord& cal, int terms, bool log_functi
 void stamp(CalDate& date, CalTime& time);
 
 // Index (1-based) of the peak whose centre is nearest `channel`, or 0.
-int nearest_peak(const State& state, double channel);
+int nearest_peak(const CalibrationSession& state, double channel);
 
 // Root mean square of the values (0 for none).
 double rms(const std::vector<double>& differences);

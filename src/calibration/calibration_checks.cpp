@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/state.h"
+#include "calibration/calibration_session.h"
 #include "peaks/peak_report_json.h"
 #include "peaks/peak_search.h"
 #include "platform/platform.h"
@@ -12,16 +12,16 @@ namespace kestrim {
 
 namespace {
 
-bool aborted(State& state) { return state.app.abort_requested || state.ui->abort_requested(); }
+bool aborted(const CalibrationSession& state) { return state.flags.abort_requested || state.ui->abort_requested(); }
 
 }  // namespace
 
-void keep_copies(const State& state, CalibrationCopies& copies) {
+void keep_copies(const CalibrationSession& state, CalibrationCopies& copies) {
   copies.calibration = state.spectrum.calibration;
   copies.efficiency = state.spectrum.efficiency;
 }
 
-void restore_copies(State& state, const CalibrationCopies& copies) {
+void restore_copies(const CalibrationSession& state, const CalibrationCopies& copies) {
   state.spectrum.calibration = copies.calibration;
   state.spectrum.efficiency = copies.efficiency;
 }
@@ -29,7 +29,7 @@ void restore_copies(State& state, const CalibrationCopies& copies) {
 // The settings changed here are exactly the ones the Defaults file would
 // restore; they are put back from a copy so that settings given on the
 // command line (geometry, libraries) survive the search.
-void calibration_peak_search(State& state, float discriminator, bool fit) {
+void calibration_peak_search(const CalibrationSession& state, float discriminator, bool fit) {
   AnalysisParameters& p = state.params;
   const AnalysisParameters kept = p;
   p.library_peak_search = 0;
@@ -44,13 +44,13 @@ void calibration_peak_search(State& state, float discriminator, bool fit) {
   p.search_discriminator = kept.search_discriminator;
 }
 
-int check_before_energy_calibration(State& state, CalibrationCopies& copies) {
-  state.app.abort_requested = false;
+int check_before_energy_calibration(const CalibrationSession& state, CalibrationCopies& copies) {
+  state.flags.abort_requested = false;
   keep_copies(state, copies);
   CalibrationRecord& cal = state.spectrum.calibration;
   if (term_count(cal.energy_terms) > 0) {
     int answer = kAnswerYes;
-    if (!state.app.batch_mode)
+    if (!state.flags.batch_mode)
       answer = state.ui->message_box("Clear the Energy and Shape Calibration ?",
                                      "There is an old Calibration for this Detector",
                                      kMsgYesNoCancel, kAnswerYes);
@@ -66,34 +66,34 @@ int check_before_energy_calibration(State& state, CalibrationCopies& copies) {
       cal.high_tail_terms = 0;
       cal.high_tail = {};
       cal.energy_form = 0;
-      state.app.display_refresh = true;
+      state.flags.display_refresh = true;
     }
   }
   int search = kAnswerYes;
-  if (state.peaks.count > 0 && !state.app.batch_mode) {
+  if (state.peaks.count > 0 && !state.flags.batch_mode) {
     search = state.ui->message_box("Repeat the Peak Search ?", "There are already some Peaks found",
                                    kMsgYesNoCancel, kAnswerYes);
     if (search == kAnswerCancel) return 0;
   }
   if (search == kAnswerYes || state.peaks.count == 0)
-    calibration_peak_search(state, 10.0f, state.app.batch_mode);
+    calibration_peak_search(state, 10.0f, state.flags.batch_mode);
   return aborted(state) ? 0 : 1;
 }
 
-int check_before_shape_calibration(State& state, CalibrationCopies& copies) {
+int check_before_shape_calibration(const CalibrationSession& state, CalibrationCopies& copies) {
   if (term_count(state.spectrum.calibration.energy_terms) < 2) {
     state.ui->message_box(kEnergyFirst, {}, kMsgWarning);
     return 0;
   }
   keep_copies(state, copies);
-  if (state.app.spectrum_type == 4 && state.spectrum.header.detector_file <= 0)
+  if (state.flags.spectrum_type == 4 && state.spectrum.header.detector_file <= 0)
     state.spectrum.header.detector_file = 1;
-  state.app.abort_requested = false;
+  state.flags.abort_requested = false;
   if (state.peaks.count == 0) calibration_peak_search(state, 20.0f, false);
   return aborted(state) ? 0 : 1;
 }
 
-int check_before_efficiency_calibration(State& state, CalibrationCopies& copies) {
+int check_before_efficiency_calibration(const CalibrationSession& state, CalibrationCopies& copies) {
   const CalibrationRecord& cal = state.spectrum.calibration;
   if (term_count(cal.energy_terms) < 2) {
     state.ui->message_box(kEnergyFirst, {}, kMsgWarning);
@@ -105,9 +105,9 @@ int check_before_efficiency_calibration(State& state, CalibrationCopies& copies)
   }
   keep_copies(state, copies);
   int answer = kAnswerYes;
-  if (!state.app.batch_mode) {
+  if (!state.flags.batch_mode) {
     std::string caption;
-    if (state.app.shape_calibration_changed)
+    if (state.flags.shape_calibration_changed)
       caption = "The Peak Fitting should be repeated after shape Calibration";
     else if (state.peaks.count == 0)
       caption = "There are no Peaks to use for the Calibration";
@@ -125,7 +125,7 @@ int check_before_efficiency_calibration(State& state, CalibrationCopies& copies)
   return 1;
 }
 
-int check_before_auto_calibration(State& state, CalibrationCopies& copies) {
+int check_before_auto_calibration(const CalibrationSession& state, CalibrationCopies& copies) {
   if (state.params.use_file_energy_calibration) {
     state.ui->message_box(kFileCalibrationInUse, {}, kMsgWarning);
     return 0;
@@ -136,7 +136,7 @@ int check_before_auto_calibration(State& state, CalibrationCopies& copies) {
     return 0;
   }
   keep_copies(state, copies);
-  state.app.abort_requested = false;
+  state.flags.abort_requested = false;
   if (state.peaks.count == 0) {
     AnalysisParameters& p = state.params;
     const float kept = p.search_discriminator;

@@ -3,40 +3,40 @@
 // message, a Cancel or an abort).
 #pragma once
 
-#include "settings/calibration_record.h"
+#include "spectrum/calibration_record.h"
 #include "spectrum/spectrum_record.h"
 
 namespace kestrim {
 
-struct State;
+struct CalibrationSession;
 
 // What a calibration restores when it is cancelled.
 struct CalibrationCopies {
   CalibrationRecord calibration;
   EfficiencyPoints efficiency;
 };
-void keep_copies(const State& state, CalibrationCopies& copies);
-void restore_copies(State& state, const CalibrationCopies& copies);
+void keep_copies(const CalibrationSession& state, CalibrationCopies& copies);
+void restore_copies(const CalibrationSession& state, const CalibrationCopies& copies);
 
 // Runs the peak search with the given discriminator, the library-driven
 // search and the auxiliary peaks switched off, and (fit) fits every region
 // of the new list; the parameters are put back as they were afterwards.
-void calibration_peak_search(State& state, float discriminator, bool fit);
+void calibration_peak_search(const CalibrationSession& state, float discriminator, bool fit);
 
 // Energy calibration: offers to clear an old energy and shape calibration
 // ("Clear the Energy and Shape Calibration ?", Yes in a batch run) and to
 // repeat the peak search; searches at discriminator 10 (and, in a batch
 // run, fits the peaks).
-int check_before_energy_calibration(State& state, CalibrationCopies& copies);
+int check_before_energy_calibration(const CalibrationSession& state, CalibrationCopies& copies);
 // Peak shape: needs an energy calibration; searches at discriminator 20
 // when there are no peaks.
-int check_before_shape_calibration(State& state, CalibrationCopies& copies);
+int check_before_shape_calibration(const CalibrationSession& state, CalibrationCopies& copies);
 // Efficiency: needs energy and shape calibrations; offers a search and fit.
-int check_before_efficiency_calibration(State& state, CalibrationCopies& copies);
+int check_before_efficiency_calibration(const CalibrationSession& state, CalibrationCopies& copies);
 // Automatic re-calibration: refuses with the spectrum file's energy
 // calibration in use or without an energy calibration; searches with a
 // falling discriminator until the peaks are as many as the stored energies.
-int check_before_auto_calibration(State& state, CalibrationCopies& copies);
+int check_before_auto_calibration(const CalibrationSession& state, CalibrationCopies& copies);
 
 inline constexpr const char* kEnergyFirst = "The Energy Calibration should be performed first";
 inline constexpr const char* kShapeFirst = "The Shape Calibration should be performed first";

@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/state.h"
+#include "calibration/calibration_session.h"
 #include "calibration/cal_points.h"
-#include "nuclides/library.h"
-#include "peaks/linear_solver.h"
-#include "reports/c_format.h"
+#include "settings/library.h"
+#include "platform/linear_solver.h"
+#include "platform/c_format.h"
 #include "peaks/peak_search.h"
 #include "platform/files.h"
 #include "platform/platform.h"
@@ -155,7 +155,7 @@ std::string format_source_file(const EfficiencySource& s) {
   return t;
 }
 
-int load_source_file(State& state, const std::string& path, EfficiencySource& out) {
+int load_source_file(const CalibrationSession& state, const std::string& path, EfficiencySource& out) {
   std::vector<std::uint8_t> bytes;
   if (!read_file(resolve_path(path), bytes)) {
     state.ui->message_box("Could not open source file:- " + path);
@@ -164,7 +164,7 @@ int load_source_file(State& state, const std::string& path, EfficiencySource& ou
   return parse_source_file(std::string(bytes.begin(), bytes.end()), out) >= 0 ? 1 : 0;
 }
 
-int choose_source_file(State& state, EfficiencySource& out) {
+int choose_source_file(const CalibrationSession& state, EfficiencySource& out) {
   state.ui->set_status("Select 'Cancel' to create a new file");
   FileDialog d;
   d.title = "Select the required Source data file";
@@ -177,7 +177,7 @@ int choose_source_file(State& state, EfficiencySource& out) {
   return load_source_file(state, d.paths.front(), out);
 }
 
-int save_source_file(State& state, const EfficiencySource& source) {
+int save_source_file(const CalibrationSession& state, const EfficiencySource& source) {
   FileDialog d;
   d.title = "Save Source data File";
   d.filters = {{"Source data Files (*.efc)", "*.efc"}};
@@ -198,7 +198,7 @@ int save_source_file(State& state, const EfficiencySource& source) {
   return 1;
 }
 
-int close_efficiency_window(State& state, EfficiencyCalibration& ec, bool cancel) {
+int close_efficiency_window(const CalibrationSession& state, EfficiencyCalibration& ec, bool cancel) {
   if (!cancel && !ec.points.empty() && !ec.calibrated) {
     const int answer = state.ui->message_box("Do you want to perform the Calibration ?",
                                              "No Calibration has been performed", kMsgYesNoCancel,
@@ -215,7 +215,7 @@ int close_efficiency_window(State& state, EfficiencyCalibration& ec, bool cancel
     return 1;
   }
   restore_copies(state, ec.copies);
-  state.app.efficiency_update_pending = false;
+  state.flags.efficiency_update_pending = false;
   state.ui->set_status("Efficiency Calibration was abandoned");
   return 1;
 }
@@ -265,7 +265,7 @@ int find_library_nuclide(const NuclideLibrary& lib, const std::string& name) {
 }
 
 // Minutes from the line's reference date and time to the collection.
-double decay_minutes(const State& state, const SourceLine& line) {
+double decay_minutes(const CalibrationSession& state, const SourceLine& line) {
   int d = 0, m = 0, y = 0, hh = 0, mm = 0;
   if (!check_date(line.date, d, m, y).empty()) return 0;
   if (!line.time.empty() && !check_time(line.time, hh, mm).empty()) hh = mm = 0;
@@ -274,7 +274,7 @@ double decay_minutes(const State& state, const SourceLine& line) {
   return minutes_since_1900(state.spectrum.header.collected) - minutes_since_1900(ref);
 }
 
-bool add_point(State& state, EfficiencyCalibration& ec, const EffPoint& p) {
+bool add_point(const CalibrationSession& state, EfficiencyCalibration& ec, const EffPoint& p) {
   if (static_cast<int>(ec.points.size()) >= kMaxEfficiencyPoints) {
     state.ui->message_box("Only 40 Efficiency points can be used; the remaining points were not added",
                           "Warning", kMsgWarning);
@@ -286,7 +286,7 @@ bool add_point(State& state, EfficiencyCalibration& ec, const EffPoint& p) {
 
 }  // namespace
 
-void compute_efficiency_points(State& state, EfficiencyCalibration& ec) {
+void compute_efficiency_points(const CalibrationSession& state, EfficiencyCalibration& ec) {
   ec.points.clear();
   const CalibrationRecord& cal = state.spectrum.calibration;
   const PeakList& peaks = state.peaks;
@@ -417,7 +417,7 @@ bool fit_efficiency_curve(const std::vector<EffPoint>& points, int first, int la
   return true;
 }
 
-int fit_efficiency(State& state, EfficiencyCalibration& ec) {
+int fit_efficiency(const CalibrationSession& state, EfficiencyCalibration& ec) {
   std::vector<EffPoint>& pts = ec.points;
   if (pts.size() > static_cast<std::size_t>(kMaxEfficiencyPoints)) pts.resize(kMaxEfficiencyPoints);
   const int np = static_cast<int>(pts.size());
@@ -472,7 +472,7 @@ int fit_efficiency(State& state, EfficiencyCalibration& ec) {
   assign(cal.sample_units, ec.source.sample_unit, false);
   cal.uncertainty = static_cast<float>(ec.source.total_uncertainty);
   cal.variance_stored = 1;
-  CalibrationContext ctx = calibration_context(state);
+  CalibrationContext ctx = calibration_context(state.spectrum, state.flags);
   ctx.use_points = false;
   cal.efficiency_max = static_cast<float>(efficiency_plot_maximum(cal, ctx));
   EfficiencyPoints& stored = state.spectrum.efficiency;
@@ -486,8 +486,8 @@ int fit_efficiency(State& state, EfficiencyCalibration& ec) {
   if (state.spectrum.header.geometry == 0)
     state.spectrum.header.geometry = static_cast<std::int16_t>(state.params.default_geometry);
   ec.calibrated = true;
-  state.app.efficiency_update_pending = true;
-  state.app.calibration_modified = true;
+  state.flags.efficiency_update_pending = true;
+  state.flags.calibration_modified = true;
   return 1;
 }
 
@@ -497,9 +497,9 @@ std::string list_percent(double percent, double small) {
   return e.substr(0, 5) + e.substr(e.size() - 1);
 }
 
-std::vector<std::string> efficiency_point_lines(const State& state, const EfficiencyCalibration& ec) {
+std::vector<std::string> efficiency_point_lines(const CalibrationSession& state, const EfficiencyCalibration& ec) {
   std::vector<std::string> lines;
-  CalibrationContext ctx = calibration_context(state);
+  CalibrationContext ctx = calibration_context(state.spectrum, state.flags);
   ctx.use_points = false;
   double sum = 0;
   for (const EffPoint& p : ec.points) {
@@ -536,7 +536,7 @@ std::string efficiency_equation(const CalibrationRecord& cal, bool high_curve, b
   return t + "\r\n";
 }
 
-std::string efficiency_report_text(const State& state, const EfficiencyCalibration& ec, bool results) {
+std::string efficiency_report_text(const CalibrationSession& state, const EfficiencyCalibration& ec, bool results) {
   const char* in = kReportIndent;
   const CalibrationRecord& cal = state.spectrum.calibration;
   const SpectrumHeader& h = state.spectrum.header;
@@ -547,7 +547,7 @@ std::string efficiency_report_text(const State& state, const EfficiencyCalibrati
   if (results) {
     t += fmt("%s  Energy %s%s%% Efficiency%s      Difference\r\n", in, in, in, in);
     t += fmt("%s%s%sMeasured %s    Fitted %s    %%\r\n\r\n", in, in, in, in, in);
-    CalibrationContext ctx = calibration_context(state);
+    CalibrationContext ctx = calibration_context(state.spectrum, state.flags);
     ctx.use_points = false;
     for (const EffPoint& p : ec.points) {
       const EfficiencyWithUncertainty f = efficiency_with_uncertainty(cal, p.energy, ctx);
@@ -573,7 +573,7 @@ std::string efficiency_report_text(const State& state, const EfficiencyCalibrati
   return t;
 }
 
-bool write_efficiency_report(const State& state, const EfficiencyCalibration& ec, bool results) {
+bool write_efficiency_report(const CalibrationSession& state, const EfficiencyCalibration& ec, bool results) {
   const SpectrumHeader& h = state.spectrum.header;
   return write_report(state, fmt("Det_%02d_%03d.txt", h.detector, h.geometry),
                       efficiency_report_text(state, ec, results));
@@ -586,14 +586,14 @@ std::string edf_text(const EfficiencyCalibration& ec) {
   return t;
 }
 
-bool write_edf_file(const State& state, const EfficiencyCalibration& ec) {
-  std::string name = state.app.current_file;
+bool write_edf_file(const CalibrationSession& state, const EfficiencyCalibration& ec) {
+  std::string name = state.flags.current_file;
   const std::size_t dot = name.find_last_of('.');
   if (dot != std::string::npos) name = name.substr(0, dot);
   return write_report(state, name + ".edf", edf_text(ec));
 }
 
-int merge_edf_text(State& state, EfficiencyCalibration& ec, const std::string& text) {
+int merge_edf_text(const CalibrationSession& state, EfficiencyCalibration& ec, const std::string& text) {
   int asked = 0;  // 0 not asked, 1 combine, 2 append
   for (const std::string& line : text_lines(text)) {
     char word[64] = {0};
@@ -632,7 +632,7 @@ int merge_edf_text(State& state, EfficiencyCalibration& ec, const std::string& t
   return fit_efficiency(state, ec);
 }
 
-std::string efficiency_listing_text(State& state) {
+std::string efficiency_listing_text(const CalibrationSession& state) {
   const CalibrationRecord& cal = state.spectrum.calibration;
   if (term_count(cal.high_eff_terms) <= 0 && term_count(cal.low_eff_terms) <= 0) {
     state.ui->message_box("There is currently no Efficiency Calibration");
@@ -642,7 +642,7 @@ std::string efficiency_listing_text(State& state) {
   std::string t = fmt("Detector %d, Geometry %d\r\n", h.detector, h.geometry);
   t += "Description " + to_string(cal.geometry_text) + "\r\n";
   t += fmt("Crossover %6.1f\r\n", cal.crossover);
-  CalibrationContext ctx = calibration_context(state);
+  CalibrationContext ctx = calibration_context(state.spectrum, state.flags);
   ctx.use_points = false;
   const int channels = state.spectrum.channels() > 2 ? state.spectrum.channels() : kMaxChannels;
   const double top = channel_to_energy(cal, channels - 1);
@@ -663,7 +663,7 @@ std::string efficiency_listing_text(State& state) {
   return t;
 }
 
-int write_efficiency_listing(State& state, const std::string& path) {
+int write_efficiency_listing(const CalibrationSession& state, const std::string& path) {
   const std::string text = efficiency_listing_text(state);
   if (text.empty()) return 0;
   std::string error;
@@ -674,7 +674,7 @@ int write_efficiency_listing(State& state, const std::string& path) {
   return 1;
 }
 
-int batch_efficiency_calibration(State& state) {
+int batch_efficiency_calibration(const CalibrationSession& state) {
   EfficiencyCalibration ec;
   ec.batch = true;
   int ok = check_before_efficiency_calibration(state, ec.copies);
@@ -682,7 +682,7 @@ int batch_efficiency_calibration(State& state) {
     if (state.library.nuclide_count == 0 && !to_string(state.params.analysis_library).empty())
       load_library(*state.ui, state.paths, to_string(state.params.analysis_library), state.library,
                    nullptr);
-    const std::string path = join_path(state.paths.working_dir, state.app.efficiency_source + ".efc");
+    const std::string path = join_path(state.paths.working_dir, state.flags.efficiency_source + ".efc");
     ok = load_source_file(state, path, ec.source);
   }
   if (ok) {

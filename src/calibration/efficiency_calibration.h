@@ -32,11 +32,11 @@
 #include <vector>
 
 #include "calibration/calibration_checks.h"
-#include "settings/calibration_record.h"
+#include "spectrum/calibration_record.h"
 
 namespace kestrim {
 
-struct State;
+struct CalibrationSession;
 struct EfficiencyCalibration;
 
 inline constexpr int kMaxSourceLines = 50;
@@ -70,21 +70,21 @@ struct EfficiencySource {
 int parse_source_file(const std::string& text, EfficiencySource& out);
 std::string format_source_file(const EfficiencySource& source);
 // Reads a source file ("Could not open source file:- %s" when missing).
-int load_source_file(State& state, const std::string& path, EfficiencySource& out);
+int load_source_file(const CalibrationSession& state, const std::string& path, EfficiencySource& out);
 
 // Load Source (dialog "Select the required Source data file"; Cancel
 // starts a new source) and Save Source (dialog "Save Source data File",
 // ".efc" added when the name has no '.', asking before replacing a file).
 // Both return 1 when a file was read or written.
-int choose_source_file(State& state, EfficiencySource& out);
-int save_source_file(State& state, const EfficiencySource& source);
+int choose_source_file(const CalibrationSession& state, EfficiencySource& out);
+int save_source_file(const CalibrationSession& state, const EfficiencySource& source);
 
 // Closing the calibration window. With points and no calibration asks
 // "Do you want to perform the Calibration ?" (Yes fits, Cancel stays: 0);
 // after a calibration writes the report and asks "Save changes to a
 // Detector file ?". `cancel` restores the calibration held before.
 // Returns 1 when the window closed.
-int close_efficiency_window(State& state, EfficiencyCalibration& ec, bool cancel);
+int close_efficiency_window(const CalibrationSession& state, EfficiencyCalibration& ec, bool cancel);
 
 // Checks of the source editor: the message, or "" when the line is fine.
 std::string check_source_line(const SourceLine& line);
@@ -113,7 +113,7 @@ struct EfficiencyCalibration {
 
 // Efficiency points from the source lines and the fitted peaks, then the
 // crossover rule (fewer than 6 points: 0) and the default orders.
-void compute_efficiency_points(State& state, EfficiencyCalibration& ec);
+void compute_efficiency_points(const CalibrationSession& state, EfficiencyCalibration& ec);
 void default_orders(EfficiencyCalibration& ec);
 
 // Emission rate (per second) of a source line at the count: decay from the
@@ -134,12 +134,12 @@ bool fit_efficiency_curve(const std::vector<EffPoint>& points, int first, int la
 
 // Fits the low and high curves and stores the calibration. Returns 1, or 0
 // after "Need at least 2 Peaks for Calibration".
-int fit_efficiency(State& state, EfficiencyCalibration& ec);
+int fit_efficiency(const CalibrationSession& state, EfficiencyCalibration& ec);
 
 // The window's list: per point "%6.1f %s %s %6.2f" (energy, measured and
 // fitted efficiency in per cent, difference in per cent), then the RMS of
 // fitted - measured efficiency, "%11.3e".
-std::vector<std::string> efficiency_point_lines(const State& state, const EfficiencyCalibration& ec);
+std::vector<std::string> efficiency_point_lines(const CalibrationSession& state, const EfficiencyCalibration& ec);
 // A per-cent efficiency as the list shows it: "%6.3f", or below `small`
 // the first 5 characters of "%8.1e" (three-digit exponent) and its last
 // digit, e.g. 0.0123 -> "1.2e-2".
@@ -148,22 +148,22 @@ std::string list_percent(double percent, double small);
 // The equation line of a curve ("Log(Efficiency)=...").
 std::string efficiency_equation(const CalibrationRecord& cal, bool high_curve, bool inverse);
 
-std::string efficiency_report_text(const State& state, const EfficiencyCalibration& ec, bool results);
-bool write_efficiency_report(const State& state, const EfficiencyCalibration& ec, bool results);
+std::string efficiency_report_text(const CalibrationSession& state, const EfficiencyCalibration& ec, bool results);
+bool write_efficiency_report(const CalibrationSession& state, const EfficiencyCalibration& ec, bool results);
 
 // ".edf" beside the reports: the spectrum name with its extension replaced.
 std::string edf_text(const EfficiencyCalibration& ec);
-bool write_edf_file(const State& state, const EfficiencyCalibration& ec);
+bool write_edf_file(const CalibrationSession& state, const EfficiencyCalibration& ec);
 // Merges an ".edf" text into the points (the +-0.5 keV rule) and refits.
-int merge_edf_text(State& state, EfficiencyCalibration& ec, const std::string& text);
+int merge_edf_text(const CalibrationSession& state, EfficiencyCalibration& ec, const std::string& text);
 
 // The efficiency listing ("Eff_NN.efc" text); "" and a message when there
 // is no efficiency calibration.
-std::string efficiency_listing_text(State& state);
-int write_efficiency_listing(State& state, const std::string& path);
+std::string efficiency_listing_text(const CalibrationSession& state);
+int write_efficiency_listing(const CalibrationSession& state, const std::string& path);
 
 // `/effcal`: checks, source "<src>.efc", points, fit, detector file; the
 // report either way. Returns 1 on success.
-int batch_efficiency_calibration(State& state);
+int batch_efficiency_calibration(const CalibrationSession& state);
 
 }  // namespace kestrim

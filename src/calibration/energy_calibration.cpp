@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/state.h"
+#include "calibration/calibration_session.h"
 #include "calibration/calibration_checks.h"
 #include "peaks/peak_search.h"
 #include "platform/files.h"
@@ -43,7 +43,7 @@ void refresh_goodness(EnergyCalibration& ec, const CalibrationRecord& cal) {
 
 }  // namespace
 
-SetupResult start_energy_calibration(State& state, EnergyCalibration& ec) {
+SetupResult start_energy_calibration(const CalibrationSession& state, EnergyCalibration& ec) {
   ec.saved_calibration = state.spectrum.calibration;
   ec.saved_list = ec.list;
   ec.mode = true;
@@ -51,7 +51,7 @@ SetupResult start_energy_calibration(State& state, EnergyCalibration& ec) {
   return setup_energy_points(state, ec, true);
 }
 
-SetupResult read_energy_list(State& state, EnergyCalibration& ec) {
+SetupResult read_energy_list(const CalibrationSession& state, EnergyCalibration& ec) {
   std::string path;
   if (ec.batch && !ec.list.default_list.empty()) {
     path = join_path(state.paths.working_dir, ec.list.default_list + ".enc");
@@ -73,7 +73,7 @@ SetupResult read_energy_list(State& state, EnergyCalibration& ec) {
       store_energy_calibration(cal, terms, false, file.c);
       cal.energy_count = 0;
       cal.energies = {};
-      state.app.energy_calibration_changed = true;
+      state.flags.energy_calibration_changed = true;
     }
     state.ui->message_box("Calibrated using Coefficients found in file:- " + path, "Information",
                           kMsgOk);
@@ -92,7 +92,7 @@ SetupResult read_energy_list(State& state, EnergyCalibration& ec) {
   return SetupResult::kWaiting;
 }
 
-SetupResult setup_energy_points(State& state, EnergyCalibration& ec, bool with_list) {
+SetupResult setup_energy_points(const CalibrationSession& state, EnergyCalibration& ec, bool with_list) {
   const PeakList& peaks = state.peaks;
   std::vector<int> candidates;
   for (int k = 1; k <= peaks.count; ++k) candidates.push_back(k);
@@ -139,7 +139,7 @@ SetupResult setup_energy_points(State& state, EnergyCalibration& ec, bool with_l
   return SetupResult::kWaiting;
 }
 
-int calibrate_energy(State& state, EnergyCalibration& ec) {
+int calibrate_energy(const CalibrationSession& state, EnergyCalibration& ec) {
   CalPointList& list = ec.list;
   if (list.points.empty()) return 0;
   int terms = 3;
@@ -174,14 +174,14 @@ int calibrate_energy(State& state, EnergyCalibration& ec) {
   }
   cal.energy_count = static_cast<float>(stored);
   list.calibrated = true;
-  state.app.energy_calibration_changed = true;
-  state.app.calibration_modified = true;
-  state.app.display_refresh = true;
+  state.flags.energy_calibration_changed = true;
+  state.flags.calibration_modified = true;
+  state.flags.display_refresh = true;
   refresh_goodness(ec, cal);
   return 1;
 }
 
-std::vector<std::string> energy_point_lines(const State& state, const EnergyCalibration& ec) {
+std::vector<std::string> energy_point_lines(const CalibrationSession& state, const EnergyCalibration& ec) {
   std::vector<std::string> lines;
   const CalibrationRecord& cal = state.spectrum.calibration;
   char buf[128];
@@ -201,7 +201,7 @@ std::vector<std::string> energy_point_lines(const State& state, const EnergyCali
   return lines;
 }
 
-int enter_energy(State& state, EnergyCalibration& ec, int index, const std::string& text) {
+int enter_energy(const CalibrationSession& state, EnergyCalibration& ec, int index, const std::string& text) {
   if (index < 0 || index >= ec.list.count()) return index;
   float e = 0;
   if (std::sscanf(text.c_str(), "%f", &e) == 1) {
@@ -215,7 +215,7 @@ int enter_energy(State& state, EnergyCalibration& ec, int index, const std::stri
   return index + 1;
 }
 
-int add_energy_peak(State& state, EnergyCalibration& ec, double cursor_channel) {
+int add_energy_peak(const CalibrationSession& state, EnergyCalibration& ec, double cursor_channel) {
   const int k = nearest_peak(state, cursor_channel);
   if (k == 0 || std::fabs(state.peaks.centre[k] - cursor_channel) > 250) {
     state.ui->message_box("There is no Peak near the cursor", "A Peak should be inserted", kMsgOk);
@@ -255,7 +255,7 @@ void delete_energy(EnergyCalibration& ec, int index) {
   }
 }
 
-void delete_channel(State& state, EnergyCalibration& ec, int index) {
+void delete_channel(const CalibrationSession& state, EnergyCalibration& ec, int index) {
   std::vector<CalPoint>& pts = ec.list.points;
   const int n = ec.list.count();
   if (index < 0 || index >= n) return;
@@ -274,7 +274,7 @@ void delete_channel(State& state, EnergyCalibration& ec, int index) {
   ec.list.calibrated = false;
 }
 
-void delete_point(State& state, EnergyCalibration& ec, int index) {
+void delete_point(const CalibrationSession& state, EnergyCalibration& ec, int index) {
   std::vector<CalPoint>& pts = ec.list.points;
   if (index < 0 || index >= ec.list.count()) return;
   const int removed = pts[index].peak;
@@ -287,7 +287,7 @@ void delete_point(State& state, EnergyCalibration& ec, int index) {
   ec.list.calibrated = false;
 }
 
-void delete_all_points(State& state, EnergyCalibration& ec) {
+void delete_all_points(const CalibrationSession& state, EnergyCalibration& ec) {
   const int answer = state.ui->message_box("Are you sure you want to delete all the points ?",
                                            "Confirmation Required", kMsgYesNoCancel);
   if (answer != kAnswerYes) return;
@@ -296,7 +296,7 @@ void delete_all_points(State& state, EnergyCalibration& ec) {
   state.ui->set_status("Double Click on the required Peaks in the Spectrum");
 }
 
-int offer_to_save_energy_list(State& state, EnergyCalibration& ec) {
+int offer_to_save_energy_list(const CalibrationSession& state, EnergyCalibration& ec) {
   if (!ec.list.list_modified) return 1;
   const int answer = state.ui->message_box("Save changes to the Energy List File ?",
                                            "The Energy List has been modified", kMsgYesNoCancel);
@@ -319,7 +319,7 @@ int offer_to_save_energy_list(State& state, EnergyCalibration& ec) {
   return 1;
 }
 
-int energy_ok(State& state, EnergyCalibration& ec, const std::string& edited_text, int index) {
+int energy_ok(const CalibrationSession& state, EnergyCalibration& ec, const std::string& edited_text, int index) {
   if (!edited_text.empty()) {
     enter_energy(state, ec, index, edited_text);
     return 0;
@@ -337,7 +337,7 @@ int energy_ok(State& state, EnergyCalibration& ec, const std::string& edited_tex
   return 1;
 }
 
-int energy_cancel(State& state, EnergyCalibration& ec) {
+int energy_cancel(const CalibrationSession& state, EnergyCalibration& ec) {
   if (!offer_to_save_energy_list(state, ec)) return 0;
   state.spectrum.calibration = ec.saved_calibration;
   ec.list = ec.saved_list;
@@ -346,7 +346,7 @@ int energy_cancel(State& state, EnergyCalibration& ec) {
   return 1;
 }
 
-std::string energy_report_text(const State& state, const EnergyCalibration& ec, bool results) {
+std::string energy_report_text(const CalibrationSession& state, const EnergyCalibration& ec, bool results) {
   const char* in = kReportIndent;
   char buf[256];
   std::string t = report_date_line();
@@ -374,17 +374,17 @@ std::string energy_report_text(const State& state, const EnergyCalibration& ec, 
   return t;
 }
 
-bool write_energy_report(const State& state, const EnergyCalibration& ec, bool results) {
+bool write_energy_report(const CalibrationSession& state, const EnergyCalibration& ec, bool results) {
   char name[32];
   std::snprintf(name, sizeof name, "Det_%02d_ene.txt", report_detector(state));
   return write_report(state, name, energy_report_text(state, ec, results));
 }
 
-int batch_energy_calibration(State& state) {
+int batch_energy_calibration(const CalibrationSession& state) {
   CalibrationCopies copies;
   EnergyCalibration ec;
   ec.batch = true;
-  ec.list.default_list = state.app.efficiency_source;
+  ec.list.default_list = state.flags.efficiency_source;
   int ok = check_before_energy_calibration(state, copies);
   if (ok) {
     ec.saved_calibration = state.spectrum.calibration;

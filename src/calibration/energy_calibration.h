@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "calibration/cal_points.h"
-#include "settings/calibration_record.h"
+#include "spectrum/calibration_record.h"
 
 namespace kestrim {
 
-struct State;
+struct CalibrationSession;
 
 inline constexpr const char* kEnergyListTitle = "Energies Used for Energy Calibration";
 
@@ -40,56 +40,56 @@ enum class SetupResult {
 
 // Start: copies the record and the list for Cancel, sets the mode and runs
 // the set-up with a list file.
-SetupResult start_energy_calibration(State& state, EnergyCalibration& ec);
+SetupResult start_energy_calibration(const CalibrationSession& state, EnergyCalibration& ec);
 
 // Set-up (with_list: load an energy list). Peaks are candidates; with n > 1
 // energies the least significant peaks are dropped until n remain and the
 // rest are assigned in channel order.
-SetupResult setup_energy_points(State& state, EnergyCalibration& ec, bool with_list);
+SetupResult setup_energy_points(const CalibrationSession& state, EnergyCalibration& ec, bool with_list);
 
 // Reads an energy list: in a batch run "<default list>.enc", otherwise
 // through a file dialog. A coefficient list calibrates the record directly.
 // Returns kWaiting when energies were read into the points, kCoefficients,
 // or kFailed (dialog cancelled or file missing).
-SetupResult read_energy_list(State& state, EnergyCalibration& ec);
+SetupResult read_energy_list(const CalibrationSession& state, EnergyCalibration& ec);
 
 // Calibrate: returns 1 when the record received a new calibration.
-int calibrate_energy(State& state, EnergyCalibration& ec);
+int calibrate_energy(const CalibrationSession& state, EnergyCalibration& ec);
 
 // The window's list lines and, after a calibration, the goodness of fit.
-std::vector<std::string> energy_point_lines(const State& state, const EnergyCalibration& ec);
+std::vector<std::string> energy_point_lines(const CalibrationSession& state, const EnergyCalibration& ec);
 
 // Enter a typed energy for point `index`; returns the next point's index.
-int enter_energy(State& state, EnergyCalibration& ec, int index, const std::string& text);
+int enter_energy(const CalibrationSession& state, EnergyCalibration& ec, int index, const std::string& text);
 
 // Add Peak: the peak nearest the cursor channel joins the list in channel
 // order with energy 0. Returns 1 when added.
-int add_energy_peak(State& state, EnergyCalibration& ec, double cursor_channel);
+int add_energy_peak(const CalibrationSession& state, EnergyCalibration& ec, double cursor_channel);
 
 // Delete En. / Delete Chan / Delete Point / Delete All.
 void delete_energy(EnergyCalibration& ec, int index);
-void delete_channel(State& state, EnergyCalibration& ec, int index);
-void delete_point(State& state, EnergyCalibration& ec, int index);
-void delete_all_points(State& state, EnergyCalibration& ec);
+void delete_channel(const CalibrationSession& state, EnergyCalibration& ec, int index);
+void delete_point(const CalibrationSession& state, EnergyCalibration& ec, int index);
+void delete_all_points(const CalibrationSession& state, EnergyCalibration& ec);
 
 // Asks to save a modified energy list. Returns 0 when the user cancelled
 // (stay in the window), 1 otherwise.
-int offer_to_save_energy_list(State& state, EnergyCalibration& ec);
+int offer_to_save_energy_list(const CalibrationSession& state, EnergyCalibration& ec);
 
 // OK (`edited_text` = the energy field when it holds an edited value, for
 // point `index`). Returns 1 when the window closed.
-int energy_ok(State& state, EnergyCalibration& ec, const std::string& edited_text = {},
+int energy_ok(const CalibrationSession& state, EnergyCalibration& ec, const std::string& edited_text = {},
               int index = 0);
 // Cancel: restores the copies. Returns 1 when the window closed.
-int energy_cancel(State& state, EnergyCalibration& ec);
+int energy_cancel(const CalibrationSession& state, EnergyCalibration& ec);
 
 // The report text and its writing ("Det_NN_ene.txt").
-std::string energy_report_text(const State& state, const EnergyCalibration& ec, bool results);
-bool write_energy_report(const State& state, const EnergyCalibration& ec, bool results);
+std::string energy_report_text(const CalibrationSession& state, const EnergyCalibration& ec, bool results);
+bool write_energy_report(const CalibrationSession& state, const EnergyCalibration& ec, bool results);
 
 // `/enecal`: checks (peak search at discriminator 10), fit of the peaks,
 // set-up with "<src>.enc", calibrate, save the detector file; the report is
 // written either way. Returns 1 on success.
-int batch_energy_calibration(State& state);
+int batch_energy_calibration(const CalibrationSession& state);
 
 }  // namespace kestrim

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/state.h"
+#include "calibration/calibration_session.h"
 #include "calibration/calibration_checks.h"
-#include "calibration/point_fit.h"
+#include "spectrum/point_fit.h"
 #include "peaks/fit_engine.h"
 #include "peaks/peak_region.h"
 #include "peaks/peak_search.h"
@@ -79,7 +79,7 @@ void store_function(CalibrationRecord& cal, int function, int terms, const std::
   for (int k = 0; k < 3; ++k) dst[k] = static_cast<float>(c[k]);
 }
 
-void refresh_goodness(const State& state, ShapeCalibration& sc) {
+void refresh_goodness(const CalibrationSession& state, ShapeCalibration& sc) {
   std::vector<double> diffs;
   if (sc.calibrated) {
     for (const CalPoint& p : sc.list.points)
@@ -92,11 +92,11 @@ void refresh_goodness(const State& state, ShapeCalibration& sc) {
 
 }  // namespace
 
-void apply_shape_overrides(State& state, ShapeCalibration& sc) {
+void apply_shape_overrides(const CalibrationSession& state, ShapeCalibration& sc) {
   if (sc.overrides_applied) return;
   sc.saved_params = state.params;
-  sc.saved_working_max_width = state.app.working_max_width_change;
-  sc.saved_working_residual_search = state.app.working_residual_search;
+  sc.saved_working_max_width = state.flags.working_max_width_change;
+  sc.saved_working_residual_search = state.flags.working_residual_search;
   AnalysisParameters& p = state.params;
   p.residual_peak_search = 0;
   p.fit_511 = 0;
@@ -107,14 +107,14 @@ void apply_shape_overrides(State& state, ShapeCalibration& sc) {
   p.continuum_nonlinear = 0;
   p.region_end_channels = 8;
   p.max_width_change = 10;
-  state.app.working_max_width_change = 10;
-  state.app.working_residual_search = false;
+  state.flags.working_max_width_change = 10;
+  state.flags.working_residual_search = false;
   sc.overrides_applied = true;
 }
 
 // The overridden settings are put back from the copy (the Defaults file
 // would give the same values, but not the ones set on the command line).
-void restore_shape_overrides(State& state, ShapeCalibration& sc) {
+void restore_shape_overrides(const CalibrationSession& state, ShapeCalibration& sc) {
   if (!sc.overrides_applied) return;
   AnalysisParameters& p = state.params;
   const AnalysisParameters& s = sc.saved_params;
@@ -127,13 +127,13 @@ void restore_shape_overrides(State& state, ShapeCalibration& sc) {
   p.continuum_nonlinear = s.continuum_nonlinear;
   p.region_end_channels = s.region_end_channels;
   p.max_width_change = s.max_width_change;
-  state.app.working_max_width_change = sc.saved_working_max_width;
-  state.app.working_residual_search = sc.saved_working_residual_search;
+  state.flags.working_max_width_change = sc.saved_working_max_width;
+  state.flags.working_residual_search = sc.saved_working_residual_search;
   state.peaks.region.shape_calibration = false;
   sc.overrides_applied = false;
 }
 
-void start_shape_calibration(State& state, ShapeCalibration& sc) {
+void start_shape_calibration(const CalibrationSession& state, ShapeCalibration& sc) {
   sc.saved_calibration = state.spectrum.calibration;
   sc.saved_list = sc.list;
   sc.mode = true;
@@ -142,7 +142,7 @@ void start_shape_calibration(State& state, ShapeCalibration& sc) {
   state.ui->set_status("Select 'Fit all' to proceed with the Calibration");
 }
 
-void setup_shape_points(State& state, ShapeCalibration& sc, bool with_list) {
+void setup_shape_points(const CalibrationSession& state, ShapeCalibration& sc, bool with_list) {
   sc.list.points.clear();
   apply_shape_overrides(state, sc);
   sc.terms = {2, 2, 2};
@@ -197,7 +197,7 @@ void setup_shape_points(State& state, ShapeCalibration& sc, bool with_list) {
   }
 }
 
-int fit_shape_point(State& state, ShapeCalibration& sc, int index) {
+int fit_shape_point(const CalibrationSession& state, ShapeCalibration& sc, int index) {
   if (index < 0 || index >= sc.list.count()) return 0;
   CalPoint& pt = sc.list.points[index];
   if (pt.peak < 1 || pt.peak > state.peaks.count) return 0;
@@ -207,7 +207,7 @@ int fit_shape_point(State& state, ShapeCalibration& sc, int index) {
     sigma = pt.width;
     tail = pt.low_tail > 0 ? pt.low_tail : 5 * pt.width;
   } else {
-    sigma = width_at_channel(state.spectrum.calibration, pt.channel, calibration_context(state));
+    sigma = width_at_channel(state.spectrum.calibration, pt.channel, calibration_context(state.spectrum, state.flags));
     tail = 5 * sigma;
   }
   for (int i = 0; i < kMaxRegionPeaks; ++i) {
@@ -240,11 +240,11 @@ int fit_shape_point(State& state, ShapeCalibration& sc, int index) {
   return 1;
 }
 
-int fit_all_shape_points(State& state, ShapeCalibration& sc) {
+int fit_all_shape_points(const CalibrationSession& state, ShapeCalibration& sc) {
   for (int i = 0; i < sc.list.count(); ++i) {
     fit_shape_point(state, sc, i);
-    if (state.app.abort_requested || state.ui->abort_requested()) return 0;
-    if (state.app.display_on && state.params.fitting_delay_ms > 0) {
+    if (state.flags.abort_requested || state.ui->abort_requested()) return 0;
+    if (state.flags.display_on && state.params.fitting_delay_ms > 0) {
       state.ui->set_status("Pausing, Press the Esc key to continue...");
       for (int waited = 0; waited < state.params.fitting_delay_ms; waited += 250) {
         state.ui->wait_ms(250);
@@ -256,7 +256,7 @@ int fit_all_shape_points(State& state, ShapeCalibration& sc) {
   return fit_shape_functions(state, sc);
 }
 
-int fit_shape_functions(State& state, ShapeCalibration& sc) {
+int fit_shape_functions(const CalibrationSession& state, ShapeCalibration& sc) {
   const std::vector<CalPoint>& pts = sc.list.points;
   if (pts.empty()) return 0;
   for (const CalPoint& p : pts) {
@@ -280,14 +280,14 @@ int fit_shape_functions(State& state, ShapeCalibration& sc) {
     cal.high_tail_terms = 0;
   stamp(cal.shape_date, cal.shape_time);
   sc.calibrated = true;
-  state.app.shape_calibration_changed = true;
-  state.app.calibration_modified = true;
-  state.app.display_refresh = true;
+  state.flags.shape_calibration_changed = true;
+  state.flags.calibration_modified = true;
+  state.flags.display_refresh = true;
   refresh_goodness(state, sc);
   return 1;
 }
 
-int set_shape_order(State& state, ShapeCalibration& sc, int terms) {
+int set_shape_order(const CalibrationSession& state, ShapeCalibration& sc, int terms) {
   sc.terms[sc.displayed - 1] = terms;
   const int ok = fit_shape_functions(state, sc);
   if (ok)
@@ -296,7 +296,7 @@ int set_shape_order(State& state, ShapeCalibration& sc, int terms) {
   return ok;
 }
 
-int manual_shape_entry(State& state, ShapeCalibration& sc, int index, const std::string& width,
+int manual_shape_entry(const CalibrationSession& state, ShapeCalibration& sc, int index, const std::string& width,
                        const std::string& low_tail) {
   if (index < 0 || index >= sc.list.count()) return 0;
   CalPoint& p = sc.list.points[index];
@@ -314,7 +314,7 @@ int manual_shape_entry(State& state, ShapeCalibration& sc, int index, const std:
   return 1;
 }
 
-void set_high_tail_calibration(State& state, ShapeCalibration& sc, bool on) {
+void set_high_tail_calibration(const CalibrationSession& state, ShapeCalibration& sc, bool on) {
   if (on) {
     if (!sc.calibrated) fit_all_shape_points(state, sc);
     sc.high_tail = true;
@@ -323,12 +323,12 @@ void set_high_tail_calibration(State& state, ShapeCalibration& sc, bool on) {
     state.spectrum.calibration.high_tail_terms = 0;
   }
   for (int pass = 0; pass < 2; ++pass) {
-    if (state.app.abort_requested || state.ui->abort_requested()) break;
+    if (state.flags.abort_requested || state.ui->abort_requested()) break;
     fit_all_shape_points(state, sc);
   }
 }
 
-int add_shape_peak(State& state, ShapeCalibration& sc, double cursor_channel) {
+int add_shape_peak(const CalibrationSession& state, ShapeCalibration& sc, double cursor_channel) {
   const int k = nearest_peak(state, cursor_channel);
   if (k == 0 || std::fabs(state.peaks.centre[k] - cursor_channel) > 250) {
     state.ui->message_box("There is no Peak near the cursor", "A Peak should be inserted", kMsgOk);
@@ -352,7 +352,7 @@ int add_shape_peak(State& state, ShapeCalibration& sc, double cursor_channel) {
   return 1;
 }
 
-void delete_shape_point(State& state, ShapeCalibration& sc, int index, bool remove_peak_too) {
+void delete_shape_point(const CalibrationSession& state, ShapeCalibration& sc, int index, bool remove_peak_too) {
   if (index < 0 || index >= sc.list.count()) return;
   const int removed = sc.list.points[index].peak;
   sc.list.points.erase(sc.list.points.begin() + index);
@@ -365,7 +365,7 @@ void delete_shape_point(State& state, ShapeCalibration& sc, int index, bool remo
   if (sc.calibrated) fit_shape_functions(state, sc);
 }
 
-void delete_all_shape_points(State& state, ShapeCalibration& sc) {
+void delete_all_shape_points(const CalibrationSession& state, ShapeCalibration& sc) {
   const int answer = state.ui->message_box("Are you sure you want to delete all the points ?",
                                            "Confirmation Required", kMsgYesNoCancel);
   if (answer != kAnswerYes) return;
@@ -394,7 +394,7 @@ std::vector<std::string> shape_point_lines(const ShapeCalibration& sc) {
 namespace {
 
 // The list-modified question of OK and Cancel. 0 = stay in the window.
-int offer_to_save_shape_list(State& state, ShapeCalibration& sc) {
+int offer_to_save_shape_list(const CalibrationSession& state, ShapeCalibration& sc) {
   if (!sc.list.list_modified) return 1;
   const int answer = state.ui->message_box("Save changes to the Energy List File?",
                                            "The Energy List has been modified", kMsgYesNoCancel);
@@ -415,7 +415,7 @@ int offer_to_save_shape_list(State& state, ShapeCalibration& sc) {
   return 1;
 }
 
-void close_shape_window(State& state, ShapeCalibration& sc) {
+void close_shape_window(const CalibrationSession& state, ShapeCalibration& sc) {
   sc.all_fitted = false;
   restore_shape_overrides(state, sc);
   sc.mode = false;
@@ -424,7 +424,7 @@ void close_shape_window(State& state, ShapeCalibration& sc) {
 
 }  // namespace
 
-int shape_ok(State& state, ShapeCalibration& sc) {
+int shape_ok(const CalibrationSession& state, ShapeCalibration& sc) {
   if (!sc.calibrated) {
     fit_shape_functions(state, sc);
     return 0;
@@ -436,7 +436,7 @@ int shape_ok(State& state, ShapeCalibration& sc) {
   return 1;
 }
 
-int shape_cancel(State& state, ShapeCalibration& sc) {
+int shape_cancel(const CalibrationSession& state, ShapeCalibration& sc) {
   if (!offer_to_save_shape_list(state, sc)) return 0;
   state.ui->set_status("Peak Shape Calibration was abandoned");
   state.spectrum.calibration = sc.saved_calibration;
@@ -445,7 +445,7 @@ int shape_cancel(State& state, ShapeCalibration& sc) {
   return 1;
 }
 
-std::string shape_report_text(const State& state, const ShapeCalibration& sc, bool results) {
+std::string shape_report_text(const CalibrationSession& state, const ShapeCalibration& sc, bool results) {
   const char* in = kReportIndent;
   char buf[256];
   std::string t = report_date_line();
@@ -490,17 +490,17 @@ std::string shape_report_text(const State& state, const ShapeCalibration& sc, bo
   return t;
 }
 
-bool write_shape_report(const State& state, const ShapeCalibration& sc, bool results) {
+bool write_shape_report(const CalibrationSession& state, const ShapeCalibration& sc, bool results) {
   char name[32];
   std::snprintf(name, sizeof name, "Det_%02d_shp.txt", report_detector(state));
   return write_report(state, name, shape_report_text(state, sc, results));
 }
 
-int batch_shape_calibration(State& state) {
+int batch_shape_calibration(const CalibrationSession& state) {
   CalibrationCopies copies;
   ShapeCalibration sc;
   sc.batch = true;
-  sc.list.default_list = state.app.efficiency_source;
+  sc.list.default_list = state.flags.efficiency_source;
   int ok = check_before_shape_calibration(state, copies);
   if (ok) {
     sc.saved_calibration = state.spectrum.calibration;

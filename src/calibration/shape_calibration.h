@@ -17,12 +17,12 @@
 #include <vector>
 
 #include "calibration/cal_points.h"
-#include "settings/calibration_record.h"
+#include "spectrum/calibration_record.h"
 #include "settings/parameters.h"
 
 namespace kestrim {
 
-struct State;
+struct CalibrationSession;
 
 inline constexpr const char* kShapeListTitle = "Energies Used for Shape Calibration";
 
@@ -48,47 +48,47 @@ struct ShapeCalibration {
 };
 
 // Applies and removes the parameter overrides.
-void apply_shape_overrides(State& state, ShapeCalibration& sc);
-void restore_shape_overrides(State& state, ShapeCalibration& sc);
+void apply_shape_overrides(const CalibrationSession& state, ShapeCalibration& sc);
+void restore_shape_overrides(const CalibrationSession& state, ShapeCalibration& sc);
 
 // Start: copies, overrides, set-up with a list file.
-void start_shape_calibration(State& state, ShapeCalibration& sc);
+void start_shape_calibration(const CalibrationSession& state, ShapeCalibration& sc);
 // Set-up: each energy of the shape list (batch: "<src>.shp") becomes a point
 // when a peak lies strictly inside channel(E -+ tol(E)); without a list
 // every peak (at most 100) becomes a point.
-void setup_shape_points(State& state, ShapeCalibration& sc, bool with_list);
+void setup_shape_points(const CalibrationSession& state, ShapeCalibration& sc, bool with_list);
 
 // Fits the region of point i with width and tailing free and stores the
 // results of every point of that region. Returns 1 when the fit succeeded.
-int fit_shape_point(State& state, ShapeCalibration& sc, int index);
+int fit_shape_point(const CalibrationSession& state, ShapeCalibration& sc, int index);
 // Fits every point, then the functions. Returns the result of the functions.
-int fit_all_shape_points(State& state, ShapeCalibration& sc);
+int fit_all_shape_points(const CalibrationSession& state, ShapeCalibration& sc);
 // Fits the width, low and (with the flag) high tailing functions.
 // Returns 1, or 0 ("Not all of the Peaks have been fitted yet", or fewer
 // than 2 usable points).
-int fit_shape_functions(State& state, ShapeCalibration& sc);
+int fit_shape_functions(const CalibrationSession& state, ShapeCalibration& sc);
 
 // 1st / 2nd Order Fit for the displayed function.
-int set_shape_order(State& state, ShapeCalibration& sc, int terms);
+int set_shape_order(const CalibrationSession& state, ShapeCalibration& sc, int terms);
 // Manual Entry for point i: values <= 0 keep the measured ones.
-int manual_shape_entry(State& state, ShapeCalibration& sc, int index, const std::string& width,
+int manual_shape_entry(const CalibrationSession& state, ShapeCalibration& sc, int index, const std::string& width,
                        const std::string& low_tail);
 // Perform High Energy Tailing Calibration (check box).
-void set_high_tail_calibration(State& state, ShapeCalibration& sc, bool on);
-int add_shape_peak(State& state, ShapeCalibration& sc, double cursor_channel);
-void delete_shape_point(State& state, ShapeCalibration& sc, int index, bool remove_peak);
-void delete_all_shape_points(State& state, ShapeCalibration& sc);
+void set_high_tail_calibration(const CalibrationSession& state, ShapeCalibration& sc, bool on);
+int add_shape_peak(const CalibrationSession& state, ShapeCalibration& sc, double cursor_channel);
+void delete_shape_point(const CalibrationSession& state, ShapeCalibration& sc, int index, bool remove_peak);
+void delete_all_shape_points(const CalibrationSession& state, ShapeCalibration& sc);
 
 std::vector<std::string> shape_point_lines(const ShapeCalibration& sc);
 
-int shape_ok(State& state, ShapeCalibration& sc);      // 1 when the window closed
-int shape_cancel(State& state, ShapeCalibration& sc);  // 1 when the window closed
+int shape_ok(const CalibrationSession& state, ShapeCalibration& sc);      // 1 when the window closed
+int shape_cancel(const CalibrationSession& state, ShapeCalibration& sc);  // 1 when the window closed
 
-std::string shape_report_text(const State& state, const ShapeCalibration& sc, bool results);
-bool write_shape_report(const State& state, const ShapeCalibration& sc, bool results);
+std::string shape_report_text(const CalibrationSession& state, const ShapeCalibration& sc, bool results);
+bool write_shape_report(const CalibrationSession& state, const ShapeCalibration& sc, bool results);
 
 // `/shape`: checks, set-up with "<src>.shp", fit all with at least 2
 // points, save the detector file; the report is written either way.
-int batch_shape_calibration(State& state);
+int batch_shape_calibration(const CalibrationSession& state);
 
 }  // namespace kestrim

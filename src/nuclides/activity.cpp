@@ -3,15 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/state.h"
+#include "nuclides/nuclide_session.h"
 #include "nuclides/identify.h"
 #include "nuclides/lod.h"
 #include "nuclides/quant_common.h"
 #include "platform/files.h"
 #include "platform/platform.h"
-#include "reports/c_format.h"
-#include "reports/template_engine.h"
-#include "reports/template_reports.h"
+#include "platform/c_format.h"
 #include "settings/calibration_functions.h"
 
 namespace kestrim {
@@ -182,7 +180,7 @@ struct Solution {
 
 double peak_sigma(const AnalysisParameters& p) { return p.peak_sigma > 0 ? p.peak_sigma : 1.0; }
 
-Solution solve_set(const State& state, const InterferenceSet& set, bool pass_b) {
+Solution solve_set(const NuclideSession& state, const InterferenceSet& set, bool pass_b) {
   const PeakList& list = state.peaks;
   const AnalysisParameters& par = state.params;
   const NuclideResults& res = state.results;
@@ -221,13 +219,13 @@ Solution solve_set(const State& state, const InterferenceSet& set, bool pass_b) 
   return s;
 }
 
-std::string name_of(const State& state, int accepted) {
+std::string name_of(const NuclideSession& state, int accepted) {
   return to_string(state.library.nuclides[state.results.accepted[accepted].library_index].name);
 }
 
 // The limit-of-detection check of a found nuclide: lines that should have
 // given a peak. Updates the marker.
-void check_found_nuclide(State& state, int accepted, double activity, ReportText& act) {
+void check_found_nuclide(const NuclideSession& state, int accepted, double activity, ReportText& act) {
   const AnalysisParameters& par = state.params;
   NuclideResults& res = state.results;
   const int lodc = par.lod_check_threshold;
@@ -263,7 +261,7 @@ void check_found_nuclide(State& state, int accepted, double activity, ReportText
 }
 
 // Writes the peak tables and results of a solved set.
-void report_set(State& state, const InterferenceSet& set, const std::vector<double>& activity,
+void report_set(const NuclideSession& state, const InterferenceSet& set, const std::vector<double>& activity,
                 const std::vector<double>& total_unc, ReportText& act) {
   const PeakList& list = state.peaks;
   const AnalysisParameters& par = state.params;
@@ -388,7 +386,7 @@ void report_set(State& state, const InterferenceSet& set, const std::vector<doub
 // Pass A, the negative check, pass B and the credibility pass of a formed
 // set. Returns true when the set was reported, false when a nuclide was
 // removed and the set must be formed again.
-bool solve_and_report(State& state, const InterferenceSet& set, ReportText& diag, ReportText& act) {
+bool solve_and_report(const NuclideSession& state, const InterferenceSet& set, ReportText& diag, ReportText& act) {
   const PeakList& list = state.peaks;
   const AnalysisParameters& par = state.params;
   NuclideResults& res = state.results;
@@ -478,11 +476,6 @@ bool solve_and_report(State& state, const InterferenceSet& set, ReportText& diag
   return true;
 }
 
-void write_report_file(State& state, const char* name, const std::string& text) {
-  std::string error;
-  if (!write_text_atomic(join_path(state.paths.working_dir, name), text, &error))
-    state.ui->message_box(std::string("Could not write ") + name + ":- " + error);
-}
 
 std::string four_chars(std::string s) {
   while (!s.empty() && (s.back() == '\0' || s.back() == ' ')) s.pop_back();
@@ -525,7 +518,7 @@ void report_title_line(ReportText& report, const std::string& heading) {
   report.line(std::string(std::max(pad, 0), ' ') + heading);
 }
 
-int run_nuclide_analysis(State& state) {
+int run_nuclide_analysis(const NuclideSession& state) {
   Platform& ui = *state.ui;
   PeakList& list = state.peaks;
   const AnalysisParameters& par = state.params;
@@ -558,15 +551,15 @@ int run_nuclide_analysis(State& state) {
 
   // 6. Reports.
   ReportText diag, act;
-  diag.line(c_format("Diagnostic Report for Spectrum File:- %s ", state.app.current_file.c_str()));
+  diag.line(c_format("Diagnostic Report for Spectrum File:- %s ", state.flags.current_file.c_str()));
   diag.empty();
   report_title_line(act, kReportHeading);
-  std::string tpl;
-  if (read_template(state, "Activity Report.tpl", tpl)) {
-    act.text += substitute_template(TokenContext(state), tpl, "Activity Report.tpl", &ui);
+  std::string header;
+  if (state.headers.header("Activity Report.tpl", header)) {
+    act.text += header;
   } else {
     act.line(c_format("\t           Activity Report for Spectrum File:- %s",
-                      state.app.current_file.c_str()));
+                      state.flags.current_file.c_str()));
     act.empty();
   }
 
@@ -603,7 +596,7 @@ int run_nuclide_analysis(State& state) {
       if (f == FormResult::kNone) break;
       solve_and_report(state, set, diag, act);
       if (ui.abort_requested()) {
-        state.app.abort_requested = true;
+        state.flags.abort_requested = true;
         break;
       }
     }
@@ -618,7 +611,7 @@ int run_nuclide_analysis(State& state) {
       act.line(" Only the first 200 Nuclides are reported.");
       act.empty();
     }
-    if (!res.error) append_unidentified_peaks(state, act);
+    if (!res.error) state.unidentified.append_unidentified_peaks(act);
   }
 
   res.diagnostic_report = diag.text;
@@ -627,15 +620,5 @@ int run_nuclide_analysis(State& state) {
   return 1;
 }
 
-int quantitative_analysis(State& state) {
-  if (!run_nuclide_analysis(state)) return 0;
-  NuclideResults& res = state.results;
-  write_report_file(state, kDiagnosticReport, res.diagnostic_report);
-  write_report_file(state, kActivityReport, res.activity_report);
-  state.ui->set_status("Producing Reports...");
-  if (!res.error) write_main_report(state);
-  state.ui->set_status("Finished Quantitative Analysis");
-  return res.error ? 0 : 1;
-}
 
 }  // namespace kestrim

@@ -13,7 +13,7 @@
 
 namespace kestrim {
 
-struct State;
+struct NuclideSession;
 struct SpectrumHeader;
 struct DateTime;
 struct ReportText;
@@ -44,19 +44,6 @@ void report_title_line(ReportText& report, const std::string& heading);
 // State.results with the report texts. Returns 0 when the peaks were not
 // all fitted (reported), else 1 (an interference set that was too big is
 // reported and sets the error flag).
-int run_nuclide_analysis(State& state);
-
-// The whole quantitative analysis of the fitted peak list with the library
-// in State.library. Writes "Diagnostic Report.txt" and "Activity Report.txt"
-// in the working folder. Returns 1, or 0 when the peaks were not all fitted
-// (reported) or an interference set was too big (reported, error flag set).
-int quantitative_analysis(State& state);
-
-// The main report of the analysis; filled by the report writer. Returns 1.
-int write_main_report(State& state);
-
-// The unidentified-peak section of the activity report; filled by the
-// report writer.
-void append_unidentified_peaks(State& state, ReportText& activity);
+int run_nuclide_analysis(const NuclideSession& state);
 
 }  // namespace kestrim

@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/state.h"
+#include "nuclides/nuclide_session.h"
 #include "peaks/peak_fit_report.h"
 #include "peaks/peak_search.h"
 #include "peaks/region_driver.h"
 #include "platform/binio.h"
 #include "platform/files.h"
 #include "platform/platform.h"
-#include "reports/c_format.h"
+#include "platform/c_format.h"
 #include "settings/calibration_functions.h"
 #include "settings/defaults_file.h"
 
@@ -23,8 +23,8 @@ constexpr std::size_t kMaxName = 12;
 // Only the start of a file is used; anything this large is not a background file.
 constexpr std::size_t kMaxReadBytes = 1u << 20;
 
-std::string current_name(const State& s) {
-  return s.app.background_name.empty() ? to_string(s.params.background_file) : s.app.background_name;
+std::string current_name(const NuclideSession& s) {
+  return s.flags.background_name.empty() ? to_string(s.params.background_file) : s.flags.background_name;
 }
 
 }  // namespace
@@ -43,17 +43,17 @@ int decode_background_file(const std::vector<std::uint8_t>& bytes, BackgroundRec
   return 1;
 }
 
-std::string background_directory(const State& s) {
+std::string background_directory(const NuclideSession& s) {
   std::string dir = to_string(s.params.background_dir);
   return dir.empty() ? s.paths.working_dir : dir;
 }
 
-std::string background_dialog_status(const State& s) {
+std::string background_dialog_status(const NuclideSession& s) {
   const bool named = !current_name(s).empty() || !to_string(s.spectrum.calibration.background_name).empty();
   return std::string(named ? "Select" : "Enter") + " the required Background filename, then select 'Open'";
 }
 
-int accept_background_name(State& s, const std::string& typed, const std::string& directory, bool saving,
+int accept_background_name(const NuclideSession& s, const std::string& typed, const std::string& directory, bool saving,
                            std::string& name) {
   Platform& ui = *s.ui;
   std::string n = typed.substr(0, std::min(typed.size(), kMaxTypedName));
@@ -78,7 +78,7 @@ int accept_background_name(State& s, const std::string& typed, const std::string
     return 0;
   }
   name = n;
-  s.app.background_name = n;
+  s.flags.background_name = n;
   assign(s.params.background_file, n);
   assign(s.params.background_dir, directory);
   s.params.background_cps_subtraction = 1;
@@ -107,7 +107,7 @@ std::vector<BackgroundListing> list_background_files(const std::string& director
   return out;
 }
 
-int load_background(State& s) {
+int load_background(const NuclideSession& s) {
   Platform& ui = *s.ui;
   s.background.count = 0;
   const std::string name = current_name(s);
@@ -131,7 +131,7 @@ int load_background(State& s) {
   return 1;
 }
 
-int save_background(State& s, const std::string& name, bool store_parameters) {
+int save_background(const NuclideSession& s, const std::string& name, bool store_parameters) {
   Platform& ui = *s.ui;
   const PeakList& list = s.peaks;
   const double live = s.spectrum.header.live_time;
@@ -151,7 +151,7 @@ int save_background(State& s, const std::string& name, bool store_parameters) {
   }
   rec.count = static_cast<std::int16_t>(n);
   rec.collected = s.spectrum.header.collected;
-  assign(rec.file_name, s.app.current_file);  // the terminator lands at byte 27 at the latest
+  assign(rec.file_name, s.flags.current_file);  // the terminator lands at byte 27 at the latest
   assign(rec.title, to_string(s.spectrum.header.title));
   rec.live_time = static_cast<float>(live);
 
@@ -161,28 +161,28 @@ int save_background(State& s, const std::string& name, bool store_parameters) {
     return 0;
   }
   s.params.background_cps_subtraction = 1;
-  s.app.background_name = name;
+  s.flags.background_name = name;
   assign(s.params.background_file, name);
   if (!load_background(s)) return 0;
   ui.message_box(c_format("Background data file:- %s saved", name.c_str()), "", kMsgOk);
-  if (store_parameters) save_parameters(s);
+  if (store_parameters) s.hooks.save_parameters();
   return 1;
 }
 
-int save_analysed_background(State& s, const std::string& name, bool store_parameters) {
+int save_analysed_background(const NuclideSession& s, const std::string& name, bool store_parameters) {
   if (!s.peaks.fitted &&
       s.ui->message_box("Not all the Peaks have been fitted, do you want to Continue?", "", kMsgYesNo) != kAnswerYes)
     return 0;
   return save_background(s, name, store_parameters);
 }
 
-int analyse_and_save_background(State& s, const std::string& name, bool store_parameters) {
+int analyse_and_save_background(const NuclideSession& s, const std::string& name, bool store_parameters) {
   DriverState& d = s.fitting;
   d.background_run = true;
   s.ui->set_status("Analysing Background Spectrum");
-  s.app.abort_requested = false;
+  s.flags.abort_requested = false;
   run_peak_search(s);
-  bool ok = !s.app.abort_requested && !s.ui->abort_requested();
+  bool ok = !s.flags.abort_requested && !s.ui->abort_requested();
   if (ok) ok = fit_all_remaining_peaks(s) == 1;
   int result = 0;
   if (ok)
@@ -193,42 +193,5 @@ int analyse_and_save_background(State& s, const std::string& name, bool store_pa
   return result;
 }
 
-int subtract_background_peak(State& s, int k, double energy, std::string& lines) {
-  PeakList& list = s.peaks;
-  const BackgroundRecord& bg = s.background;
-  const double tol = energy_tolerance(s.params, energy);
-  for (int i = 0; i < bg.peaks(); ++i) {
-    const double eb = bg.energy[i];
-    if (!(eb > energy - tol && eb < energy + tol)) continue;
-    if (k < list.count) {
-      const double next = channel_to_energy(s.spectrum.calibration, list.centre[k + 1]);
-      if (std::fabs(next - eb) < std::fabs(energy - eb)) return 0;
-    }
-    const double live = s.spectrum.header.live_time;
-    const double b = bg.rate[i] * live;
-    const double sb = bg.rate_sigma[i] * live;
-    const double bpct = bg.rate[i] != 0 ? bg.rate_sigma[i] * 100 / bg.rate[i] : 0;
-    lines += c_format(" Background Peak found at:- %6.1f keV,%9.0f %6.1f\r\n", eb, b, bpct);
-    const double area = list.net_area[k];
-    const double ss = list.net_area_pct[k] * 0.01 * area;
-    const double sigma = std::sqrt(sb * sb + ss * ss);
-    const double net = area - b;
-    const double rel = net > 0 ? sigma * 100 / net : 0;
-    if (net > 0 && rel <= s.params.max_peak_uncertainty) {
-      list.net_area[k] = static_cast<float>(net);
-      list.net_area_pct[k] = static_cast<float>(rel);
-      compute_rate(s, energy, k);
-      lines += tidy_exponents(c_format(" Remaining Area at %6.1f keV is:-     %9.0f %6.1f  %12.4e %6.1f\r\n", energy,
-                                       net, static_cast<double>(list.net_area_pct[k]),
-                                       static_cast<double>(list.gps[k]), static_cast<double>(list.gps_pct[k])));
-    } else {
-      list.net_area[k] = 0;
-      list.gps[k] = 0;
-      lines += " This Peak was Eliminated.\r\n";
-    }
-    return 1;
-  }
-  return 0;
-}
 
 }  // namespace kestrim

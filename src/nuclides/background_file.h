@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "nuclides/background_record.h"
+#include "spectrum/background_record.h"
 
 namespace kestrim {
 
-struct State;
+struct NuclideSession;
 
 inline constexpr int kBackgroundFileMarker = 255;
 inline constexpr int kBackgroundFileSize = 2 + kBackgroundBlockSize;
@@ -36,7 +36,7 @@ int decode_background_file(const std::vector<std::uint8_t>& bytes, BackgroundRec
 // answered Yes; in select mode a missing file is refused. On acceptance
 // the name becomes the current background file, the directory the
 // background directory, and background subtraction is turned on.
-int accept_background_name(State& state, const std::string& typed, const std::string& directory,
+int accept_background_name(const NuclideSession& state, const std::string& typed, const std::string& directory,
                            bool saving, std::string& name);
 
 // One listed background file.
@@ -51,35 +51,30 @@ std::vector<BackgroundListing> list_background_files(const std::string& director
 // The status line of the background dialog: "Select" when a background
 // name is current (or the calibration names a default one), else "Enter",
 // followed by " the required Background filename, then select 'Open'".
-std::string background_dialog_status(const State& state);
+std::string background_dialog_status(const NuclideSession& state);
 
 // The directory background files are read from and saved to: the
 // parameters' background directory, else the working directory.
-std::string background_directory(const State& state);
+std::string background_directory(const NuclideSession& state);
 
-// Loads the current background file (state.app.background_name, else the
+// Loads the current background file (state.flags.background_name, else the
 // parameters' BKGF name) into state.background. 1, or 0 after its message
 // (the record then has no peaks).
-int load_background(State& state);
+int load_background(const NuclideSession& state);
 
 // Fills the record from the fitted peaks of the analysed spectrum and saves
 // it as `name` in the background directory, then loads it again and makes
 // it current; with `store_parameters` the parameters are saved too (the
 // desktop session). 1, or 0 after its message.
-int save_background(State& state, const std::string& name, bool store_parameters = true);
+int save_background(const NuclideSession& state, const std::string& name, bool store_parameters = true);
 
 // "Save Background file": saves the peaks of the spectrum already analysed;
 // when not every peak was fitted the user is asked first. 1, or 0.
-int save_analysed_background(State& state, const std::string& name, bool store_parameters = true);
+int save_analysed_background(const NuclideSession& state, const std::string& name, bool store_parameters = true);
 
 // "Analyse and Save as Bkg": searches and fits the spectrum in memory as a
 // background run and saves its peaks as `name`. 1, or 0 (aborted or failed,
 // reported).
-int analyse_and_save_background(State& state, const std::string& name, bool store_parameters = true);
-
-// Background subtraction for peak k at energy E (keV), as the peak fit
-// report writes it: appends the report lines to `lines` and updates the
-// peak's net area and rate. Returns 1 when a background peak was applied.
-int subtract_background_peak(State& state, int k, double energy_kev, std::string& lines);
+int analyse_and_save_background(const NuclideSession& state, const std::string& name, bool store_parameters = true);
 
 }  // namespace kestrim

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/state.h"
+#include "nuclides/nuclide_session.h"
 #include "nuclides/lod.h"
 #include "nuclides/quant_common.h"
 #include "platform/files.h"
 #include "platform/platform.h"
-#include "reports/c_format.h"
+#include "platform/c_format.h"
 
 namespace kestrim {
 
@@ -29,7 +29,7 @@ struct PeakView {
   std::vector<char> inserted;  // inserted by the library peak search
 };
 
-PeakView view_peaks(const State& state) {
+PeakView view_peaks(const NuclideSession& state) {
   const PeakList& list = state.peaks;
   PeakView v;
   const int n = list.count;
@@ -48,7 +48,7 @@ PeakView view_peaks(const State& state) {
 
 }  // namespace
 
-std::vector<std::string> peak_search_library_names(State& state) {
+std::vector<std::string> peak_search_library_names(const NuclideSession& state) {
   std::vector<std::string> names;
   LibraryReader reader;
   if (!reader.open_title(*state.ui, state.paths, to_string(state.params.peak_search_library)))
@@ -58,7 +58,7 @@ std::vector<std::string> peak_search_library_names(State& state) {
   return names;
 }
 
-int identify_nuclides(State& state, ReportText& diag, ReportText& activity) {
+int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText& activity) {
   const AnalysisParameters& par = state.params;
   const NuclideLibrary& lib = state.library;
   NuclideResults& res = state.results;
@@ -76,7 +76,7 @@ int identify_nuclides(State& state, ReportText& diag, ReportText& activity) {
 
   for (int index = 0; index < lib.nuclide_count; ++index) {
     if (index > 0 && state.ui->abort_requested()) {
-      state.app.abort_requested = true;
+      state.flags.abort_requested = true;
       break;
     }
     const Nuclide& nuc = lib.nuclides[index];

@@ -14,19 +14,19 @@
 
 namespace kestrim {
 
-struct State;
+struct NuclideSession;
 struct ReportText;
 
 // Names of the nuclides of the peak search library (PLIB), read once with
 // the streaming reader. Empty (after the reader's message) when the library
 // cannot be opened.
-std::vector<std::string> peak_search_library_names(State& state);
+std::vector<std::string> peak_search_library_names(const NuclideSession& state);
 
 // Identification over the whole library buffer. Fills State.results
 // (accepted nuclides, identified lines); diagnostic lines go to `diag`,
 // the removal notes of the limit-of-detection check to `activity`.
 // Returns the number of accepted nuclides. A user abort between nuclides
 // ends it with what was accepted so far.
-int identify_nuclides(State& state, ReportText& diag, ReportText& activity);
+int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText& activity);
 
 }  // namespace kestrim

@@ -24,7 +24,7 @@
 #include <string>
 #include <string_view>
 
-#include "nuclides/library.h"
+#include "settings/library.h"
 
 namespace kestrim {
 

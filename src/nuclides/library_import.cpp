@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/state.h"
+#include "nuclides/nuclide_session.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 

@@ -39,7 +39,7 @@
 #include <string>
 #include <string_view>
 
-#include "nuclides/library.h"
+#include "settings/library.h"
 
 namespace kestrim {
 

@@ -4,7 +4,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "app/state.h"
+#include "nuclides/nuclide_session.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 

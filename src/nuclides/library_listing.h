@@ -15,7 +15,7 @@
 
 #include <string>
 
-#include "nuclides/library.h"
+#include "settings/library.h"
 #include "spectrum/dates.h"
 
 namespace kestrim {

@@ -1,11 +1,11 @@
 #include "nuclides/library_load.h"
 
-#include "app/state.h"
+#include "nuclides/nuclide_session.h"
 #include "platform/files.h"
 
 namespace kestrim {
 
-int load_analysis_library_named(State& state, bool quiet_when_missing) {
+int load_analysis_library_named(const NuclideSession& state, bool quiet_when_missing) {
   const std::string title = to_string(state.params.analysis_library);
   if (quiet_when_missing && (title.empty() || !file_exists(library_read_path(state.paths, title)))) {
     state.library_error = kLibraryReadFailed;

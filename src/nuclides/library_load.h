@@ -4,7 +4,7 @@
 
 namespace kestrim {
 
-struct State;
+struct NuclideSession;
 
 // Loads the library named by ALIB into State.library. Returns 1, or 0 with
 // the reason left in State.library_error ("Failed to Read Analysis Library"
@@ -12,6 +12,6 @@ struct State;
 // `quiet_when_missing`: a library file that does not exist (or no name) is
 // passed over without a message (loading a Defaults file); the analysis
 // itself reports it.
-int load_analysis_library_named(State& state, bool quiet_when_missing = false);
+int load_analysis_library_named(const NuclideSession& state, bool quiet_when_missing = false);
 
 }  // namespace kestrim

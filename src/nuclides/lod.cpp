@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/state.h"
+#include "nuclides/nuclide_session.h"
 #include "nuclides/quant_common.h"
 #include "peaks/fit_engine.h"
 #include "peaks/peak_model.h"
 #include "platform/files.h"
 #include "platform/platform.h"
-#include "reports/c_format.h"
+#include "platform/c_format.h"
 #include "settings/calibration_functions.h"
 
 namespace kestrim {
@@ -18,14 +18,14 @@ namespace {
 
 constexpr const char* kLodDiagnostic = "LOD Diagnostic.txt";
 
-int last_count_channel(const State& state) {
+int last_count_channel(const NuclideSession& state) {
   return std::min(state.spectrum.channels(), kMaxChannels) - 1;
 }
 
 // A count printed with %ld; values beyond the range of long print as 0.
 long as_long(double v) { return std::fabs(v) < 1e18 ? static_cast<long>(v) : 0; }
 
-double sum_counts(const State& state, int lo, int hi) {
+double sum_counts(const NuclideSession& state, int lo, int hi) {
   double s = 0;
   for (int x = lo; x <= hi; ++x) s += state.spectrum.counts[x];
   return s;
@@ -34,7 +34,7 @@ double sum_counts(const State& state, int lo, int hi) {
 // Fits one peak at channel p (sigma w) over [lo, hi] with a linear
 // continuum and returns the sum of the fitted peak's counts over those
 // channels; 0 when the fit fails. The current region is left as it was.
-double fit_single_peak_area(State& state, double p, double w, int lo, int hi) {
+double fit_single_peak_area(const NuclideSession& state, double p, double w, int lo, int hi) {
   Region& r = state.peaks.region;
   const Region kept = r;
   r.count = 1;
@@ -42,7 +42,7 @@ double fit_single_peak_area(State& state, double p, double w, int lo, int hi) {
   r.end = hi;
   r.pos[0] = p;
   r.sigma[0] = w;
-  r.tail[0] = low_tail_at_channel(state.spectrum.calibration, p, calibration_context(state));
+  r.tail[0] = low_tail_at_channel(state.spectrum.calibration, p, calibration_context(state.spectrum, state.flags));
   r.terms = 2;
   r.step = false;
   double area = 0;
@@ -56,7 +56,7 @@ double fit_single_peak_area(State& state, double p, double w, int lo, int hi) {
 
 // Background-file peaks are not decoded yet (the background record is held
 // as raw bytes), so no background peak adds to the limit.
-bool find_background_peak(const State&, double, double, double&, double&) { return false; }
+bool find_background_peak(const NuclideSession&, double, double, double&, double&) { return false; }
 
 }  // namespace
 
@@ -91,13 +91,13 @@ double limit_counts(int type, double background, double peak_area, double k, int
   }
 }
 
-BackgroundCounts background_counts(State& state, double energy_kev, bool subtract_found,
+BackgroundCounts background_counts(const NuclideSession& state, double energy_kev, bool subtract_found,
                                    bool need_area, ReportText* diag) {
   BackgroundCounts out;
   const PeakList& list = state.peaks;
   const AnalysisParameters& par = state.params;
   const CalibrationRecord& cal = state.spectrum.calibration;
-  const CalibrationContext ctx = calibration_context(state);
+  const CalibrationContext ctx = calibration_context(state.spectrum, state.flags);
   const bool autocal = state.results.auto_calibration;
   const int last = last_count_channel(state);
   if (last < 3) return out;
@@ -210,7 +210,7 @@ BackgroundCounts background_counts(State& state, double energy_kev, bool subtrac
   return out;
 }
 
-double limit_at_energy(State& state, double energy_kev, bool subtract_found, int type,
+double limit_at_energy(const NuclideSession& state, double energy_kev, bool subtract_found, int type,
                        ReportText* diag) {
   const BackgroundCounts b =
       background_counts(state, energy_kev, subtract_found, type == kLodUpperLimit, diag);
@@ -239,13 +239,13 @@ std::string trimmed_name7(std::string_view name) {
 
 }  // namespace
 
-int lod_section(State& state, bool template_mode, std::vector<LodRow>& rows) {
+int lod_section(const NuclideSession& state, bool template_mode, std::vector<LodRow>& rows) {
   rows.clear();
   const AnalysisParameters& par = state.params;
   const CalibrationRecord& cal = state.spectrum.calibration;
   NuclideResults& res = state.results;
   ReportText diag;
-  diag.line(c_format("Diagnostic LOD Report for Spectrum File :- %s ", state.app.current_file.c_str()));
+  diag.line(c_format("Diagnostic LOD Report for Spectrum File :- %s ", state.flags.current_file.c_str()));
   diag.empty();
   diag.line("  Isotope     Peak     Limit  of       ------- Region -------");
   diag.line("   name      Energy    Detection     Start      Stop     Counts");

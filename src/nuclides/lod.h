@@ -19,7 +19,7 @@
 
 namespace kestrim {
 
-struct State;
+struct NuclideSession;
 struct ReportText;
 
 inline constexpr int kLodCritical = 1;
@@ -50,12 +50,12 @@ struct BackgroundCounts {
 // taken off the region's sum; `need_area`: the peak area N is computed (a
 // single peak is fitted at E when no fitted peak lies within tol(E)).
 // Diagnostic lines go to `diag` when not null.
-BackgroundCounts background_counts(State& state, double energy_kev, bool subtract_found,
+BackgroundCounts background_counts(const NuclideSession& state, double energy_kev, bool subtract_found,
                                    bool need_area, ReportText* diag);
 
 // Limit at energy, in gammas per second (in counts when the efficiency and
 // live time are 0).
-double limit_at_energy(State& state, double energy_kev, bool subtract_found, int type,
+double limit_at_energy(const NuclideSession& state, double energy_kev, bool subtract_found, int type,
                        ReportText* diag);
 
 // One nuclide of the LOD section.
@@ -72,7 +72,7 @@ struct LodRow {
 // for each row; template mode leaves the rows to the main report writer and
 // computes found nuclides too when the option to do so is on.
 // Returns 1, or 0 when the library could not be opened (reported).
-int lod_section(State& state, bool template_mode, std::vector<LodRow>& rows);
+int lod_section(const NuclideSession& state, bool template_mode, std::vector<LodRow>& rows);
 
 // Rounds half up to two significant figures (values above 0).
 double round_two_figures(double value);

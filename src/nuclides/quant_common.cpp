@@ -1,7 +1,7 @@
 #include "nuclides/quant_common.h"
 
-#include "app/state.h"
-#include "reports/c_format.h"
+#include "nuclides/nuclide_session.h"
+#include "platform/c_format.h"
 #include "settings/calibration_functions.h"
 
 namespace kestrim {
@@ -16,15 +16,15 @@ double line_tolerance(const AnalysisParameters& p, double energy_kev, bool auto_
   return nuclide_tolerance(p, energy_kev, auto_calibration);
 }
 
-double peak_energy(const State& state, int k) {
+double peak_energy(const NuclideSession& state, int k) {
   return channel_to_energy(state.spectrum.calibration, state.peaks.centre[k]);
 }
 
-double efficiency_at_energy(const State& state, double energy_kev) {
-  return efficiency_at(state.spectrum.calibration, energy_kev, calibration_context(state));
+double efficiency_at_energy(const NuclideSession& state, double energy_kev) {
+  return efficiency_at(state.spectrum.calibration, energy_kev, calibration_context(state.spectrum, state.flags));
 }
 
-void refresh_peak_emission_rates(State& state) {
+void refresh_peak_emission_rates(const NuclideSession& state) {
   PeakList& list = state.peaks;
   const double live = state.spectrum.header.live_time;
   for (int k = 1; k <= list.count; ++k) {

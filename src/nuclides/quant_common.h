@@ -7,7 +7,7 @@
 
 namespace kestrim {
 
-struct State;
+struct NuclideSession;
 struct AnalysisParameters;
 
 // tol(E) = 0.25 ETOL + k ETOL E keV, k = 0.00075, or 0.0015 when the
@@ -18,14 +18,14 @@ double nuclide_tolerance(const AnalysisParameters& p, double energy_kev, bool au
 double line_tolerance(const AnalysisParameters& p, double energy_kev, bool auto_calibration);
 
 // Energy of peak k through the spectrum's calibration.
-double peak_energy(const State& state, int k);
+double peak_energy(const NuclideSession& state, int k);
 // Full-energy efficiency at an energy through the spectrum's calibration.
-double efficiency_at_energy(const State& state, double energy_kev);
+double efficiency_at_energy(const NuclideSession& state, double energy_kev);
 
 // Sets every peak's gammas per second from its net area: area / live time
 // / efficiency at its energy (each divisor only when above 0), keeping its
 // area uncertainty.
-void refresh_peak_emission_rates(State& state);
+void refresh_peak_emission_rates(const NuclideSession& state);
 
 // A report being written: lines end in CR LF and pass through the exponent
 // tidy-up. Lines given while `enabled` is false are dropped.

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "app/state.h"
+#include "peaks/peak_session.h"
 #include "peaks/peak_model.h"
 #include "peaks/peak_region.h"
 #include "platform/platform.h"
@@ -18,12 +18,12 @@ namespace {
 constexpr int kCols = kMaxRegionPeaks;  // row length of the shape and difference tables
 constexpr double kHuge = 1e30;
 
-double count_at(const State& s, int x) {
+double count_at(const PeakSession& s, int x) {
   if (x < 0 || x >= s.spectrum.channels() || x >= kMaxChannelsStored) return 0;
   return s.spectrum.counts[x];
 }
 
-int last_channel(const State& s) { return std::max(s.spectrum.channels() - 1, 0); }
+int last_channel(const PeakSession& s) { return std::max(s.spectrum.channels() - 1, 0); }
 
 // Polynomial variable d or step variable t of channel x.
 double basis_variable(const Region& r, double x) {
@@ -44,7 +44,7 @@ double continuum_value(const Region& r, double x) {
 }
 
 // Model from the shape table (valid right after a linear fit).
-double table_model(const State& s, int x, bool step_positive) {
+double table_model(const PeakSession& s, int x, bool step_positive) {
   const Region& r = s.peaks.region;
   const FitWorkspace& w = s.peaks.work;
   double c = continuum_value(r, x);
@@ -54,11 +54,11 @@ double table_model(const State& s, int x, bool step_positive) {
   return c;
 }
 
-bool prompts_on(const State& s) {
+bool prompts_on(const PeakSession& s) {
   return s.params.prompt_add_peaks != 0 || s.params.prompt_remove_peaks != 0;
 }
 
-void show_chi(State& s, const char* format) {
+void show_chi(const PeakSession& s, const char* format) {
   if (s.peaks.region.count > 1 && prompts_on(s)) {
     char text[96];
     std::snprintf(text, sizeof text, format, s.peaks.region.chi2);
@@ -66,9 +66,9 @@ void show_chi(State& s, const char* format) {
   }
 }
 
-bool cache_held(const State& s) { return s.peaks.region.prev_count == -1; }
+bool cache_held(const PeakSession& s) { return s.peaks.region.prev_count == -1; }
 
-bool tailing_applies(const State& s) {
+bool tailing_applies(const PeakSession& s) {
   return s.params.iterate_tailing != 0 && s.peaks.region.largest_significance > 20;
 }
 
@@ -79,13 +79,13 @@ bool any_negative_height(const Region& r) {
 }
 
 // Fits and returns the reduced chi-squared, or kHuge when singular.
-double fit_chi(State& s) { return fit_region_linear(s, false) ? s.peaks.region.chi2 : kHuge; }
+double fit_chi(const PeakSession& s) { return fit_region_linear(s, false) ? s.peaks.region.chi2 : kHuge; }
 
 }  // namespace
 
-double region_continuum(const State& state, int x) { return continuum_value(state.peaks.region, x); }
+double region_continuum(const PeakSession& state, int x) { return continuum_value(state.peaks.region, x); }
 
-double region_model(const State& state, int x, bool step_positive) {
+double region_model(const PeakSession& state, int x, bool step_positive) {
   const Region& r = state.peaks.region;
   double c = continuum_value(r, x);
   if (step_positive && r.step && c < 0) c = count_at(state, x);
@@ -94,7 +94,7 @@ double region_model(const State& state, int x, bool step_positive) {
   return c;
 }
 
-int fit_region_linear(State& state, bool final_pass) {
+int fit_region_linear(const PeakSession& state, bool final_pass) {
   Region& r = state.peaks.region;
   FitWorkspace& w = state.peaks.work;
   const int np = r.count;
@@ -193,7 +193,7 @@ int fit_region_linear(State& state, bool final_pass) {
   return 1;
 }
 
-void position_iteration(State& state) {
+void position_iteration(const PeakSession& state) {
   Region& r = state.peaks.region;
   FitWorkspace& w = state.peaks.work;
   PeakList& list = state.peaks;
@@ -283,7 +283,7 @@ void position_iteration(State& state) {
   }
 }
 
-void width_step(State& state) {
+void width_step(const PeakSession& state) {
   Region& r = state.peaks.region;
   const int np = r.count;
   if (np < 1 || r.failed) return;
@@ -307,7 +307,7 @@ void width_step(State& state) {
     g = chip >= chi0 ? -L : L;
   g = std::clamp(g, -L, L);
   if (!r.shape_calibration && !cache_held(state)) {
-    double maxw = state.app.working_max_width_change > 0 ? state.app.working_max_width_change
+    double maxw = state.flags.working_max_width_change > 0 ? state.flags.working_max_width_change
                                                          : state.params.max_width_change;
     double lo = r.ref_sigma * (1 - maxw), hi = r.ref_sigma * (1 + maxw);
     if (lo <= hi) g = std::clamp(s1 + g, lo, hi) - s1;
@@ -329,7 +329,7 @@ void width_step(State& state) {
   r.width_gain = gain;
 }
 
-void tailing_step(State& state) {
+void tailing_step(const PeakSession& state) {
   Region& r = state.peaks.region;
   const int np = r.count;
   if (np < 1 || r.failed) return;
@@ -365,7 +365,7 @@ void tailing_step(State& state) {
   if (worse) fit_region_linear(state, false);
 }
 
-void shape_iteration(State& state) {
+void shape_iteration(const PeakSession& state) {
   Region& r = state.peaks.region;
   if (r.count < 1 || r.failed) return;
   show_chi(state, "Iterative Shape, ChiSquared is %6.2f");
@@ -387,7 +387,7 @@ void shape_iteration(State& state) {
   }
 }
 
-void iterate_region(State& state) {
+void iterate_region(const PeakSession& state) {
   Region& r = state.peaks.region;
   if (r.failed) return;
   const bool positions = r.count == 1 ? state.params.iterate_position_single != 0
@@ -401,7 +401,7 @@ void iterate_region(State& state) {
   }
 }
 
-void compute_residuals(State& state) {
+void compute_residuals(const PeakSession& state) {
   Region& r = state.peaks.region;
   FitWorkspace& w = state.peaks.work;
   r.min_residual = -3;
@@ -417,7 +417,7 @@ void compute_residuals(State& state) {
   }
 }
 
-void compute_areas(State& state) {
+void compute_areas(const PeakSession& state) {
   Region& r = state.peaks.region;
   PeakList& list = state.peaks;
   const NormalEquations& eq = list.work.eq;
@@ -456,7 +456,7 @@ namespace {
 
 // Puts the peak list's centres, the width cache and the position limits
 // into the region's fit arrays.
-void load_region_peaks(State& state) {
+void load_region_peaks(const PeakSession& state) {
   Region& r = state.peaks.region;
   for (int i = 0; i < r.count; ++i) {
     r.pos[i] = state.peaks.centre[r.first + i];
@@ -471,7 +471,7 @@ double shape_at(const Region& r, int i, int x) {
   return peak_shape(x, r.pos[i], r.sigma[i], r.tail[i], 10 * r.sigma[0]);
 }
 
-void extend_and_trim(State& state) {
+void extend_and_trim(const PeakSession& state) {
   Region& r = state.peaks.region;
   FitWorkspace& w = state.peaks.work;
   const int np = r.count;
@@ -525,7 +525,7 @@ void extend_and_trim(State& state) {
 
 }  // namespace
 
-int fit_region_completely(State& state) {
+int fit_region_completely(const PeakSession& state) {
   Region& r = state.peaks.region;
   PeakList& list = state.peaks;
   if (r.count < 1) return 0;
@@ -599,7 +599,7 @@ int fit_region_completely(State& state) {
   return 0;
 }
 
-int choose_continuum_and_fit(State& state) {
+int choose_continuum_and_fit(const PeakSession& state) {
   Region& r = state.peaks.region;
   const PeakList& list = state.peaks;
   int result = 0;

@@ -27,42 +27,42 @@
 
 namespace kestrim {
 
-struct State;
+struct PeakSession;
 
 // Algorithms B: one weighted linear fit with positions, sigmas and tails
 // fixed. final_pass = false: solves for heights and continuum and stores
 // the reduced chi-squared; true: only refreshes the inverse matrix with the
 // final-pass variances, keeping the heights. Returns 1, or 0 when singular.
-int fit_region_linear(State& state, bool final_pass);
+int fit_region_linear(const PeakSession& state, bool final_pass);
 
 // Model value (continuum + peaks) at channel x with the current parameters.
 // `step_positive`: a negative step continuum is replaced by the count.
-double region_model(const State& state, int x, bool step_positive = false);
+double region_model(const PeakSession& state, int x, bool step_positive = false);
 // Continuum value at channel x (the model used for residuals: c0 + c1 t for
 // the step whatever the number of terms).
-double region_continuum(const State& state, int x);
+double region_continuum(const PeakSession& state, int x);
 
 // Algorithms C-F and the iteration control.
-void position_iteration(State& state);
-void width_step(State& state);
-void tailing_step(State& state);
-void shape_iteration(State& state);
-void iterate_region(State& state);
+void position_iteration(const PeakSession& state);
+void width_step(const PeakSession& state);
+void tailing_step(const PeakSession& state);
+void shape_iteration(const PeakSession& state);
+void iterate_region(const PeakSession& state);
 
 // Algorithms H: residuals of every region channel into the workspace.
-void compute_residuals(State& state);
+void compute_residuals(const PeakSession& state);
 // Algorithms I: fitted areas and their uncertainties for the region's peaks,
 // stored in the region (area, area_rel) and the peak list (fitted area and
 // its percent uncertainty at PSIG sigma).
-void compute_areas(State& state);
+void compute_areas(const PeakSession& state);
 
 // Algorithms J: fits the region completely (bounds, extension, trimming,
 // chi-squared iterations, residuals, final pass, region split).
 // Returns 1, or 0 when the fit failed (singular system).
-int fit_region_completely(State& state);
+int fit_region_completely(const PeakSession& state);
 
 // Algorithms G: chooses the continuum (forced, stored, 2 or 3 terms, the
 // linear test) and fits completely. Returns 1, or 0 on failure.
-int choose_continuum_and_fit(State& state);
+int choose_continuum_and_fit(const PeakSession& state);
 
 }  // namespace kestrim

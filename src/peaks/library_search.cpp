@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/state.h"
-#include "nuclides/library.h"
+#include "peaks/peak_session.h"
+#include "settings/library.h"
 #include "peaks/fit_engine.h"
 #include "peaks/peak_search.h"
 #include "settings/calibration_functions.h"
@@ -16,7 +16,7 @@ namespace {
 // Fits the peak at channel x (sigma s) alone over [lo, hi] with a linear
 // continuum, no iterations. True when its height is positive and known to
 // better than 100 %.
-bool single_fit_keeps(State& state, double x, double s, int lo, int hi) {
+bool single_fit_keeps(const PeakSession& state, double x, double s, int lo, int hi) {
   Region& r = state.peaks.region;
   const Region kept = r;
   r.count = 1;
@@ -24,7 +24,7 @@ bool single_fit_keeps(State& state, double x, double s, int lo, int hi) {
   r.end = hi;
   r.pos[0] = x;
   r.sigma[0] = s;
-  r.tail[0] = low_tail_at_channel(state.spectrum.calibration, x, calibration_context(state));
+  r.tail[0] = low_tail_at_channel(state.spectrum.calibration, x, calibration_context(state.spectrum, state.flags));
   r.terms = 2;
   r.step = false;
   bool keep = false;
@@ -41,10 +41,10 @@ bool single_fit_keeps(State& state, double x, double s, int lo, int hi) {
 
 }  // namespace
 
-int test_library_line(State& state, double energy_kev) {
+int test_library_line(const PeakSession& state, double energy_kev) {
   PeakList& list = state.peaks;
   const CalibrationRecord& cal = state.spectrum.calibration;
-  const CalibrationContext ctx = calibration_context(state);
+  const CalibrationContext ctx = calibration_context(state.spectrum, state.flags);
   const bool unconditional = state.params.unconditional_library_peaks != 0;
 
   // A peak within the energy tolerance already explains the line.
@@ -97,7 +97,7 @@ int test_library_line(State& state, double energy_kev) {
   return k;
 }
 
-int library_peak_search(State& state) {
+int library_peak_search(const PeakSession& state) {
   const int nch = state.spectrum.channels();
   if (nch < 3) return 0;
   const CalibrationRecord& cal = state.spectrum.calibration;

@@ -5,14 +5,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/state.h"
-#include "nuclides/background_file.h"
+#include "peaks/peak_session.h"
 #include "peaks/peak_search.h"
 #include "platform/files.h"
 #include "platform/platform.h"
-#include "reports/c_format.h"
-#include "reports/template_engine.h"
-#include "reports/template_reports.h"
+#include "platform/c_format.h"
 #include "settings/calibration_functions.h"
 
 namespace kestrim {
@@ -23,11 +20,11 @@ namespace {
 constexpr std::size_t kDetailedLineLimit = 90;
 constexpr std::size_t kMaxExistingReport = 64u << 20;
 
-std::string path_in_working_dir(const State& s, const char* name) {
+std::string path_in_working_dir(const PeakSession& s, const char* name) {
   return resolve_path(join_path(s.paths.working_dir, name));
 }
 
-bool batch_run(const State& s) { return s.app.batch_mode || s.app.batch_analysis; }
+bool batch_run(const PeakSession& s) { return s.flags.batch_mode || s.flags.batch_analysis; }
 
 std::string trim_right(std::string t) {
   while (!t.empty() && t.back() == ' ') t.pop_back();
@@ -36,12 +33,12 @@ std::string trim_right(std::string t) {
 
 }  // namespace
 
-void flush_peak_fit_report(State& s) {
+void flush_peak_fit_report(const PeakSession& s) {
   // A report that cannot be written is skipped; the analysis goes on.
   write_text_atomic(path_in_working_dir(s, kPeakFitReportName), s.fitting.report);
 }
 
-void open_peak_fit_report(State& s) {
+void open_peak_fit_report(const PeakSession& s) {
   DriverState& d = s.fitting;
   d.report.clear();
   d.report_open = true;
@@ -52,12 +49,8 @@ void open_peak_fit_report(State& s) {
       d.report.assign(bytes.begin(), bytes.end());
     return;
   }
-  std::string tpl;
-  if (read_template(s, kPeakFitTemplateName, tpl)) {
-    TokenContext ctx(s);
-    d.report = substitute_template(ctx, tpl, kPeakFitTemplateName, s.ui);
-  } else {
-    d.report = c_format("\r\n             Peak Fitting Report for Spectrum File :- %s\r\n\r\n", s.app.current_file.c_str());
+  if (!s.headers.header(kPeakFitTemplateName, d.report)) {
+    d.report = c_format("\r\n             Peak Fitting Report for Spectrum File :- %s\r\n\r\n", s.flags.current_file.c_str());
   }
   d.report += "  Peak   Centre   FW_HM         Goodness   Peak     %      Gammas       %\r\n";
   d.report += " Energy  Channel  (keV)  Signif  of Fit    Area   Uncert.  per sec.   Uncert.\r\n\r\n";
@@ -65,12 +58,12 @@ void open_peak_fit_report(State& s) {
     d.report += "         Fitting Region:- Start   Stop           Possible Nuclides\r\n\r\n";
 }
 
-void compute_rate(State& s, double energy, int k) {
+void compute_rate(const PeakSession& s, double energy, int k) {
   PeakList& list = s.peaks;
   double gps = list.net_area[k];
   const double live = s.spectrum.header.live_time;
   if (live > 0) gps /= live;
-  EfficiencyWithUncertainty eff = efficiency_with_uncertainty(s.spectrum.calibration, energy, calibration_context(s));
+  EfficiencyWithUncertainty eff = efficiency_with_uncertainty(s.spectrum.calibration, energy, calibration_context(s.spectrum, s.flags));
   if (eff.efficiency > 0) gps /= eff.efficiency;
   double pct = list.net_area_pct[k];
   if (s.params.include_calibration_uncertainty != 0) {
@@ -81,7 +74,7 @@ void compute_rate(State& s, double energy, int k) {
   list.gps_pct[k] = static_cast<float>(pct);
 }
 
-void write_region_report(State& s) {
+void write_region_report(const PeakSession& s) {
   PeakList& list = s.peaks;
   const Region& r = list.region;
   DriverState& d = s.fitting;
@@ -131,7 +124,7 @@ void write_region_report(State& s) {
   }
 }
 
-void write_peak_database(State& s) {
+void write_peak_database(const PeakSession& s) {
   DriverState& d = s.fitting;
   PeakList& list = s.peaks;
   if (d.report_open) flush_peak_fit_report(s);
@@ -143,7 +136,7 @@ void write_peak_database(State& s) {
   std::vector<std::uint8_t> bytes;
   std::string text;
   if (read_file(path, bytes, kMaxExistingReport)) text.assign(bytes.begin(), bytes.end());
-  text += c_format("\"%s\",\"%s\"\r\n", s.app.current_file.c_str(),
+  text += c_format("\"%s\",\"%s\"\r\n", s.flags.current_file.c_str(),
                    trim_right(to_string(s.spectrum.header.title)).c_str());
   text += "\"Peak no.\",\"Energy\", \"Signif.\",\"Area\",\"% Uncert.\",\"GPS\",\"% Uncert.\"\r\n";
   for (int k = 1; k <= list.count; ++k) {
@@ -155,6 +148,44 @@ void write_peak_database(State& s) {
                                     static_cast<double>(list.gps_pct[k])));
   }
   write_text_atomic(path, text);
+}
+
+int subtract_background_peak(const PeakSession& s, int k, double energy, std::string& lines) {
+  PeakList& list = s.peaks;
+  const BackgroundRecord& bg = s.background;
+  const double tol = energy_tolerance(s.params, energy);
+  for (int i = 0; i < bg.peaks(); ++i) {
+    const double eb = bg.energy[i];
+    if (!(eb > energy - tol && eb < energy + tol)) continue;
+    if (k < list.count) {
+      const double next = channel_to_energy(s.spectrum.calibration, list.centre[k + 1]);
+      if (std::fabs(next - eb) < std::fabs(energy - eb)) return 0;
+    }
+    const double live = s.spectrum.header.live_time;
+    const double b = bg.rate[i] * live;
+    const double sb = bg.rate_sigma[i] * live;
+    const double bpct = bg.rate[i] != 0 ? bg.rate_sigma[i] * 100 / bg.rate[i] : 0;
+    lines += c_format(" Background Peak found at:- %6.1f keV,%9.0f %6.1f\r\n", eb, b, bpct);
+    const double area = list.net_area[k];
+    const double ss = list.net_area_pct[k] * 0.01 * area;
+    const double sigma = std::sqrt(sb * sb + ss * ss);
+    const double net = area - b;
+    const double rel = net > 0 ? sigma * 100 / net : 0;
+    if (net > 0 && rel <= s.params.max_peak_uncertainty) {
+      list.net_area[k] = static_cast<float>(net);
+      list.net_area_pct[k] = static_cast<float>(rel);
+      compute_rate(s, energy, k);
+      lines += tidy_exponents(c_format(" Remaining Area at %6.1f keV is:-     %9.0f %6.1f  %12.4e %6.1f\r\n", energy,
+                                       net, static_cast<double>(list.net_area_pct[k]),
+                                       static_cast<double>(list.gps[k]), static_cast<double>(list.gps_pct[k])));
+    } else {
+      list.net_area[k] = 0;
+      list.gps[k] = 0;
+      lines += " This Peak was Eliminated.\r\n";
+    }
+    return 1;
+  }
+  return 0;
 }
 
 }  // namespace kestrim

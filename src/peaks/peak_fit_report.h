@@ -22,29 +22,36 @@
 
 namespace kestrim {
 
-struct State;
+struct PeakSession;
 
 inline constexpr const char* kPeakFitReportName = "Peak Fit Report.txt";
 inline constexpr const char* kPeakFitTemplateName = "Peak Fit Report.tpl";
 inline constexpr const char* kPeakDatabaseName = "Peak Database.csv";
 
 // Opens the report (new, or appended to after a complete fit).
-void open_peak_fit_report(State& state);
+void open_peak_fit_report(const PeakSession& state);
 
 // Sets the report fields of the current region's peaks (FWHM, net area,
 // goodness of fit, rate), subtracts the background and writes their lines.
-void write_region_report(State& state);
+void write_region_report(const PeakSession& state);
 
 // Gammas per second of peak k at energy E and its percent uncertainty, from
 // its net area, the live time, the efficiency and (ICUN) the efficiency's
 // uncertainty.
-void compute_rate(State& state, double energy_kev, int k);
+void compute_rate(const PeakSession& state, double energy_kev, int k);
 
 // Closes the report; outside batch runs appends the spectrum's block of
 // fitted peaks with a positive net area to "Peak Database.csv".
-void write_peak_database(State& state);
+void write_peak_database(const PeakSession& state);
 
 // Writes the report text held so far to its file.
-void flush_peak_fit_report(State& state);
+void flush_peak_fit_report(const PeakSession& state);
+
+
+
+// Background subtraction for peak k at energy E (keV), as the peak fit
+// report writes it: appends the report lines to `lines` and updates the
+// peak's net area and rate. Returns 1 when a background peak was applied.
+int subtract_background_peak(const PeakSession& state, int k, double energy_kev, std::string& lines);
 
 }  // namespace kestrim

@@ -14,7 +14,7 @@
 #include <array>
 #include <vector>
 
-#include "peaks/linear_solver.h"
+#include "platform/linear_solver.h"
 
 namespace kestrim {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "app/state.h"
+#include "peaks/peak_session.h"
 #include "peaks/peak_search.h"
 #include "settings/calibration_functions.h"
 
@@ -12,17 +12,17 @@ namespace kestrim {
 
 namespace {
 
-double sigma_at(const State& s, double channel) { return width_at_channel(s.spectrum.calibration, channel, calibration_context(s)); }
-double energy_of(const State& s, double channel) { return channel_to_energy(s.spectrum.calibration, channel); }
-double channel_of(const State& s, double energy) { return energy_to_channel(s.spectrum.calibration, energy); }
+double sigma_at(const PeakSession& s, double channel) { return width_at_channel(s.spectrum.calibration, channel, calibration_context(s.spectrum, s.flags)); }
+double energy_of(const PeakSession& s, double channel) { return channel_to_energy(s.spectrum.calibration, channel); }
+double channel_of(const PeakSession& s, double energy) { return energy_to_channel(s.spectrum.calibration, energy); }
 
-float count_at(const State& s, int x) {
+float count_at(const PeakSession& s, int x) {
   if (x < 0 || x >= s.spectrum.channels() || x >= kMaxChannelsStored) return 0;
   return s.spectrum.counts[x];
 }
 
 // The channel of lowest count in lo..hi (first on ties); lo when empty.
-int lowest_channel(const State& s, int lo, int hi) {
+int lowest_channel(const PeakSession& s, int lo, int hi) {
   int best = lo;
   for (int x = lo + 1; x <= hi; ++x)
     if (count_at(s, x) < count_at(s, best)) best = x;
@@ -37,7 +37,7 @@ void cut_region(Region& r, int keep) {
 
 }  // namespace
 
-void group_region(State& state) {
+void group_region(const PeakSession& state) {
   Region& r = state.peaks.region;
   const PeakList& list = state.peaks;
   const AnalysisParameters& p = state.params;
@@ -124,7 +124,7 @@ void group_region(State& state) {
   }
 }
 
-void set_region_bounds(State& state) {
+void set_region_bounds(const PeakSession& state) {
   Region& r = state.peaks.region;
   const PeakList& list = state.peaks;
   const AnalysisParameters& p = state.params;
@@ -191,15 +191,15 @@ void set_region_bounds(State& state) {
   r.end_f = static_cast<float>(end);
 }
 
-void update_width_cache(State& state) {
+void update_width_cache(const PeakSession& state) {
   Region& r = state.peaks.region;
   const PeakList& list = state.peaks;
   const bool held = r.prev_count == -1;
   if (!held && (r.first != r.prev_first || r.count != r.prev_count)) {
     for (int i = 0; i < r.count; ++i) {
       double c = list.centre[r.first + i];
-      double s = width_at_channel(state.spectrum.calibration, c, calibration_context(state));
-      double t = low_tail_at_channel(state.spectrum.calibration, c, calibration_context(state));
+      double s = width_at_channel(state.spectrum.calibration, c, calibration_context(state.spectrum, state.flags));
+      double t = low_tail_at_channel(state.spectrum.calibration, c, calibration_context(state.spectrum, state.flags));
       if (state.params.use_aux_peaks != 0) {
         if (const AuxPeakRow* row = find_aux_row(list, state.params, channel_to_energy(state.spectrum.calibration, c)))
           s *= row->width_factor;
@@ -217,7 +217,7 @@ void update_width_cache(State& state) {
     r.largest_significance = std::max(r.largest_significance, list.significance[r.first + i]);
 }
 
-int form_region(State& state, std::string& message) {
+int form_region(const PeakSession& state, std::string& message) {
   Region& r = state.peaks.region;
   PeakList& list = state.peaks;
   message.clear();

@@ -18,24 +18,24 @@
 
 namespace kestrim {
 
-struct State;
+struct PeakSession;
 
 inline constexpr const char* kNoPeaksInRegion = "There are no Peaks in the new Region";
 inline constexpr const char* kRegionTooWide = "Can only have 750 channels in a Region";
 
 // Form region. Returns 1 when the region is ready; 0 when refused, with the
 // reason (one of the two texts above) in `message`; nothing is shown.
-int form_region(State& state, std::string& message);
+int form_region(const PeakSession& state, std::string& message);
 
 // Groups peaks from the region's first peak (or takes the peaks strictly
 // inside fixed bounds) and splits the group when needed.
-void group_region(State& state);
+void group_region(const PeakSession& state);
 
 // Start and end channels of the region when its bounds are not fixed.
-void set_region_bounds(State& state);
+void set_region_bounds(const PeakSession& state);
 
 // Rebuilds the width cache when the region changed (unless it is held) and
 // the largest significance.
-void update_width_cache(State& state);
+void update_width_cache(const PeakSession& state);
 
 }  // namespace kestrim

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "app/state.h"
+#include "peaks/peak_session.h"
 #include "peaks/fit_engine.h"
 #include "peaks/peak_region.h"
 #include "peaks/peak_search.h"
@@ -12,7 +12,7 @@
 
 namespace kestrim {
 
-int search_and_fit_all(State& state) {
+int search_and_fit_all(const PeakSession& state) {
   if (state.spectrum.channels() < 3) return 0;
   run_peak_search(state);
   PeakList& list = state.peaks;
@@ -47,7 +47,7 @@ int search_and_fit_all(State& state) {
   return 1;
 }
 
-nlohmann::json peaks_json(const State& state) {
+nlohmann::json peaks_json(const PeakSession& state) {
   const PeakList& list = state.peaks;
   const double psig = state.params.peak_sigma;
   nlohmann::json peaks = nlohmann::json::array();

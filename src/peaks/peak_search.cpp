@@ -7,7 +7,7 @@
 #include <ctime>
 #include <vector>
 
-#include "app/state.h"
+#include "peaks/peak_session.h"
 #include "peaks/library_search.h"
 #include "platform/files.h"
 #include "platform/platform.h"
@@ -17,7 +17,7 @@ namespace kestrim {
 
 namespace {
 
-double sigma_at(const State& s, double channel) { return width_at_channel(s.spectrum.calibration, channel, calibration_context(s)); }
+double sigma_at(const PeakSession& s, double channel) { return width_at_channel(s.spectrum.calibration, channel, calibration_context(s.spectrum, s.flags)); }
 
 template <typename Count>
 double response(const SearchState& search, const Count* counts, int c, int last_channel) {
@@ -37,7 +37,7 @@ double response(const SearchState& search, const Count* counts, int c, int last_
 
 // D. Tests a closed run; returns true when the run counts as a peak
 // (whether or not it was added).
-bool test_run(State& state, int a) {
+bool test_run(const PeakSession& state, int a) {
   SearchState& s = state.peaks.search;
   PeakList& list = state.peaks;
   double C = s.sum_r != 0 ? s.sum_rc / s.sum_r : 0;
@@ -121,7 +121,7 @@ double filter_response(const SearchState& search, const std::int32_t* counts, in
   return response(search, counts, c, last_channel);
 }
 
-void clear_peak_list(State& state) {
+void clear_peak_list(const PeakSession& state) {
   PeakList& list = state.peaks;
   for (int k = 0; k <= kMaxPeaks; ++k) list.clear_slot(k);
   list.count = 0;
@@ -136,7 +136,7 @@ void clear_peak_list(State& state) {
   list.region.first_live = trunc_channel(state.params.search_start);
 }
 
-int search_pass(State& state, int a, double s) {
+int search_pass(const PeakSession& state, int a, double s) {
   SearchState& S = state.peaks.search;
   const float* counts = state.spectrum.counts.data();
   const int last = S.last_channel;
@@ -210,7 +210,7 @@ int search_pass(State& state, int a, double s) {
   return c;
 }
 
-void run_peak_search(State& state) {
+void run_peak_search(const PeakSession& state) {
   clear_peak_list(state);
   PeakList& list = state.peaks;
   const int nch = state.spectrum.channels();
@@ -266,7 +266,7 @@ void run_peak_search(State& state) {
   state.ui->set_status("");
 }
 
-int insert_peak(State& state, int p) {
+int insert_peak(const PeakSession& state, int p) {
   PeakList& list = state.peaks;
   Region& r = list.region;
   if (list.count >= kMaxPeaks) return 0;
@@ -303,7 +303,7 @@ int insert_peak(State& state, int p) {
   return pos;
 }
 
-int remove_peak(State& state, int channel) {
+int remove_peak(const PeakSession& state, int channel) {
   PeakList& list = state.peaks;
   for (int k = 1; k <= list.count; ++k) {
     if (list.centre_channel[k] >= channel - 1 && list.centre_channel[k] <= channel + 1) {
@@ -323,7 +323,7 @@ bool recently_inserted(const PeakList& list, int channel) {
   return false;
 }
 
-int load_aux_peaks(State& state) {
+int load_aux_peaks(const PeakSession& state) {
   PeakList& list = state.peaks;
   const std::string name = to_string(state.params.aux_peaks_file);
   const std::string path = resolve_path(join_path(state.paths.working_dir, name));
@@ -366,7 +366,7 @@ int load_aux_peaks(State& state) {
   return 1;
 }
 
-int locate_reference_peak(State& state, const std::int32_t* counts, int channels, int centre, int window,
+int locate_reference_peak(const PeakSession& state, const std::int32_t* counts, int channels, int centre, int window,
                           std::string* line) {
   if (line) line->clear();
   if (window <= 0 || channels < 4) return 0;
@@ -377,7 +377,7 @@ int locate_reference_peak(State& state, const std::int32_t* counts, int channels
   if (sum / window < 20) return 0;
 
   SearchState& S = state.peaks.search;
-  double sigma = std::min(width_at_channel(state.spectrum.calibration, start, calibration_context(state)), 20.0);
+  double sigma = std::min(width_at_channel(state.spectrum.calibration, start, calibration_context(state.spectrum, state.flags)), 20.0);
   S.width_factor = 1;
   int n = build_filter(S, sigma);
   int lo = std::max(start, n + 3), hi = std::min(end, channels - n - 1);

@@ -23,7 +23,7 @@
 
 namespace kestrim {
 
-struct State;
+struct PeakSession;
 struct PeakList;
 struct SearchState;
 struct AnalysisParameters;
@@ -48,22 +48,22 @@ double filter_response(const SearchState& search, const std::int32_t* counts, in
 // Zeroes the whole peak-analysis state (list, region, search), sets the last
 // channel to channels - 1 and the first live channel to STAR, and disables
 // fitting.
-void clear_peak_list(State& state);
+void clear_peak_list(const PeakSession& state);
 
 // One search pass from channel a with sigma s; returns the channel where it
 // stopped. Adds at most one peak.
-int search_pass(State& state, int a, double s);
+int search_pass(const PeakSession& state, int a, double s);
 
 // Clears the list and searches the whole spectrum; enables fitting.
-void run_peak_search(State& state);
+void run_peak_search(const PeakSession& state);
 
 // Inserts a peak at channel p (significance 10) and returns its index, or 0
 // when the list is full. The channel goes into the ring of inserted channels.
-int insert_peak(State& state, int p);
+int insert_peak(const PeakSession& state, int p);
 
 // Removes the first peak whose centre channel is within one channel of
 // `channel`; returns 1 when one was removed.
-int remove_peak(State& state, int channel);
+int remove_peak(const PeakSession& state, int channel);
 
 // True when `channel` is one of the last ten inserted channels.
 bool recently_inserted(const PeakList& list, int channel);
@@ -71,13 +71,13 @@ bool recently_inserted(const PeakList& list, int channel);
 // Reads the auxiliary peaks file (AUXP name in the working directory) and
 // inserts the companion peaks. Returns 1, or 0 when the file is missing
 // (reported with an OK box).
-int load_aux_peaks(State& state);
+int load_aux_peaks(const PeakSession& state);
 
 // Locates the reference peak in `counts` (acquired integer counts of
 // `channels` channels) within centre +- window/2, appending a line to
 // "mca diag.txt" in the working directory. Returns the peak channel or 0.
 // `line` (optional) receives the text written.
-int locate_reference_peak(State& state, const std::int32_t* counts, int channels, int centre, int window,
+int locate_reference_peak(const PeakSession& state, const std::int32_t* counts, int channels, int centre, int window,
                           std::string* line = nullptr);
 
 // Typical settings of a NaI Defaults file for the search and the fit:

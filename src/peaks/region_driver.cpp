@@ -4,13 +4,13 @@
 #include <cmath>
 #include <string>
 
-#include "app/state.h"
+#include "peaks/peak_session.h"
 #include "peaks/fit_engine.h"
 #include "peaks/peak_fit_report.h"
 #include "peaks/peak_region.h"
 #include "peaks/peak_search.h"
 #include "platform/platform.h"
-#include "reports/c_format.h"
+#include "platform/c_format.h"
 #include "settings/calibration_functions.h"
 
 namespace kestrim {
@@ -23,12 +23,12 @@ constexpr int kPollMs = 250;
 // ten channels, so a pathological region could otherwise cycle).
 constexpr int kMaxPasses = 100;
 
-double count_at(const State& s, int x) {
+double count_at(const PeakSession& s, int x) {
   if (x < 0 || x >= s.spectrum.channels() || x >= kMaxChannelsStored) return 0;
   return s.spectrum.counts[x];
 }
 
-double energy_of(const State& s, double channel) { return channel_to_energy(s.spectrum.calibration, channel); }
+double energy_of(const PeakSession& s, double channel) { return channel_to_energy(s.spectrum.calibration, channel); }
 
 int trunc_int(double v) {
   if (!std::isfinite(v)) return 0;
@@ -38,32 +38,32 @@ int trunc_int(double v) {
 int round_int(double v) { return trunc_int(std::floor(v + 0.5)); }
 
 // Polls the user abort; remembers it for the rest of the operation.
-bool aborted(State& s) {
-  if (!s.app.abort_requested && s.ui->abort_requested()) s.app.abort_requested = true;
-  return s.app.abort_requested;
+bool aborted(const PeakSession& s) {
+  if (!s.flags.abort_requested && s.ui->abort_requested()) s.flags.abort_requested = true;
+  return s.flags.abort_requested;
 }
 
 // The region's current sigma: the fitted one, else the cached one.
-double region_sigma(const State& s) {
+double region_sigma(const PeakSession& s) {
   const Region& r = s.peaks.region;
   if (r.sigma[0] > 0) return r.sigma[0];
   if (r.cache_sigma[0] > 0) return r.cache_sigma[0];
   return 1.0;
 }
 
-bool energy_display(const State& s) { return term_count(s.spectrum.calibration.energy_terms) >= 2; }
+bool energy_display(const PeakSession& s) { return term_count(s.spectrum.calibration.energy_terms) >= 2; }
 
 // The Yes/No/Abort prompts. Returns the answer; Cancel (Abort) sets the
 // abort flag.
-int ask(State& s, const std::string& question, const char* reason) {
+int ask(const PeakSession& s, const std::string& question, const char* reason) {
   int answer = s.ui->message_box(question, reason, kMsgYesNoCancel);
-  if (answer == kAnswerCancel) s.app.abort_requested = true;
+  if (answer == kAnswerCancel) s.flags.abort_requested = true;
   return answer;
 }
 
 // Index of the region peak whose centre channel lies within one channel of
 // `channel`, or 0.
-int region_peak_at(const State& s, int channel) {
+int region_peak_at(const PeakSession& s, int channel) {
   const Region& r = s.peaks.region;
   for (int k = r.first; k < r.first + r.count && k <= s.peaks.count; ++k)
     if (std::abs(s.peaks.centre_channel[k] - channel) <= 1) return k;
@@ -72,7 +72,7 @@ int region_peak_at(const State& s, int channel) {
 
 // Positions, sigmas and tailings of the region's peaks from the peak list
 // and the calibration; position limits centre -+ `limit` sigma.
-void reset_region_shapes(State& s, double limit) {
+void reset_region_shapes(const PeakSession& s, double limit) {
   Region& r = s.peaks.region;
   const CalibrationRecord& cal = s.spectrum.calibration;
   for (int i = 0; i < r.count; ++i) {
@@ -86,7 +86,7 @@ void reset_region_shapes(State& s, double limit) {
 }
 
 // F. Removes peak k. Returns 1 to go on with the region, 0 when its fit ends.
-int remove_region_peak(State& s, int k) {
+int remove_region_peak(const PeakSession& s, int k) {
   PeakList& list = s.peaks;
   Region& r = list.region;
   DriverState& d = s.fitting;
@@ -107,7 +107,7 @@ int remove_region_peak(State& s, int k) {
 
 // j. A confirmed new peak at channel p joins the list and, well inside the
 // region, the region's fit.
-void add_candidate(State& s, int p) {
+void add_candidate(const PeakSession& s, int p) {
   PeakList& list = s.peaks;
   Region& r = list.region;
   DriverState& d = s.fitting;
@@ -164,7 +164,7 @@ bool all_peaks_fitted(const PeakList& list) {
 
 }  // namespace
 
-double area_by_summation(State& s, int k) {
+double area_by_summation(const PeakSession& s, int k) {
   PeakList& list = s.peaks;
   Region& r = list.region;
   DriverState& d = s.fitting;
@@ -218,7 +218,7 @@ double area_by_summation(State& s, int k) {
   return background * (w + 1);
 }
 
-int expand_estimate(State& s, int k) {
+int expand_estimate(const PeakSession& s, int k) {
   DriverState& d = s.fitting;
   Region& r = s.peaks.region;
   if (d.expand_end <= d.expand_start) {
@@ -252,7 +252,7 @@ int expand_estimate(State& s, int k) {
   return 1;
 }
 
-double search_residuals(State& s) {
+double search_residuals(const PeakSession& s) {
   PeakList& list = s.peaks;
   Region& r = list.region;
   DriverState& d = s.fitting;
@@ -303,7 +303,7 @@ double search_residuals(State& s) {
   return best_c;
 }
 
-int removal_candidate(State& s, const char** reason) {
+int removal_candidate(const PeakSession& s, const char** reason) {
   const PeakList& list = s.peaks;
   const Region& r = list.region;
   DriverState& d = s.fitting;
@@ -359,7 +359,7 @@ int removal_candidate(State& s, const char** reason) {
   return 0;
 }
 
-int fit_region(State& s, bool automatic) {
+int fit_region(const PeakSession& s, bool automatic) {
   PeakList& list = s.peaks;
   Region& r = list.region;
   DriverState& d = s.fitting;
@@ -405,7 +405,7 @@ int fit_region(State& s, bool automatic) {
     } else {
       choose_continuum_and_fit(s);
       compute_areas(s);
-      if (s.app.working_residual_search && !aborted(s)) d.candidate = static_cast<float>(search_residuals(s));
+      if (s.flags.working_residual_search && !aborted(s)) d.candidate = static_cast<float>(search_residuals(s));
     }
     if (summation || (p.area_by_summation != 0 && r.count == 1)) {
       d.summation_variance = area_by_summation(s, r.first);
@@ -529,14 +529,14 @@ int fit_region(State& s, bool automatic) {
   return finished ? 1 : 0;
 }
 
-int fit_all_remaining_peaks(State& s) {
+int fit_all_remaining_peaks(const PeakSession& s) {
   PeakList& list = s.peaks;
   Region& r = list.region;
   DriverState& d = s.fitting;
   Platform& ui = *s.ui;
   list.fitted = false;
-  s.app.abort_requested = false;
-  if (s.app.display_on) s.app.window_title = "Fitting Peaks";
+  s.flags.abort_requested = false;
+  if (s.flags.display_on) s.flags.window_title = "Fitting Peaks";
   int last_region = 0;
   while (!list.fitted) {
     int k = 1;
@@ -560,7 +560,7 @@ int fit_all_remaining_peaks(State& s) {
     last_region = r.first;
     if (last_of_list) list.fitted = true;
     if (aborted(s)) break;
-    if (s.params.pause_after_region != 0 && s.app.display_on) {
+    if (s.params.pause_after_region != 0 && s.flags.display_on) {
       ui.set_status("Pausing, Press any key to continue...");
       int waited = 0;
       do {
@@ -574,14 +574,14 @@ int fit_all_remaining_peaks(State& s) {
   if (d.report_open) flush_peak_fit_report(s);  // aborted: the regions fitted so far
   ui.set_status("");
   if (last_region >= 1 && last_region <= list.count) r.first = last_region;
-  return s.app.abort_requested ? 0 : 1;
+  return s.flags.abort_requested ? 0 : 1;
 }
 
 namespace {
 
-int refit_current(State& s) { return fit_region(s, false); }
+int refit_current(const PeakSession& s) { return fit_region(s, false); }
 
-int force_terms(State& s, int terms) {
+int force_terms(const PeakSession& s, int terms) {
   Region& r = s.peaks.region;
   if (r.continuum_forced && !r.step_requested && r.continuum_choice == terms) {
     r.continuum_forced = false;
@@ -596,10 +596,10 @@ int force_terms(State& s, int terms) {
 
 }  // namespace
 
-int use_linear_continuum(State& s) { return force_terms(s, 2); }
-int use_nonlinear_continuum(State& s) { return force_terms(s, 3); }
+int use_linear_continuum(const PeakSession& s) { return force_terms(s, 2); }
+int use_nonlinear_continuum(const PeakSession& s) { return force_terms(s, 3); }
 
-int use_step_continuum(State& s) {
+int use_step_continuum(const PeakSession& s) {
   Region& r = s.peaks.region;
   if (r.continuum_forced && r.step_requested) {
     r.continuum_forced = false;
@@ -613,7 +613,7 @@ int use_step_continuum(State& s) {
   return refit_current(s);
 }
 
-int use_summation_for_area(State& s) {
+int use_summation_for_area(const PeakSession& s) {
   s.fitting.summation = !s.fitting.summation;
   return refit_current(s);
 }

@@ -26,7 +26,7 @@
 
 namespace kestrim {
 
-struct State;
+struct PeakSession;
 
 inline constexpr const char* kExpandNotContaining =
     "The next peak is not in the expanded region, the expanded region is used to estimate the peak limits";
@@ -41,37 +41,37 @@ inline constexpr const char* kReasonResidual = "There is high residual data in t
 
 // Fits every region whose first peak is not yet fitted, in peak order, until
 // all peaks are fitted or the user aborts. Returns 1, or 0 when aborted.
-int fit_all_remaining_peaks(State& state);
+int fit_all_remaining_peaks(const PeakSession& state);
 
 // Fits the region beginning at the current region's first peak index with
 // the add/remove decisions. `automatic`: called by the fit-all loop (or the
 // shape calibration); false for an interactive single-region fit. Returns 1
 // when the region was fitted, 0 otherwise (refused, nothing to fit, abort).
-int fit_region(State& state, bool automatic);
+int fit_region(const PeakSession& state, bool automatic);
 
 // The continuum commands of the plot window. Each forces (or, chosen again,
 // releases) a continuum and refits the current region interactively.
-int use_linear_continuum(State& state);
-int use_nonlinear_continuum(State& state);
-int use_step_continuum(State& state);
+int use_linear_continuum(const PeakSession& state);
+int use_nonlinear_continuum(const PeakSession& state);
+int use_step_continuum(const PeakSession& state);
 // Toggles area by summation and refits.
-int use_summation_for_area(State& state);
+int use_summation_for_area(const PeakSession& state);
 
 // Area of peak k by summation over its window with a straight-line
 // background from the rest of the region; stores the peak's fitted area and
 // its percent uncertainty and returns the background variance B (w + 1).
-double area_by_summation(State& state, int k);
+double area_by_summation(const PeakSession& state, int k);
 
 // Width estimate for peak k from the expanded display range when there is
 // no shape calibration. Returns 1, or 0 after its message.
-int expand_estimate(State& state, int k);
+int expand_estimate(const PeakSession& state, int k);
 
 // Searches the current region's residuals for a new peak; returns the
 // candidate's channel (centroid) or 0, and keeps its strength.
-double search_residuals(State& state);
+double search_residuals(const PeakSession& state);
 
 // Removal test: names the first peak to go (1-based list index, 0 = none)
 // and its reason. Sets the critical limit of the last test.
-int removal_candidate(State& state, const char** reason);
+int removal_candidate(const PeakSession& state, const char** reason);
 
 }  // namespace kestrim

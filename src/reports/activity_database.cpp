@@ -9,13 +9,13 @@
 #include <sstream>
 #include <vector>
 
-#include "app/state.h"
+#include "reports/report_session.h"
 #include "nuclides/activity.h"
 #include "nuclides/lod.h"
 #include "nuclides/quant_common.h"
 #include "platform/files.h"
 #include "platform/platform.h"
-#include "reports/c_format.h"
+#include "platform/c_format.h"
 #include "reports/main_report.h"
 #include "reports/row_format.h"
 #include "reports/template_engine.h"
@@ -73,7 +73,7 @@ std::vector<std::string> split_lines(const std::string& text) {
 
 class DatabasePass {
  public:
-  DatabasePass(State& state, const TokenContext& ctx, bool header, std::string* prefix)
+  DatabasePass(const ReportSession& state, const TokenContext& ctx, bool header, std::string* prefix)
       : s_(state), ctx_(ctx), header_(header), prefix_(prefix) {}
 
   std::string run(const std::string& tpl) {
@@ -329,7 +329,7 @@ class DatabasePass {
     const PeakList& p = s_.peaks;
     const double c = p.centre[k];
     const double r = std::fabs(energy_to_channel(cal, energy + width_kev) - energy_to_channel(cal, energy));
-    const double w = 5 * width_at_channel(cal, c, calibration_context(s_));
+    const double w = 5 * width_at_channel(cal, c, calibration_context(s_.spectrum, s_.flags));
     // Above the peak.
     double up_start = c + w;
     for (int j = k + 1; j <= p.count; ++j)
@@ -365,7 +365,7 @@ class DatabasePass {
     }
   }
 
-  State& s_;
+  const ReportSession& s_;
   const TokenContext& ctx_;
   bool header_;
   std::string* prefix_;
@@ -399,26 +399,26 @@ std::vector<Word> split_words(const std::string& line) {
 
 }  // namespace
 
-std::string database_line(State& state, const TokenContext& ctx, const std::string& tpl,
+std::string database_line(const ReportSession& state, const TokenContext& ctx, const std::string& tpl,
                           bool header_pass, std::string* prefix) {
   DatabasePass pass(state, ctx, header_pass, prefix);
   return pass.run(tpl);
 }
 
-std::string database_stem(const State& state) {
-  std::string stem = state.app.database_path;
+std::string database_stem(const ReportSession& state) {
+  std::string stem = state.flags.database_path;
   if (stem.empty()) stem = to_string(state.params.database_name);
   if (stem.empty()) stem = "dbase";
   if (stem.front() != '/') stem = join_path(state.paths.working_dir, stem);
   return stem;
 }
 
-int update_activity_database(State& state) {
+int update_activity_database(const ReportSession& state) {
   return update_activity_database(
       state, [](const std::string& path, const char* mode) { return std::fopen(path.c_str(), mode); });
 }
 
-int update_activity_database(State& state, const DatabaseOpener& open) {
+int update_activity_database(const ReportSession& state, const DatabaseOpener& open) {
   const std::string stem = database_stem(state);
   std::string tpl;
   std::vector<std::uint8_t> bytes;
@@ -439,7 +439,7 @@ int update_activity_database(State& state, const DatabaseOpener& open) {
     const int answer = state.ui->message_box("The database file is in use by another application", "",
                                              kMsgOkCancel, kAnswerCancel);
     if (answer != kAnswerOk) {
-      state.app.abort_requested = true;
+      state.flags.abort_requested = true;
       return 0;
     }
   }
@@ -455,7 +455,7 @@ int update_activity_database(State& state, const DatabaseOpener& open) {
   return std::fclose(f) == 0 && ok ? 1 : 0;
 }
 
-void custom_report_section(const State& state, TemplateProcessor& tp, std::string& out) {
+void custom_report_section(const ReportSession& state, TemplateProcessor& tp, std::string& out) {
   std::string option_line, format_line;
   if (!tp.next_raw_line(option_line)) return;
   std::vector<Word> options;

@@ -5,15 +5,15 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/state.h"
+#include "reports/report_session.h"
 #include "nuclides/activity.h"
-#include "nuclides/library.h"
+#include "settings/library.h"
 #include "nuclides/lod.h"
 #include "nuclides/quant_common.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "reports/activity_database.h"
-#include "reports/c_format.h"
+#include "platform/c_format.h"
 #include "reports/row_format.h"
 #include "reports/template_engine.h"
 #include "reports/template_reports.h"
@@ -41,7 +41,7 @@ void round_pair(double& value, double& uncertainty_abs) {
 
 }  // namespace
 
-std::vector<const NuclideResult*> ordered_results(const State& state) {
+std::vector<const NuclideResult*> ordered_results(const ReportSession& state) {
   std::vector<const NuclideResult*> v;
   for (const NuclideResult& r : state.results.results) v.push_back(&r);
   std::stable_sort(v.begin(), v.end(), [](const NuclideResult* a, const NuclideResult* b) {
@@ -54,14 +54,14 @@ std::vector<const NuclideResult*> ordered_results(const State& state) {
 
 namespace {
 
-std::string description_of(const State& state, int library_index) {
+std::string description_of(const ReportSession& state, int library_index) {
   if (library_index < 0 || library_index >= static_cast<int>(state.library.nuclides.size()))
     return "";
   return to_string(state.library.nuclides[library_index].description);
 }
 
 // Section 1: one row per reported nuclide, then the legends.
-void activity_rows(const State& state, TemplateProcessor& tp, std::string& out) {
+void activity_rows(const ReportSession& state, TemplateProcessor& tp, std::string& out) {
   std::string format;
   if (!tp.next_raw_line(format)) return;
   const PeakList& list = state.peaks;
@@ -108,7 +108,7 @@ void activity_rows(const State& state, TemplateProcessor& tp, std::string& out) 
 }
 
 // Section 2: the limits of detection of the LOD library.
-void limit_rows(State& state, TemplateProcessor& tp, std::string& out) {
+void limit_rows(const ReportSession& state, TemplateProcessor& tp, std::string& out) {
   std::string format;
   if (!tp.next_raw_line(format)) return;
   std::vector<LodRow> rows;
@@ -120,7 +120,7 @@ void limit_rows(State& state, TemplateProcessor& tp, std::string& out) {
 }
 
 // Section 3: the reported nuclides of a second library, in its order.
-void second_library_rows(const State& state, TemplateProcessor& tp, std::string& out) {
+void second_library_rows(const ReportSession& state, TemplateProcessor& tp, std::string& out) {
   std::string format;
   if (!tp.next_raw_line(format)) return;
   const AnalysisParameters& p = state.params;
@@ -155,7 +155,7 @@ void second_library_rows(const State& state, TemplateProcessor& tp, std::string&
 
 // Section 22: skipped up to its END token while reference fitting is off.
 // Returns true when the report ends with the block.
-bool reference_block(const State& state, const TokenContext& ctx, TemplateProcessor& tp,
+bool reference_block(const ReportSession& state, const TokenContext& ctx, TemplateProcessor& tp,
                      std::string& out) {
   if (state.params.reference_fitting == 0) {
     std::string line;
@@ -203,7 +203,7 @@ std::string marked_name(const std::string& name, char marker) {
   return s;
 }
 
-bool fetch_template(const State& state, const std::string& name, std::string& text) {
+bool fetch_template(const ReportSession& state, const std::string& name, std::string& text) {
   if (read_template(state, name, text)) return true;
   if (state.paths.program_dir.empty()) return false;
   const std::string shipped = resolve_path(join_path(join_path(state.paths.program_dir, "Templates"), name));
@@ -215,7 +215,7 @@ bool fetch_template(const State& state, const std::string& name, std::string& te
   return true;
 }
 
-std::string build_main_report(State& state, const TokenContext& ctx, const std::string& tpl,
+std::string build_main_report(const ReportSession& state, const TokenContext& ctx, const std::string& tpl,
                               const std::string& tpl_name) {
   std::string out;
   out += "\r\n";
@@ -246,7 +246,7 @@ std::string build_main_report(State& state, const TokenContext& ctx, const std::
   return out;
 }
 
-int write_main_report(State& state) {
+int write_main_report(const ReportSession& state) {
   const AnalysisParameters& p = state.params;
   if (p.round_activities != 0 && p.reference_fitting == 0)
     for (NuclideResult& r : state.results.results) round_result(r);
@@ -266,7 +266,7 @@ int write_main_report(State& state) {
     return 0;
   }
   if (p.update_database != 0 && p.database_odbc == 0) update_activity_database(state);
-  const std::string file = base_name(state.app.current_file);
+  const std::string file = base_name(state.flags.current_file);
   const auto dot = file.rfind('.');
   const std::string stem = dot == std::string::npos ? file : file.substr(0, dot);
   if (p.named_reports != 0 && !stem.empty()) write_text_atomic(join_path(wd, stem + ".txt"), report, nullptr);

@@ -7,7 +7,8 @@
 
 namespace kestrim {
 
-struct State;
+struct ReportSession;
+struct ReportText;
 struct NuclideResult;
 class TemplateProcessor;
 struct TokenContext;
@@ -16,7 +17,7 @@ inline constexpr const char* kMainReport = "Main Report.txt";
 
 // The results in library order (limit entries last, in their own order):
 // the order of the report rows.
-std::vector<const NuclideResult*> ordered_results(const State& state);
+std::vector<const NuclideResult*> ordered_results(const ReportSession& state);
 
 // Rounds a result for the report: the activity half up and its uncertainty
 // (%) upwards at the second significant figure of the absolute uncertainty
@@ -31,15 +32,23 @@ std::string marked_name(const std::string& name, char marker);
 // Reads a template of the working folder; a missing one is first copied
 // there from the shipped templates (never overwriting). False when neither
 // exists.
-bool fetch_template(const State& state, const std::string& name, std::string& text);
+bool fetch_template(const ReportSession& state, const std::string& name, std::string& text);
 
 // Writes the main report text from the template text (no files touched):
 // the report itself, built on a context with a fixed clock for tests.
-std::string build_main_report(State& state, const TokenContext& ctx, const std::string& tpl,
+std::string build_main_report(const ReportSession& state, const TokenContext& ctx, const std::string& tpl,
                               const std::string& tpl_name);
 
 // The custom-report section: reads the option and format lines after the
 // CUST token and appends its rows to `out`.
-void custom_report_section(const State& state, TemplateProcessor& tp, std::string& out);
+void custom_report_section(const ReportSession& state, TemplateProcessor& tp, std::string& out);
+
+// Writes the main report of the analysis (and the CSV activity database and
+// header report it brings with it). Returns 1, or 0 when its template is
+// missing (reported).
+int write_main_report(const ReportSession& state);
+
+// The unidentified-peak section of the activity report.
+void append_unidentified_peaks(const ReportSession& state, ReportText& activity);
 
 }  // namespace kestrim

@@ -9,11 +9,11 @@
 #include <cmath>
 #include <string>
 
-#include "app/state.h"
+#include "reports/report_session.h"
 #include "platform/binio.h"
-#include "reports/c_format.h"
+#include "platform/c_format.h"
 #include "reports/template_engine.h"
-#include "spectrum/header_edit.h"
+#include "spectrum/spectrum_record.h"
 
 namespace kestrim {
 namespace {
@@ -22,17 +22,17 @@ using V = TokenValue;
 using Ctx = TokenContext;
 
 // The background record's collection date and title.
-DateTime background_collected(const State& s) { return s.background.collected; }
+DateTime background_collected(const ReportSession& s) { return s.background.collected; }
 
-std::string background_title(const State& s) { return to_string(s.background.title); }
+std::string background_title(const ReportSession& s) { return to_string(s.background.title); }
 
-bool peak_background_on(const State& s) { return s.params.background_cps_subtraction != 0; }
+bool peak_background_on(const ReportSession& s) { return s.params.background_cps_subtraction != 0; }
 
 std::string date_text(int day, int month, int year) { return format_date(day, month, year); }
 std::string time_text(int hour, int minute) { return format_time(hour, minute); }
 
 // Minutes from the sample date (decay reference) to the collection date.
-long decay_minutes(const State& s) {
+long decay_minutes(const ReportSession& s) {
   double m = minutes_since_1900(s.spectrum.header.collected) - minutes_since_1900(s.spectrum.header.sampled);
   return std::lround(m);
 }
@@ -72,10 +72,10 @@ std::vector<TokenEntry> make_sample_tokens() {
   auto add = [&t](const char* name, int width, TokenFunction f) { t.push_back({name, width, std::move(f)}); };
 #define H (c.state.spectrum.header)
 #define CAL (c.state.spectrum.calibration)
-  add("VERS", 32, [](const Ctx& c) { return V::text_value(c.state.app.version); });
+  add("VERS", 32, [](const Ctx& c) { return V::text_value(c.state.flags.version); });
   add("DNOW", 11, [](const Ctx& c) { return V::text_value(date_text(c.now.day, c.now.month, c.now.year)); });
   add("TNOW", 5, [](const Ctx& c) { return V::text_value(time_text(c.now.hour, c.now.minute)); });
-  add("SPCF", 32, [](const Ctx& c) { return V::text_value(c.state.app.current_file); });
+  add("SPCF", 32, [](const Ctx& c) { return V::text_value(c.state.flags.current_file); });
   add("TITL", 48, [](const Ctx& c) { return V::text_value(header_title(H) + header_description(H)); });
   add("SAMN", 8, [](const Ctx& c) { return V::text_value(c_format("%8ld", static_cast<long>(H.sample_number))); });
   add("USER", 24, [](const Ctx& c) { return V::text_value(to_string(H.user)); });
@@ -154,7 +154,7 @@ std::vector<TokenEntry> make_sample_tokens() {
   });
   add("BKGS", 12, [](const Ctx& c) {
     if (!peak_background_on(c.state) && c.state.params.background_stripping == 0) return V::drop();
-    return V::text_value(c.state.app.background_name);
+    return V::text_value(c.state.flags.background_name);
   });
   t.push_back(code_token("ACTS", kSectionActivities));
   t.push_back(code_token("ISO", kSectionActivities));

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "reports/c_format.h"
+#include "platform/c_format.h"
 
 namespace kestrim {
 

@@ -3,11 +3,11 @@
 #include <cctype>
 
 #include "platform/platform.h"
-#include "reports/c_format.h"
+#include "platform/c_format.h"
 
 namespace kestrim {
 
-TokenContext::TokenContext(const State& s) : state(s), now(now_date_time()) {}
+TokenContext::TokenContext(const ReportSession& s) : state(s), now(now_date_time()) {}
 
 namespace {
 

@@ -32,11 +32,12 @@
 #include <string_view>
 #include <vector>
 
+#include "reports/report_session.h"
 #include "spectrum/dates.h"
 
 namespace kestrim {
 
-struct State;
+struct ReportSession;
 class Platform;
 
 inline constexpr int kTemplateLineLength = 120;
@@ -86,10 +87,10 @@ struct TokenValue {
 // What the token functions read: the session state and the clock (fixed by
 // tests, the system clock otherwise).
 struct TokenContext {
-  const State& state;
+  ReportSession state;
   DateTime now;
-  explicit TokenContext(const State& s);
-  TokenContext(const State& s, const DateTime& fixed_now) : state(s), now(fixed_now) {}
+  explicit TokenContext(const ReportSession& s);
+  TokenContext(const ReportSession& s, const DateTime& fixed_now) : state(s), now(fixed_now) {}
 };
 
 using TokenFunction = std::function<TokenValue(const TokenContext&)>;

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/state.h"
+#include "reports/report_session.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "reports/template_engine.h"
@@ -14,7 +14,7 @@ namespace {
 // Templates are small text files; anything larger is not one.
 constexpr std::size_t kMaxTemplateBytes = 1u << 20;
 
-int write_report(State& state, const std::string& template_name, const std::string& template_text,
+int write_report(const ReportSession& state, const std::string& template_name, const std::string& template_text,
                  const std::string& report_name) {
   TokenContext ctx(state);
   std::string out = substitute_template(ctx, template_text, template_name, state.ui);
@@ -29,7 +29,7 @@ int write_report(State& state, const std::string& template_name, const std::stri
 
 }  // namespace
 
-bool read_template(const State& state, const std::string& name, std::string& text) {
+bool read_template(const ReportSession& state, const std::string& name, std::string& text) {
   std::string path = resolve_path(join_path(state.paths.working_dir, name));
   if (!file_exists(path)) return false;
   std::vector<std::uint8_t> bytes;
@@ -38,13 +38,13 @@ bool read_template(const State& state, const std::string& name, std::string& tex
   return true;
 }
 
-int write_header_report(State& state) {
+int write_header_report(const ReportSession& state) {
   std::string text;
   if (!read_template(state, "Header Report.tpl", text)) return 0;
   return write_report(state, "Header Report.tpl", text, "Header Report.txt");
 }
 
-int write_parameter_report(State& state) {
+int write_parameter_report(const ReportSession& state) {
   std::string text;
   if (!read_template(state, "Analysis Params.tpl", text)) {
     state.ui->message_box("Could not find the template file:- Analysis Params.tpl", "", kMsgError);
@@ -53,7 +53,7 @@ int write_parameter_report(State& state) {
   return write_report(state, "Analysis Params.tpl", text, "Analysis Params.txt");
 }
 
-int seed_shipped_templates(const State& state) {
+int seed_shipped_templates(const ReportSession& state) {
   if (state.paths.program_dir.empty() || state.paths.working_dir.empty()) return 0;
   const std::string shipped = resolve_path(join_path(state.paths.program_dir, "Templates"));
   std::vector<std::string> names;

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
-#include "app/state.h"
+#include "reports/report_session.h"
 #include "platform/files.h"
 #include "platform/platform.h"
-#include "reports/c_format.h"
+#include "platform/c_format.h"
 #include "reports/template_engine.h"
 #include "reports/template_reports.h"
 #include "settings/calibration_functions.h"
@@ -18,7 +18,7 @@ namespace {
 constexpr double kDoseFactor = 5.767e-7;
 
 // Writes `text` to `path`; "Error Creating %s" when that fails.
-int write_text(State& state, const std::string& path, const std::string& text) {
+int write_text(const ReportSession& state, const std::string& path, const std::string& text) {
   if (!write_text_atomic(path, text)) {
     state.ui->message_box(c_format("Error Creating %s", path.c_str()), "", kMsgError);
     return 0;
@@ -27,7 +27,7 @@ int write_text(State& state, const std::string& path, const std::string& text) {
 }
 
 // 1 go on, 0 the user declined the overwrite.
-int confirm_overwrite(State& state, const std::string& path) {
+int confirm_overwrite(const ReportSession& state, const std::string& path) {
   if (!file_exists(path)) return 1;
   int answer = state.ui->message_box(c_format("Overwrite file %s ?", path.c_str()),
                                      "The file already exists", kMsgYesNo);
@@ -42,7 +42,7 @@ int text_channels_per_line(int stored) {
   return std::min(k, 16);
 }
 
-std::string text_spectrum(State& state) {
+std::string text_spectrum(const ReportSession& state) {
   std::string out;
   std::string tpl;
   if (state.params.text_header_lines > 1 && read_template(state, "spctxt.tpl", tpl)) {
@@ -64,7 +64,7 @@ std::string text_spectrum(State& state) {
   return out;
 }
 
-int export_text_spectrum(State& state, const std::string& path) {
+int export_text_spectrum(const ReportSession& state, const std::string& path) {
   std::string target = resolve_path(path);
   if (!confirm_overwrite(state, target)) return 0;
   state.ui->set_status("Saving Spectral data...");
@@ -73,8 +73,8 @@ int export_text_spectrum(State& state, const std::string& path) {
   return ok;
 }
 
-int save_text_spectrum(State& state) {
-  std::string proposed = state.app.current_file;
+int save_text_spectrum(const ReportSession& state) {
+  std::string proposed = state.flags.current_file;
   std::string ext = extension_of(proposed);
   if (!ext.empty()) proposed.resize(proposed.size() - ext.size() - 1);
   proposed += ".txt";
@@ -104,7 +104,7 @@ double dose_kev_per_channel(const CalibrationRecord& cal) {
   return channel_to_energy(cal, 1.0) - channel_to_energy(cal, 0.0);
 }
 
-DoseRate compute_dose_rate(const State& state, double detector_kg) {
+DoseRate compute_dose_rate(const ReportSession& state, double detector_kg) {
   const SpectrumRecord& s = state.spectrum;
   const int channels = std::clamp(static_cast<int>(s.header.channels), 0, static_cast<int>(s.counts.size()));
   double s0 = 0, s1 = 0;
@@ -122,16 +122,16 @@ DoseRate compute_dose_rate(const State& state, double detector_kg) {
   return d;
 }
 
-void update_dose_rate(State& state) {
+void update_dose_rate(const ReportSession& state) {
   const double m = state.params.dose_detector_weight;
   if (m == 0) {
-    state.app.dose_rate_line.clear();
+    state.flags.dose_rate_line.clear();
     return;
   }
   DoseRate d = compute_dose_rate(state, m);
-  state.app.dose_rate_line = c_format("Gamma Doserate:- %3.2f uSv/h, Mean Energy:- %1.0f KeV.",
+  state.flags.dose_rate_line = c_format("Gamma Doserate:- %3.2f uSv/h, Mean Energy:- %1.0f KeV.",
                                       d.micro_sv_per_hour, d.mean_energy_kev);
-  state.app.window_title = state.app.dose_rate_line;
+  state.flags.window_title = state.flags.dose_rate_line;
 }
 
 }  // namespace kestrim

@@ -21,24 +21,24 @@
 
 namespace kestrim {
 
-struct State;
+struct ReportSession;
 struct CalibrationRecord;
 
 // Channels per line from the stored parameter.
 int text_channels_per_line(int stored);
 
 // The text of the spectrum (header included) as it is written.
-std::string text_spectrum(State& state);
+std::string text_spectrum(const ReportSession& state);
 
 // Writes the text spectrum to `path` without a dialog: an existing file is
 // replaced only after "Overwrite file %s ?" is answered Yes. 1 written, 0 not
 // (declined, or "Error Creating %s" shown).
-int export_text_spectrum(State& state, const std::string& path);
+int export_text_spectrum(const ReportSession& state, const std::string& path);
 
 // The menu command: the save dialog "Save Text Spectral Data File" with the
 // spectrum's name ending ".txt" proposed; a declined overwrite or a failed
 // create return to the dialog. 1 written, 0 cancelled.
-int save_text_spectrum(State& state);
+int save_text_spectrum(const ReportSession& state);
 
 // keV per channel used by the dose rate: the linear coefficient of the
 // energy calibration (1 when the spectrum is not calibrated).
@@ -48,12 +48,12 @@ struct DoseRate {
   double micro_sv_per_hour = 0;
   double mean_energy_kev = 0;
 };
-DoseRate compute_dose_rate(const State& state, double detector_kg);
+DoseRate compute_dose_rate(const ReportSession& state, double detector_kg);
 
 // Sets State.app.dose_rate_line (and the window title) to
 // "Gamma Doserate:- %3.2f uSv/h, Mean Energy:- %1.0f KeV." when the
 // detector weight is not 0; with weight 0 the line is cleared and the title
 // left as it is.
-void update_dose_rate(State& state);
+void update_dose_rate(const ReportSession& state);
 
 }  // namespace kestrim

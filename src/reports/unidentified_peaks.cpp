@@ -8,10 +8,10 @@
 #include <cmath>
 #include <string>
 
-#include "app/state.h"
+#include "reports/report_session.h"
 #include "nuclides/activity.h"
 #include "nuclides/quant_common.h"
-#include "reports/c_format.h"
+#include "platform/c_format.h"
 
 namespace kestrim {
 namespace {
@@ -20,7 +20,7 @@ constexpr double kUnidentifiedFraction = 0.25;
 constexpr double kEscapeLowestParent = 1100;  // keV
 constexpr std::size_t kPossibleNamesLength = 32;
 
-bool reported(const State& s, int library_index) {
+bool reported(const ReportSession& s, int library_index) {
   for (const NuclideResult& r : s.results.results)
     if (r.library_index == library_index) return true;
   return false;
@@ -29,7 +29,7 @@ bool reported(const State& s, int library_index) {
 // Library nuclides with a line strictly inside energy +- half_window whose
 // yield is not negligible for the nuclide (1 % of its largest line when it
 // was reported, 10 % otherwise).
-std::string possible_nuclides(const State& s, double energy, double half_window) {
+std::string possible_nuclides(const ReportSession& s, double energy, double half_window) {
   const NuclideLibrary& lib = s.library;
   std::string names;
   for (int n = 0; n < lib.nuclide_count && n < static_cast<int>(lib.nuclides.size()); ++n) {
@@ -51,13 +51,13 @@ std::string possible_nuclides(const State& s, double energy, double half_window)
   return names;
 }
 
-std::string owner_name(const State& s, int k) {
+std::string owner_name(const ReportSession& s, int k) {
   const int owner = s.results.peak_owner[k];
   if (owner < 0 || owner >= static_cast<int>(s.library.nuclides.size())) return "";
   return to_string(s.library.nuclides[owner].name);
 }
 
-void escape_notes(const State& s, int k, double energy, double half_window, ReportText& act) {
+void escape_notes(const ReportSession& s, int k, double energy, double half_window, ReportText& act) {
   const PeakList& p = s.peaks;
   for (int j = p.count; j > k; --j) {
     const double ej = peak_energy(s, j);
@@ -75,7 +75,7 @@ void escape_notes(const State& s, int k, double energy, double half_window, Repo
   }
 }
 
-void sum_notes(const State& s, int k, double energy, double tol, ReportText& act) {
+void sum_notes(const ReportSession& s, int k, double energy, double tol, ReportText& act) {
   const PeakList& p = s.peaks;
   const double lo = energy - tol, hi = energy + tol;
   auto candidate = [&](int i, int j) {
@@ -105,7 +105,7 @@ void sum_notes(const State& s, int k, double energy, double tol, ReportText& act
 
 }  // namespace
 
-void append_unidentified_peaks(State& state, ReportText& act) {
+void append_unidentified_peaks(const ReportSession& state, ReportText& act) {
   const PeakList& p = state.peaks;
   bool any = false;
   for (int k = 1; k <= p.count; ++k) {

@@ -8,7 +8,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "settings/calibration_record.h"
+#include "spectrum/calibration_record.h"
 #include "spectrum/spectrum_record.h"
 
 namespace kestrim {

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/state.h"
-#include "peaks/linear_solver.h"
+#include "settings/session.h"
+#include "spectrum/spectrum_record.h"
+#include "platform/linear_solver.h"
 
 namespace kestrim {
 
@@ -81,13 +82,13 @@ int term_count(float stored_terms) {
   return static_cast<int>(stored_terms);
 }
 
-CalibrationContext calibration_context(const State& state) {
+CalibrationContext calibration_context(const SpectrumRecord& spectrum, const SessionFlags& flags) {
   CalibrationContext ctx;
-  ctx.spectrum_type = state.app.spectrum_type;
-  ctx.detector_file = state.spectrum.header.detector_file;
-  ctx.channels = state.spectrum.header.channels;
-  ctx.points = &state.spectrum.efficiency;
-  ctx.use_points = state.app.use_efficiency_points;
+  ctx.spectrum_type = flags.spectrum_type;
+  ctx.detector_file = spectrum.header.detector_file;
+  ctx.channels = spectrum.header.channels;
+  ctx.points = &spectrum.efficiency;
+  ctx.use_points = flags.use_efficiency_points;
   return ctx;
 }
 

@@ -24,12 +24,13 @@
 // (MeV). L is held in [-30, 0.693471] and the efficiency is exp(L).
 #pragma once
 
-#include "settings/calibration_record.h"
+#include "spectrum/calibration_record.h"
 #include "spectrum/spectrum_record.h"
 
 namespace kestrim {
 
-struct State;
+struct SessionFlags;
+struct SpectrumRecord;
 
 // The upper limit of the logarithm of an efficiency. It is deliberately
 // 0.693471, not ln 2 = 0.693147: files calibrated with it must give the same
@@ -52,7 +53,7 @@ struct CalibrationContext {
 };
 
 // The context of the spectrum in memory.
-CalibrationContext calibration_context(const State& state);
+CalibrationContext calibration_context(const SpectrumRecord& spectrum, const SessionFlags& flags);
 
 // A stored number of terms as an integer; a non-finite or absurd value
 // counts as 0 (not calibrated).

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "platform/binio.h"
-#include "settings/calibration_record.h"
+#include "spectrum/calibration_record.h"
 
 namespace kestrim {
 

@@ -5,11 +5,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/state.h"
+#include "settings/detector_file.h"
+#include "settings/session.h"
+#include "platform/paths.h"
+#include "spectrum/spectrum_record.h"
 #include "platform/binio.h"
 #include "platform/files.h"
 #include "platform/platform.h"
-#include "settings/defaults_hooks.h"
 
 namespace kestrim {
 
@@ -117,7 +119,7 @@ bool ask_user_password(Platform& ui, const std::string& stored) {
 // Offers to create each missing directory of the parameters, in order,
 // stopping at the first that is still missing afterwards. Empty fields mean
 // the working directory and are skipped.
-void check_directories(State& state) {
+void check_directories(const SettingsSession& state) {
   const AnalysisParameters& p = state.params;
   const std::string dirs[] = {to_string(p.other_format_dir), to_string(p.own_format_dir),
                               to_string(p.calibration_dir), to_string(p.background_dir)};
@@ -138,7 +140,7 @@ void check_directories(State& state) {
 
 // A missing Defaults file for detector N > 0: offer to create it from the
 // parameters in memory.
-int offer_new_defaults_file(State& state, int number) {
+int offer_new_defaults_file(const SettingsSession& state, int number) {
   Platform& ui = *state.ui;
   std::string app = to_string(state.params.application_name);
   std::string caption = format_text("Could not open %s Defaults File for Detector ", app);
@@ -156,7 +158,7 @@ int offer_new_defaults_file(State& state, int number) {
   return save_parameters(state);
 }
 
-bool write_defaults(State& state, const std::string& name, const std::vector<std::uint8_t>& bytes) {
+bool write_defaults(const SettingsSession& state, const std::string& name, const std::vector<std::uint8_t>& bytes) {
   std::string dir = join_path(state.paths.user_dir, kDefaultFilesDir);
   std::string path = defaults_write_path(state.paths, name);
   std::string error;
@@ -256,7 +258,7 @@ std::string reference_defaults_path(const Paths& paths, int number) {
 
 // ---- Load -------------------------------------------------------------------
 
-int load_defaults_file(State& state, int number, LoadMode mode) {
+int load_defaults_file(const SettingsSession& state, int number, LoadMode mode) {
   Platform& ui = *state.ui;
   const std::string app = to_string(state.params.application_name);
   const std::string name = defaults_file_name(app, number);
@@ -286,7 +288,7 @@ int load_defaults_file(State& state, int number, LoadMode mode) {
 
   if (mode == LoadMode::Startup) {
     state.passwords = image.passwords;
-    state.app.privileged =
+    state.flags.privileged =
         image.passwords.user.empty() || ask_user_password(ui, image.passwords.user);
   }
 
@@ -299,7 +301,7 @@ int load_defaults_file(State& state, int number, LoadMode mode) {
   state.params = image.params;
   if (!has_checksum && !save_parameters(state)) return 0;
 
-  defaults_hooks::set_window_title(state);
+  state.hooks.set_window_title();
 
   if (mode == LoadMode::Switching) {
     kept.restore(state.params);
@@ -309,20 +311,20 @@ int load_defaults_file(State& state, int number, LoadMode mode) {
   check_directories(state);
 
   AnalysisParameters& p = state.params;
-  state.app.working_max_width_change = p.max_width_change;
-  state.app.working_residual_search = p.residual_peak_search != 0;
-  state.app.working_background_from_file = p.background_from_spectrum_file != 0;
+  state.flags.working_max_width_change = p.max_width_change;
+  state.flags.working_residual_search = p.residual_peak_search != 0;
+  state.flags.working_background_from_file = p.background_from_spectrum_file != 0;
 
   if (mode == LoadMode::Startup ||
-      to_string(p.analysis_library) != defaults_hooks::loaded_analysis_library(state))
-    defaults_hooks::load_analysis_library(state);
+      to_string(p.analysis_library) != state.hooks.loaded_analysis_library())
+    state.hooks.load_analysis_library();
 
   if (p.mca_variant != 0 && p.reference_count > 0) {
     int count = std::min<std::int32_t>(p.reference_count, 10);
     for (int k = 0; k < count; ++k) {
       std::string file = join_path(to_string(p.calibration_dir), p.reference_name(k) + ".rsd");
       file = resolve_path(under_working_dir(state.paths, file));
-      if (!defaults_hooks::load_reference_spectrum(state, file)) {
+      if (!state.hooks.load_reference_spectrum(file)) {
         p.reference_count = 0;
         p.reference_fitting = 0;
         save_parameters(state);
@@ -330,27 +332,27 @@ int load_defaults_file(State& state, int number, LoadMode mode) {
       }
     }
   }
-  defaults_hooks::set_reference_fit_check(state);
+  state.hooks.set_reference_fit_check();
 
   if (p.update_database != 0 && p.database_odbc != 0 &&
       (mode == LoadMode::Startup || to_string(p.database_name) != old_database_name))
-    defaults_hooks::test_odbc_database(state);
+    state.hooks.test_odbc_database();
 
   if (p.default_detector_file > 0 && p.default_detector_file != old_detector_file)
-    defaults_hooks::read_detector_calibration(state, p.default_detector_file, p.default_geometry);
+    read_detector_calibration(state, p.default_detector_file, p.default_geometry, true);
 
   // Values the program fills in itself on every load.
   if (p.sc_leading_edge_readings < kMinLeadingEdgeReadings)
     p.sc_leading_edge_readings = kDefaultLeadingEdgeReadings;
   if (p.low_resolution_display != 1) p.low_resolution_display = 0;
-  if (p.window_width < kMinWindowWidth) defaults_hooks::use_full_screen_window(state);
-  defaults_hooks::refresh_calibration_display(state);
+  if (p.window_width < kMinWindowWidth) state.hooks.use_full_screen_window();
+  state.hooks.refresh_calibration_display();
   return 1;
 }
 
 // ---- Save -------------------------------------------------------------------
 
-int save_parameters(State& state) {
+int save_parameters(const SettingsSession& state) {
   AnalysisParameters& p = state.params;
   p.checksum = compute_checksum(p);
   if (!write_defaults(state, defaults_file_name(kStartupApplication, 0),
@@ -366,7 +368,7 @@ int save_parameters(State& state) {
 
 // ---- Reference analysis defaults -------------------------------------------
 
-int load_reference_defaults(State& state) {
+int load_reference_defaults(const SettingsSession& state) {
   Platform& ui = *state.ui;
   const int number = state.params.defaults_number;
   const std::string path = reference_defaults_path(state.paths, number);
@@ -389,7 +391,7 @@ int load_reference_defaults(State& state) {
   return 1;
 }
 
-int save_reference_defaults(State& state) {
+int save_reference_defaults(const SettingsSession& state) {
   Platform& ui = *state.ui;
   const int number = state.params.defaults_number;
   const std::string path = reference_defaults_path(state.paths, number);
@@ -429,7 +431,7 @@ int set_application_name(AnalysisParameters& p, Platform& ui, const std::string&
   return 1;
 }
 
-int set_file_number(State& state, int number) {
+int set_file_number(const SettingsSession& state, int number) {
   if (number < 1 || number > 99) {
     state.ui->message_box("The file number should be between 1 and 99", "", kMsgError);
     return 0;
@@ -439,7 +441,7 @@ int set_file_number(State& state, int number) {
   if (p.default_detector_file > 0) {
     p.default_detector_file = number;
     state.spectrum.header.detector = static_cast<std::int16_t>(number);
-    defaults_hooks::read_detector_calibration(state, number, p.default_geometry);
+    read_detector_calibration(state, number, p.default_geometry, true);
   }
   return 1;
 }

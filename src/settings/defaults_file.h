@@ -25,11 +25,12 @@
 #include <string>
 #include <vector>
 
+#include "settings/session.h"
 #include "settings/parameters.h"
 
 namespace kestrim {
 
-struct State;
+
 struct Paths;
 class Platform;
 
@@ -88,21 +89,21 @@ enum class LoadMode { Startup, Switching };
 // password; switching mode keeps the user's display and window preferences.
 // Returns 1, or 0 after a message (the parameters in force are unchanged
 // unless a missing file was created from them).
-int load_defaults_file(State& state, int number, LoadMode mode);
+int load_defaults_file(const SettingsSession& state, int number, LoadMode mode);
 
 // Recomputes the checksum and writes file 0 ("Normal.000", with the
 // passwords) and file N (the record's own number under the current
 // application name). 1 success, 0 after a message.
-int save_parameters(State& state);
+int save_parameters(const SettingsSession& state);
 
 // "ref_dflt.NNN": load asks before replacing the parameters, save asks
 // before replacing an existing file. 1 done, 0 not done.
-int load_reference_defaults(State& state);
-int save_reference_defaults(State& state);
+int load_reference_defaults(const SettingsSession& state);
+int save_reference_defaults(const SettingsSession& state);
 
 // Set-up dialog checks. 1 accepted, 0 refused after a message.
 int set_application_name(AnalysisParameters& p, Platform& ui, const std::string& text);
-int set_file_number(State& state, int number);
+int set_file_number(const SettingsSession& state, int number);
 
 // Detector numbers that have a file "<application>.NNN" (either folder),
 // ascending, without repeats.

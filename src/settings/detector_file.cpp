@@ -5,12 +5,15 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/state.h"
+#include "settings/session.h"
+#include "platform/paths.h"
+#include "settings/defaults_file.h"
+#include "settings/parameters.h"
+#include "spectrum/spectrum_record.h"
 #include "platform/binio.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "settings/calibration_functions.h"
-#include "settings/detector_hooks.h"
 
 namespace kestrim {
 
@@ -77,15 +80,15 @@ void copy_to_section(std::uint8_t* section, const RecordBytes& rec, Range r) {
   std::memcpy(section + r.from, rec.data() + r.from, static_cast<std::size_t>(r.to - r.from));
 }
 
-void error(State& st, const std::string& text) { st.ui->message_box(text, "", kMsgError); }
+void error(const SettingsSession& st, const std::string& text) { st.ui->message_box(text, "", kMsgError); }
 
-bool write_whole(State& st, const std::string& path, const std::vector<std::uint8_t>& file) {
+bool write_whole(const SettingsSession& st, const std::string& path, const std::vector<std::uint8_t>& file) {
   if (write_file_atomic(path, file)) return true;
   error(st, "Error writing Calibration file");
   return false;
 }
 
-void set_calibration_directory(State& st, const std::string& dir) {
+void set_calibration_directory(const SettingsSession& st, const std::string& dir) {
   if (!dir.empty()) assign(st.params.calibration_dir, dir);
 }
 
@@ -94,23 +97,23 @@ std::string chosen_directory(const FileDialog& d) {
   return d.directory.empty() ? dir_name(d.paths.front()) : d.directory;
 }
 
-void take_background(State& st) {
+void take_background(const SettingsSession& st) {
   if (st.params.background_cps_subtraction == 0) return;
   const std::string own = to_string(st.spectrum.calibration.background_name);
   const std::string fallback = to_string(st.params.background_file);
   if (!own.empty()) {
-    st.app.background_name = own;
-    if (load_background_for_calibration(st) != 1) {
-      st.app.background_name = fallback;
-      load_background_for_calibration(st);
+    st.flags.background_name = own;
+    if (st.hooks.load_background() != 1) {
+      st.flags.background_name = fallback;
+      st.hooks.load_background();
     }
   } else {
-    st.app.background_name = fallback;
-    if (load_background_for_calibration(st) != 1) st.params.background_cps_subtraction = 0;
+    st.flags.background_name = fallback;
+    if (st.hooks.load_background() != 1) st.params.background_cps_subtraction = 0;
   }
 }
 
-void read_efficiency_points(State& st, int detector, int geometry) {
+void read_efficiency_points(const SettingsSession& st, int detector, int geometry) {
   EfficiencyPoints& pts = st.spectrum.efficiency;
   pts.count = 0;
   const std::string path = detector_file_path(st, detector, "efp");
@@ -119,23 +122,23 @@ void read_efficiency_points(State& st, int detector, int geometry) {
     EfficiencyPoints read = decode_efficiency_section(file, geometry);
     if (read.count > 0) pts = read;
   }
-  st.app.use_efficiency_points = use_efficiency_points_rule(
+  st.flags.use_efficiency_points = use_efficiency_points_rule(
       st.spectrum.calibration, pts, st.params.interpolated_efficiency != 0);
 }
 
 }  // namespace
 
-std::string calibration_directory(const State& st) {
+std::string calibration_directory(const SettingsSession& st) {
   std::string dir = to_string(st.params.calibration_dir);
   return dir.empty() ? st.paths.working_dir : dir;
 }
 
-std::string detector_file_path(const State& st, int detector, const char* extension) {
+std::string detector_file_path(const SettingsSession& st, int detector, const char* extension) {
   std::string name = format_number("Det_%02d.", detector) + extension;
   return resolve_path(join_path(calibration_directory(st), name));
 }
 
-bool open_detector_file(State& st, int detector, bool owner, std::vector<std::uint8_t>& bytes,
+bool open_detector_file(const SettingsSession& st, int detector, bool owner, std::vector<std::uint8_t>& bytes,
                         std::string& path) {
   path = detector_file_path(st, detector, "cal");
   if (file_exists(path) && read_file(path, bytes)) return true;
@@ -160,7 +163,7 @@ void extend_to_geometry(std::vector<std::uint8_t>& file, int geometry) {
 
 // ------------------------------------------------------------------ read
 
-int read_detector_calibration(State& st, int detector, int geometry, bool owner) {
+int read_detector_calibration(const SettingsSession& st, int detector, int geometry, bool owner) {
   CalibrationRecord& cal = st.spectrum.calibration;
   SpectrumHeader& header = st.spectrum.header;
   const float remembered_size = cal.sample_size;
@@ -176,7 +179,7 @@ int read_detector_calibration(State& st, int detector, int geometry, bool owner)
   // With the option to use the spectrum file's own energy calibration, the
   // energy parts are passed over (an acquired spectrum has none of its own).
   const bool keep_energy = st.params.use_file_energy_calibration != 0 &&
-                           st.app.spectrum_type != kAcquiredSpectrumType;
+                           st.flags.spectrum_type != kAcquiredSpectrumType;
   const struct {
     Range range;
     bool take;
@@ -240,14 +243,14 @@ int read_detector_calibration(State& st, int detector, int geometry, bool owner)
     }
     read_efficiency_points(st, nn, geometry);
   }
-  st.app.calibration_loaded = true;
-  st.app.display_refresh = true;
+  st.flags.calibration_loaded = true;
+  st.flags.display_refresh = true;
   return result;
 }
 
 // ----------------------------------------------------------------- write
 
-int write_efficiency_points(State& st, int detector, int geometry) {
+int write_efficiency_points(const SettingsSession& st, int detector, int geometry) {
   if (geometry <= 0) return 0;
   const std::string path = detector_file_path(st, detector, "efp");
   std::vector<std::uint8_t> file;
@@ -263,7 +266,7 @@ int write_efficiency_points(State& st, int detector, int geometry) {
   return write_whole(st, path, file) ? 1 : 0;
 }
 
-int write_detector_calibration(State& st, bool owner) {
+int write_detector_calibration(const SettingsSession& st, bool owner) {
   SpectrumHeader& header = st.spectrum.header;
   int nn = header.detector_file > 0 ? header.detector_file
            : header.detector > 0    ? header.detector
@@ -298,7 +301,7 @@ int write_detector_calibration(State& st, bool owner) {
   if (!file_exists(path)) {
     file.assign(kNewDetectorFileSections * kSection, 0);
   } else {
-    if (owner && (st.app.energy_calibration_changed || !st.app.efficiency_update_pending)) {
+    if (owner && (st.flags.energy_calibration_changed || !st.flags.efficiency_update_pending)) {
       const int answer = st.ui->message_box(format_text("Update Calibration file %s ?", path),
                                             "The Calibration file already exists", kMsgYesNo,
                                             kAnswerYes);
@@ -317,16 +320,16 @@ int write_detector_calibration(State& st, bool owner) {
   RecordBytes rec;
   encode_calibration_record(st.spectrum.calibration, rec.data());
   std::uint8_t* section1 = file.data();
-  if (st.app.energy_calibration_changed) {
+  if (st.flags.energy_calibration_changed) {
     for (Range r : {kEnergyCoefficients, kEnergyForm, kEnergyValues, kEnergyDate, kEnergyTime})
       copy_to_section(section1, rec, r);
   }
-  if (st.app.shape_calibration_changed) {
+  if (st.flags.shape_calibration_changed) {
     for (Range r : {kShape, kShapeDate, kShapeTime}) copy_to_section(section1, rec, r);
   }
   if (!write_whole(st, path, file)) return 0;
 
-  if (st.app.efficiency_update_pending) {
+  if (st.flags.efficiency_update_pending) {
     const int geometry = header.geometry != 0 ? header.geometry : st.params.default_geometry;
     if (geometry <= 0) {
       error(st, "There is currently no Geometry number set");
@@ -343,11 +346,11 @@ int write_detector_calibration(State& st, bool owner) {
     std::memcpy(section, rec.data(), kSection);
     if (!write_whole(st, path, file)) return 0;
     write_efficiency_points(st, nn, geometry);
-    st.app.efficiency_update_pending = false;
+    st.flags.efficiency_update_pending = false;
   }
-  save_parameters_for_calibration(st);
-  st.app.spectrum_changed = true;
-  st.app.calibration_modified = false;
+  save_parameters(st);
+  st.flags.spectrum_changed = true;
+  st.flags.calibration_modified = false;
   return 1;
 }
 
@@ -399,7 +402,7 @@ int detector_number_from_name(const std::string& name) {
   return n;
 }
 
-int choose_detector_file(State& st) {
+int choose_detector_file(const SettingsSession& st) {
   FileDialog d;
   d.title = "Open Detector File";
   d.filters = {{"Detector Files", "*.cal"}};
@@ -415,7 +418,7 @@ int choose_detector_file(State& st) {
     return 0;
   }
   const int result = read_detector_calibration(st, nn, st.params.default_geometry, true);
-  st.app.spectrum_changed = true;
+  st.flags.spectrum_changed = true;
   return result;
 }
 
@@ -445,7 +448,7 @@ std::vector<GeometryDescription> read_geometry_descriptions(const std::vector<st
   return out;
 }
 
-int write_geometry_descriptions(State& st, int detector,
+int write_geometry_descriptions(const SettingsSession& st, int detector,
                                 const std::vector<GeometryDescription>& edits) {
   std::vector<std::uint8_t> file;
   std::string path;
@@ -468,7 +471,7 @@ int write_geometry_descriptions(State& st, int detector,
   return write_whole(st, path, file) ? 1 : 0;
 }
 
-int leave_geometry_editor(State& st, int detector, const std::vector<GeometryDescription>& edits) {
+int leave_geometry_editor(const SettingsSession& st, int detector, const std::vector<GeometryDescription>& edits) {
   const int answer = st.ui->message_box("Do you want to update the file ?",
                                         "The Detector file has been modified", kMsgYesNoCancel,
                                         kAnswerYes);

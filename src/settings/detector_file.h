@@ -30,12 +30,13 @@
 #include <string>
 #include <vector>
 
-#include "settings/calibration_record.h"
+#include "settings/session.h"
+#include "spectrum/calibration_record.h"
 #include "spectrum/spectrum_record.h"
 
 namespace kestrim {
 
-struct State;
+
 
 inline constexpr int kDetectorSectionSize = 512;
 inline constexpr int kNewDetectorFileSections = 50;
@@ -51,29 +52,29 @@ inline constexpr int kEnd = 484;
 inline constexpr int kEfficiencyPointsMarker = 255;
 
 // The calibration directory in force.
-std::string calibration_directory(const State& state);
+std::string calibration_directory(const SettingsSession& state);
 // "<calibration directory>/Det_NN.cal" or ".efp", found ignoring case.
-std::string detector_file_path(const State& state, int detector, const char* extension);
+std::string detector_file_path(const SettingsSession& state, int detector, const char* extension);
 
 // Opens (reads whole) a detector file. On failure returns false, after the
 // warning "Warning, could not open Calibration file:- <path>" when `owner`.
-bool open_detector_file(State& state, int detector, bool owner, std::vector<std::uint8_t>& bytes,
+bool open_detector_file(const SettingsSession& state, int detector, bool owner, std::vector<std::uint8_t>& bytes,
                         std::string& path);
 
 // Reads the calibration of detector NN (0: the spectrum header's detector
 // number) for geometry g into the spectrum's calibration record, with its
 // efficiency points. `owner` = messages are shown. Returns 1, or 0 after a
 // message (a missing file, a short section 1, an uncalibrated geometry).
-int read_detector_calibration(State& state, int detector, int geometry, bool owner);
+int read_detector_calibration(const SettingsSession& state, int detector, int geometry, bool owner);
 
 // Writes the changed parts of the calibration (energy, shape, the pending
 // efficiency calibration of the geometry) to the detector file, asking
 // first when `owner`. Returns 1 or 0.
-int write_detector_calibration(State& state, bool owner);
+int write_detector_calibration(const SettingsSession& state, bool owner);
 
 // Writes the spectrum's efficiency points as geometry g's section of
 // "Det_NN.efp". Returns 1 or 0 (after "Error writing Calibration file").
-int write_efficiency_points(State& state, int detector, int geometry);
+int write_efficiency_points(const SettingsSession& state, int detector, int geometry);
 
 // Efficiency points of one section of an ".efp" image: the count is 0 when
 // the section is missing, short or unmarked, and at most 40.
@@ -89,7 +90,7 @@ void extend_to_geometry(std::vector<std::uint8_t>& file, int geometry);
 // The file dialog for a detector file: the chosen directory becomes the
 // calibration directory and the chosen detector's calibration is read for
 // the default geometry. Returns 1 or 0.
-int choose_detector_file(State& state);
+int choose_detector_file(const SettingsSession& state);
 
 // The detector number written in a name "Det_nn.cal" (case ignored), or -1
 // when the name is not of that form.
@@ -110,14 +111,14 @@ std::vector<GeometryDescription> read_geometry_descriptions(const std::vector<st
 
 // Writes the edited descriptions into detector NN's file. Returns 1 or 0
 // (after "Error writing Calibration file").
-int write_geometry_descriptions(State& state, int detector,
+int write_geometry_descriptions(const SettingsSession& state, int detector,
                                 const std::vector<GeometryDescription>& edits);
 
 // Leaving the geometry editor with changes: "Do you want to update the
 // file ?" (Yes/No/Cancel). Yes writes the edits and returns the result of
 // the write; No returns 1 without writing; Cancel returns 0 (stay in the
 // editor).
-int leave_geometry_editor(State& state, int detector,
+int leave_geometry_editor(const SettingsSession& state, int detector,
                           const std::vector<GeometryDescription>& edits);
 
 }  // namespace kestrim

@@ -1,6 +1,6 @@
 #include "settings/setup_checks.h"
 
-#include "app/state.h"
+#include "settings/session.h"
 #include "platform/platform.h"
 
 namespace kestrim {
@@ -76,12 +76,12 @@ int confirm_setup_checks(Platform& ui, const std::vector<SetupCheckFailure>& fai
   return answer == kAnswerYes ? 1 : 0;
 }
 
-void apply_peak_fitting_page(State& state) {
-  state.app.working_max_width_change = state.params.max_width_change;
-  state.app.working_residual_search = state.params.residual_peak_search != 0;
-  if (state.app.high_dead_time) {
-    state.app.working_max_width_change *= 2.0f;
-    state.app.working_residual_search = false;
+void apply_peak_fitting_page(const AnalysisParameters& params, SessionFlags& flags) {
+  flags.working_max_width_change = params.max_width_change;
+  flags.working_residual_search = params.residual_peak_search != 0;
+  if (flags.high_dead_time) {
+    flags.working_max_width_change *= 2.0f;
+    flags.working_residual_search = false;
   }
 }
 

@@ -15,7 +15,7 @@
 namespace kestrim {
 
 class Platform;
-struct State;
+struct SessionFlags;
 
 struct SetupCheckFailure {
   bool hard = false;
@@ -37,6 +37,6 @@ int confirm_setup_checks(Platform& ui, const std::vector<SetupCheckFailure>& fai
 // Accepting the peak-fitting page: the maximum width change and the new-peak
 // search switch become the running values; for a spectrum marked as high
 // dead time the width change is doubled and the new-peak search is off.
-void apply_peak_fitting_page(State& state);
+void apply_peak_fitting_page(const AnalysisParameters& params, SessionFlags& flags);
 
 }  // namespace kestrim

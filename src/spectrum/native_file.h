@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "nuclides/background_record.h"
+#include "spectrum/background_record.h"
 #include "spectrum/spectrum_record.h"
 
 namespace kestrim {

@@ -1,5 +1,7 @@
 #include "spectrum/spectrum_record.h"
 
+#include <cstdio>
+
 #include <algorithm>
 #include <cstring>
 
@@ -127,6 +129,17 @@ double SpectrumRecord::total_counts() const {
   int n = std::min<int>(header.channels, kMaxChannelsStored);
   for (int i = 2; i < n; ++i) sum += counts[i];
   return sum;
+}
+
+std::string format_sample_size(double size) {
+  char buf[64];
+  if (size < 0.1 || size > 1e6)
+    std::snprintf(buf, sizeof buf, "%6.3e", size);
+  else if (size >= 1)
+    std::snprintf(buf, sizeof buf, "%5.3f", size);
+  else
+    std::snprintf(buf, sizeof buf, "%5.4f", size);
+  return buf;
 }
 
 }  // namespace kestrim

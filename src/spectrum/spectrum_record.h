@@ -40,7 +40,7 @@
 #include <vector>
 
 #include "platform/fixed_text.h"
-#include "settings/calibration_record.h"
+#include "spectrum/calibration_record.h"
 #include "spectrum/dates.h"
 
 namespace kestrim {
@@ -155,5 +155,9 @@ struct SecondSpectrum {
   bool loaded = false;
   bool shown = false;
 };
+
+// Sample size as shown: "%6.3e" below 0.1 or above 1e6, "%5.3f" from 1,
+// else "%5.4f".
+std::string format_sample_size(double size);
 
 }  // namespace kestrim

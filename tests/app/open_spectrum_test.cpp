@@ -8,7 +8,7 @@
 #include "app/startup.h"
 #include "app_fixture.h"
 #include "platform/binio.h"
-#include "spectrum/spectrum_file.h"
+#include "app/spectrum_file.h"
 
 namespace kestrim {
 namespace {

@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "cal_fixture.h"
-#include "nuclides/library.h"
+#include "settings/library.h"
 
 namespace kestrim {
 namespace {

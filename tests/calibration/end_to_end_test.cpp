@@ -9,7 +9,7 @@
 
 #include "cal_fixture.h"
 #include "calibration/calibration_checks.h"
-#include "nuclides/background_record.h"
+#include "spectrum/background_record.h"
 #include "peaks/peak_report_json.h"
 #include "settings/defaults_file.h"
 #include "spectrum/native_file.h"

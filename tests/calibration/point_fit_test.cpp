@@ -1,5 +1,5 @@
 // The calibration-point fit: known answers worked out by hand.
-#include "calibration/point_fit.h"
+#include "spectrum/point_fit.h"
 
 #include <gtest/gtest.h>
 

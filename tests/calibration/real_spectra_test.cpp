@@ -34,7 +34,7 @@ bool load_and_fit(CalSession& s, const std::string& relative) {
   return search_and_fit_all(s.state) == 1;
 }
 
-int peak_near(const State& state, double channel) {
+int peak_near(State& state, double channel) {
   const int k = nearest_peak(state, channel);
   return k > 0 && std::fabs(state.peaks.centre[k] - channel) < 10 ? k : 0;
 }

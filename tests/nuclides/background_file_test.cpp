@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "app/state.h"
+#include "peaks/peak_fit_report.h"
 #include "peaks/peak_search.h"
 #include "platform/binio.h"
 #include "platform/files.h"

@@ -1,4 +1,4 @@
-#include "nuclides/library.h"
+#include "settings/library.h"
 
 #include <gtest/gtest.h>
 

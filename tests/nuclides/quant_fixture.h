@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/state.h"
-#include "nuclides/library.h"
+#include "settings/library.h"
 #include "nuclides/quant_common.h"
 #include "peaks/peak_search.h"
 #include "platform/files.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "nuclides/library.h"
+#include "settings/library.h"
 #include "nuclides/library_csv.h"
 #include "platform/files.h"
 #include "platform/scripted_platform.h"

@@ -101,7 +101,7 @@ TEST(LinearFitTest, StepContinuumIsFlatBeyondTwoAndAHalfSigma) {
   HandState h(counts, 4.0);
   set_region(*h.state, {100}, 4.0, 60, 140, 2, true);
   ASSERT_EQ(fit_region_linear(*h.state, false), 1);
-  const State& st = *h.state;
+  State& st = *h.state;
   // 2.5 sigma1 = 10 channels from x0 = 100.
   EXPECT_DOUBLE_EQ(region_continuum(st, 110), region_continuum(st, 140));
   EXPECT_DOUBLE_EQ(region_continuum(st, 90), region_continuum(st, 60));

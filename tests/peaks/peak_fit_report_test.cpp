@@ -167,7 +167,7 @@ TEST(PeakFitReport, RateUsesLiveTimeEfficiencyAndOptionallyItsUncertainty) {
   list.net_area_pct[1] = 3;
   const double e = channel_to_energy(st.spectrum.calibration, 220);
   const EfficiencyWithUncertainty eff =
-      efficiency_with_uncertainty(st.spectrum.calibration, e, calibration_context(st));
+      efficiency_with_uncertainty(st.spectrum.calibration, e, calibration_context(st.spectrum, st.app));
   compute_rate(st, e, 1);
   EXPECT_NEAR(list.gps[1], 1000 / 500.0 / eff.efficiency, 1e-4);
   EXPECT_FLOAT_EQ(list.gps_pct[1], 3);
@@ -180,7 +180,7 @@ TEST(PeakFitReport, RateUsesLiveTimeEfficiencyAndOptionallyItsUncertainty) {
   st.spectrum.efficiency.uncertainty[0] = st.spectrum.efficiency.uncertainty[1] = 10;
   st.app.use_efficiency_points = true;
   const EfficiencyWithUncertainty eff2 =
-      efficiency_with_uncertainty(st.spectrum.calibration, e, calibration_context(st));
+      efficiency_with_uncertainty(st.spectrum.calibration, e, calibration_context(st.spectrum, st.app));
   ASSERT_GT(eff2.relative_variance, 0);
   compute_rate(st, e, 1);
   EXPECT_NEAR(list.gps[1], 1000 / 500.0 / eff2.efficiency, 1e-3);

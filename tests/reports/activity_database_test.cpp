@@ -11,7 +11,7 @@
 #include "platform/files.h"
 #include "report_fixture.h"
 #include "reports/activity_database.h"
-#include "reports/c_format.h"
+#include "platform/c_format.h"
 #include "support/test_support.h"
 
 namespace kestrim {

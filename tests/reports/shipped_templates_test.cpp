@@ -6,7 +6,7 @@
 
 #include "platform/files.h"
 #include "report_fixture.h"
-#include "reports/c_format.h"
+#include "platform/c_format.h"
 #include "reports/template_reports.h"
 #include "support/test_support.h"
 

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/binio.h"
-#include "settings/calibration_record.h"
+#include "spectrum/calibration_record.h"
 #include "support/test_support.h"
 
 namespace kestrim {

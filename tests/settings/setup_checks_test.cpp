@@ -153,11 +153,11 @@ TEST(ApplyPeakFittingPage, HighDeadTimeDoublesWidthChangeAndStopsNewPeakSearch) 
   State state(ui);
   state.params.max_width_change = 0.1f;
   state.params.residual_peak_search = 1;
-  apply_peak_fitting_page(state);
+  apply_peak_fitting_page(state.params, state.app);
   EXPECT_FLOAT_EQ(state.app.working_max_width_change, 0.1f);
   EXPECT_TRUE(state.app.working_residual_search);
   state.app.high_dead_time = true;
-  apply_peak_fitting_page(state);
+  apply_peak_fitting_page(state.params, state.app);
   EXPECT_FLOAT_EQ(state.app.working_max_width_change, 0.2f);
   EXPECT_FALSE(state.app.working_residual_search);
 }

@@ -1,4 +1,4 @@
-#include "spectrum/header_edit.h"
+#include "app/header_edit.h"
 
 #include <gtest/gtest.h>
 

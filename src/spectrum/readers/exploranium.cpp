@@ -12,7 +12,7 @@
 // fitted as a first-order polynomial in energy by the calibration-point fit.
 #include <cmath>
 
-#include "calibration/point_fit.h"
+#include "spectrum/point_fit.h"
 #include "platform/platform.h"
 #include "spectrum/readers/readers.h"
 #include "spectrum/readers/spe_blocks.h"

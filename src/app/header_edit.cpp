@@ -1,4 +1,4 @@
-#include "spectrum/header_edit.h"
+#include "app/header_edit.h"
 
 #include <cerrno>
 #include <cmath>
@@ -46,16 +46,6 @@ std::string real_text(double v) {
 
 }  // namespace
 
-std::string format_sample_size(double size) {
-  char buf[64];
-  if (size < 0.1 || size > 1e6)
-    std::snprintf(buf, sizeof buf, "%6.3e", size);
-  else if (size >= 1)
-    std::snprintf(buf, sizeof buf, "%5.3f", size);
-  else
-    std::snprintf(buf, sizeof buf, "%5.4f", size);
-  return buf;
-}
 
 HeaderEdit header_edit_from(const State& state) {
   const SpectrumHeader& h = state.spectrum.header;

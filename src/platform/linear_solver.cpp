@@ -1,4 +1,4 @@
-#include "peaks/linear_solver.h"
+#include "platform/linear_solver.h"
 
 #include <algorithm>
 #include <cassert>

@@ -1,8 +1,8 @@
-#include "calibration/point_fit.h"
+#include "spectrum/point_fit.h"
 
 #include <cmath>
 
-#include "peaks/linear_solver.h"
+#include "platform/linear_solver.h"
 
 namespace kestrim {
 

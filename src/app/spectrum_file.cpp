@@ -1,4 +1,4 @@
-#include "spectrum/spectrum_file.h"
+#include "app/spectrum_file.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

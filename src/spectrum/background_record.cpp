@@ -1,4 +1,4 @@
-#include "nuclides/background_record.h"
+#include "spectrum/background_record.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "settings/calibration_record.h"
+#include "spectrum/calibration_record.h"
 
 #include <cstring>
 

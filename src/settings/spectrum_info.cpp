@@ -1,4 +1,4 @@
-#include "spectrum/spectrum_info.h"
+#include "settings/spectrum_info.h"
 
 #include <cmath>
 #include <cstdio>

@@ -2,6 +2,8 @@
 // belongs to the front end; it hands over the texts as typed.
 #pragma once
 
+#include "spectrum/spectrum_record.h"
+
 #include <string>
 
 namespace kestrim {
@@ -33,8 +35,5 @@ HeaderEdit header_edit_from(const State& state);
 // calibration of the header's detector file for the new geometry.
 int apply_header_edit(State& state, const HeaderEdit& edit);
 
-// Sample size as shown: "%6.3e" below 0.1 or above 1e6, "%5.3f" from 1,
-// else "%5.4f".
-std::string format_sample_size(double size);
 
 }  // namespace kestrim

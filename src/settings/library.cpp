@@ -1,9 +1,9 @@
-#include "nuclides/library.h"
+#include "settings/library.h"
 
 #include <cerrno>
 #include <cstring>
 
-#include "app/state.h"
+#include "platform/paths.h"
 #include "platform/binio.h"
 #include "platform/files.h"
 #include "platform/platform.h"

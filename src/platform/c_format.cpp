@@ -1,4 +1,4 @@
-#include "reports/c_format.h"
+#include "platform/c_format.h"
 
 #include <cstdio>
 #include <cstring>

@@ -1,0 +1,15 @@
+// The folders a session works with.
+#pragma once
+
+#include <string>
+
+namespace kestrim {
+
+// Where things live. Paths end without a trailing '/'.
+struct Paths {
+  std::string program_dir;  // shipped Libraries/, DefaultFiles/, Templates/ (read only)
+  std::string user_dir;     // the user's Defaults files and libraries (read-write)
+  std::string working_dir;  // reports, lists, temporary files
+};
+
+}  // namespace kestrim

@@ -1,0 +1,31 @@
+// Optional capabilities of the reports layer that the front end supplies:
+// the activity database over ODBC and printing. A build without one says
+// so and fails.
+#pragma once
+
+#include <string>
+
+namespace kestrim {
+
+class Platform;
+struct AnalysisParameters;
+
+// The activity database reached through an ODBC data source.
+class ActivityDatabaseLink {
+ public:
+  virtual ~ActivityDatabaseLink() = default;
+  // Opens the database the parameters name, checks it and closes it again;
+  // 1 on success, 0 on a failure already reported.
+  virtual int test(const AnalysisParameters& params, Platform& ui) = 0;
+};
+
+// Prints a text report of the working folder.
+class ReportPrinter {
+ public:
+  virtual ~ReportPrinter() = default;
+  // 1 when the report was sent to the printer, 0 on a failure already
+  // reported.
+  virtual int print_text_file(const std::string& path, Platform& ui) = 0;
+};
+
+}  // namespace kestrim

@@ -1,0 +1,32 @@
+// The records the reports read: a report can name anything the session
+// holds (its tokens reach the spectrum, the parameters, the peaks, the
+// results, the library and the background).
+#pragma once
+
+#include "nuclides/nuclide_session.h"
+
+namespace kestrim {
+
+struct ReportSession {
+  Platform* ui;
+  const Paths& paths;
+  AnalysisParameters& params;
+  SpectrumRecord& spectrum;
+  PeakList& peaks;
+  DriverState& fitting;
+  NuclideResults& results;
+  NuclideLibrary& library;
+  std::string& library_error;
+  BackgroundRecord& background;
+  SessionFlags& flags;
+  SessionHooks& hooks;
+  ReportHeaders& headers;
+  UnidentifiedPeaksSection& unidentified;
+
+  operator NuclideSession() const {
+    return {ui,      paths,         params,     spectrum, peaks, fitting, results,
+            library, library_error, background, flags,    hooks, headers, unidentified};
+  }
+};
+
+}  // namespace kestrim
