@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/command_line.h"
+#include "platform/c_locale.h"
 #include "app/startup.h"
 #include "app/state.h"
 #include "commands.h"
@@ -30,7 +31,7 @@ int cmd_background(const Args& args) {
     } else if (file.empty()) {
       file = a;
     } else {
-      std::fprintf(stderr, "kestrim background: unexpected argument %s\n", a.c_str());
+      c_fprintf(stderr, "kestrim background: unexpected argument %s\n", a.c_str());
       return 2;
     }
   }
@@ -57,7 +58,7 @@ int cmd_background(const Args& args) {
   std::string name;
   if (!accept_background_name(state, base_name(output), dir, true, name)) return 1;
   if (!analyse_and_save_background(state, name, false)) return 1;
-  std::printf("%s: %d background peaks\n", join_path(dir, name).c_str(), state.background.peaks());
+  c_printf("%s: %d background peaks\n", join_path(dir, name).c_str(), state.background.peaks());
   return 0;
 }
 

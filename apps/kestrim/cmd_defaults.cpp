@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "platform/c_locale.h"
 #include "platform/files.h"
 #include "settings/defaults_file.h"
 #include "settings/defaults_text.h"
@@ -17,7 +18,7 @@ namespace {
 constexpr std::size_t kMaxInputBytes = 1u << 20;
 
 int usage() {
-  std::fprintf(stderr,
+  c_fprintf(stderr,
                "usage: kestrim defaults dump FILE\n"
                "       kestrim defaults make TEXT -o FILE\n");
   return 1;
@@ -26,18 +27,18 @@ int usage() {
 int dump(const std::string& path) {
   std::vector<std::uint8_t> bytes;
   if (!read_file(path, bytes, kMaxInputBytes)) {
-    std::fprintf(stderr, "kestrim: %s: cannot read the file (missing, unreadable or over 1 MiB)\n",
+    c_fprintf(stderr, "kestrim: %s: cannot read the file (missing, unreadable or over 1 MiB)\n",
                  path.c_str());
     return 1;
   }
   DefaultsFileImage image;
   if (parse_defaults_file(bytes.data(), bytes.size(), image) != kDefaultsParsedOk) {
-    std::fprintf(stderr, "kestrim: %s: %zu bytes, shorter than the %d-byte parameters record\n",
+    c_fprintf(stderr, "kestrim: %s: %zu bytes, shorter than the %d-byte parameters record\n",
                  path.c_str(), bytes.size(), kParametersSize);
     return 1;
   }
   if (image.ignored_bytes > 0)
-    std::fprintf(stderr, "kestrim: %s: note: %zu bytes after the password fields ignored\n",
+    c_fprintf(stderr, "kestrim: %s: note: %zu bytes after the password fields ignored\n",
                  path.c_str(), image.ignored_bytes);
   std::string text = defaults_to_text(bytes);
   std::fwrite(text.data(), 1, text.size(), stdout);
@@ -47,7 +48,7 @@ int dump(const std::string& path) {
 int make(const std::string& source, const std::string& output) {
   std::vector<std::uint8_t> text;
   if (!read_file(source, text, kMaxInputBytes)) {
-    std::fprintf(stderr, "kestrim: %s: cannot read the file (missing, unreadable or over 1 MiB)\n",
+    c_fprintf(stderr, "kestrim: %s: cannot read the file (missing, unreadable or over 1 MiB)\n",
                  source.c_str());
     return 1;
   }
@@ -55,11 +56,11 @@ int make(const std::string& source, const std::string& output) {
   std::string error;
   if (!defaults_from_text(std::string_view(reinterpret_cast<const char*>(text.data()), text.size()),
                           bytes, error)) {
-    std::fprintf(stderr, "kestrim: %s: %s\n", source.c_str(), error.c_str());
+    c_fprintf(stderr, "kestrim: %s: %s\n", source.c_str(), error.c_str());
     return 1;
   }
   if (!write_file_atomic(output, bytes, &error)) {
-    std::fprintf(stderr, "kestrim: %s: cannot write: %s\n", output.c_str(), error.c_str());
+    c_fprintf(stderr, "kestrim: %s: cannot write: %s\n", output.c_str(), error.c_str());
     return 1;
   }
   return 0;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "platform/c_locale.h"
 #include "platform/files.h"
 #include "settings/calibration_text.h"
 
@@ -12,7 +13,7 @@ namespace kestrim::cli {
 
 namespace {
 void usage() {
-  std::printf(
+  c_printf(
       "Usage: kestrim detector dump Det_NN.cal [--geometry G]\n"
       "       kestrim detector make TEXT -o Det_NN.cal\n");
 }
@@ -38,14 +39,14 @@ int cmd_detector(const Args& args) {
     }
     std::vector<std::uint8_t> bytes;
     if (file.empty() || !read_file(resolve_path(file), bytes)) {
-      std::fprintf(stderr, "kestrim: cannot read %s\n", file.c_str());
+      c_fprintf(stderr, "kestrim: cannot read %s\n", file.c_str());
       return 1;
     }
     if (bytes.size() % 512 != 0)
-      std::fprintf(stderr, "kestrim: %s: %zu bytes is not a whole number of 512-byte sections\n",
+      c_fprintf(stderr, "kestrim: %s: %zu bytes is not a whole number of 512-byte sections\n",
                    file.c_str(), bytes.size());
     if (geometry > 0 && static_cast<std::size_t>(geometry) * 512 > bytes.size()) {
-      std::fprintf(stderr, "kestrim: %s has no geometry %d\n", file.c_str(), geometry);
+      c_fprintf(stderr, "kestrim: %s has no geometry %d\n", file.c_str(), geometry);
       return 1;
     }
     std::fputs(detector_file_to_text(bytes, geometry).c_str(), stdout);
@@ -69,17 +70,17 @@ int cmd_detector(const Args& args) {
       return 2;
     }
     if (!read_file(text_file, text)) {
-      std::fprintf(stderr, "kestrim: cannot read %s\n", text_file.c_str());
+      c_fprintf(stderr, "kestrim: cannot read %s\n", text_file.c_str());
       return 1;
     }
     std::vector<std::uint8_t> bytes;
     std::string error;
     if (!detector_file_from_text(std::string(text.begin(), text.end()), bytes, error)) {
-      std::fprintf(stderr, "kestrim: %s: %s\n", text_file.c_str(), error.c_str());
+      c_fprintf(stderr, "kestrim: %s: %s\n", text_file.c_str(), error.c_str());
       return 1;
     }
     if (!write_file_atomic(out, bytes, &error)) {
-      std::fprintf(stderr, "kestrim: cannot write %s: %s\n", out.c_str(), error.c_str());
+      c_fprintf(stderr, "kestrim: cannot write %s: %s\n", out.c_str(), error.c_str());
       return 1;
     }
     return 0;

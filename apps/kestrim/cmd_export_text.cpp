@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/open_spectrum.h"
+#include "platform/c_locale.h"
 #include "app/state.h"
 #include "commands.h"
 #include "platform/files.h"
@@ -26,7 +27,7 @@ const char* kUsage =
 
 bool parse_number(const std::string& text, double& out) {
   char* end = nullptr;
-  out = std::strtod(text.c_str(), &end);
+  out = c_strtod(text.c_str(), &end);
   return !text.empty() && end && *end == 0;
 }
 
@@ -46,12 +47,12 @@ int cmd_export_text(const Args& args) {
       out = args[++i];
     } else if (a == "--per-line" && has_value) {
       if (!parse_number(args[++i], per_line) || per_line < 1 || per_line > 16) {
-        std::fprintf(stderr, "kestrim export-text: --per-line takes a number from 1 to 16\n");
+        c_fprintf(stderr, "kestrim export-text: --per-line takes a number from 1 to 16\n");
         return 2;
       }
     } else if (a == "--weight" && has_value) {
       if (!parse_number(args[++i], weight) || weight <= 0) {
-        std::fprintf(stderr, "kestrim export-text: --weight takes a positive number of kg\n");
+        c_fprintf(stderr, "kestrim export-text: --weight takes a positive number of kg\n");
         return 2;
       }
     } else if (a == "--header") {
@@ -59,7 +60,7 @@ int cmd_export_text(const Args& args) {
     } else if (file.empty() && !a.empty() && a[0] != '-') {
       file = a;
     } else {
-      std::fprintf(stderr, "kestrim export-text: unexpected argument %s\n%s", a.c_str(), kUsage);
+      c_fprintf(stderr, "kestrim export-text: unexpected argument %s\n%s", a.c_str(), kUsage);
       return 2;
     }
   }
@@ -73,7 +74,7 @@ int cmd_export_text(const Args& args) {
     out += ".txt";
   }
   if (out == file) {
-    std::fprintf(stderr, "kestrim export-text: the output would replace the spectrum file %s\n", file.c_str());
+    c_fprintf(stderr, "kestrim export-text: the output would replace the spectrum file %s\n", file.c_str());
     return 2;
   }
 
@@ -84,15 +85,15 @@ int cmd_export_text(const Args& args) {
   state.app.current_file = base_name(file);
   if (!read_spectrum_file(state, file)) return 1;
   for (const std::string& w : state.spectrum.warnings)
-    std::fprintf(stderr, "kestrim: %s: %s\n", file.c_str(), w.c_str());
+    c_fprintf(stderr, "kestrim: %s: %s\n", file.c_str(), w.c_str());
   state.params.text_channels_per_line = static_cast<int>(per_line);
   state.params.text_header_lines = header ? 2 : 0;
   state.params.dose_detector_weight = static_cast<float>(weight);
   if (!export_text_spectrum(state, out)) return 1;
-  std::printf("Wrote %s\n", out.c_str());
+  c_printf("Wrote %s\n", out.c_str());
   if (weight > 0) {
     update_dose_rate(state);
-    std::printf("%s\n", state.app.dose_rate_line.c_str());
+    c_printf("%s\n", state.app.dose_rate_line.c_str());
   }
   return 0;
 }

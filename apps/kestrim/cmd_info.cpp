@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/open_spectrum.h"
+#include "platform/c_locale.h"
 #include "app/state.h"
 #include "commands.h"
 #include "nuclides/background_file.h"
@@ -25,11 +26,11 @@ int info_background(const std::string& file, bool json) {
   std::vector<std::uint8_t> bytes;
   BackgroundRecord rec;
   if (!read_file(file, bytes, 1u << 20)) {
-    std::fprintf(stderr, "kestrim info: cannot read %s\n", file.c_str());
+    c_fprintf(stderr, "kestrim info: cannot read %s\n", file.c_str());
     return 1;
   }
   if (decode_background_file(bytes, rec) != 1) {
-    std::fprintf(stderr, "kestrim info: %s is not a valid Background File.\n", file.c_str());
+    c_fprintf(stderr, "kestrim info: %s is not a valid Background File.\n", file.c_str());
     return 1;
   }
   const DateTime& d = rec.collected;
@@ -43,19 +44,19 @@ int info_background(const std::string& file, bool json) {
                      {"collected", format_date(d.day, d.month, d.year) + " " + format_time(d.hour, d.minute)},
                      {"live_time", rec.live_time},
                      {"peaks", peaks}};
-    std::printf("%s\n", j.dump(1).c_str());
+    c_printf("%s\n", j.dump(1).c_str());
     return 0;
   }
-  std::printf("Background file:  %s\n", file.c_str());
-  std::printf("Spectrum file:    %s\n", to_string(rec.file_name).c_str());
-  std::printf("Title:            %s\n", to_string(rec.title).c_str());
-  std::printf("Collected:        %s %s\n", format_date(d.day, d.month, d.year).c_str(),
+  c_printf("Background file:  %s\n", file.c_str());
+  c_printf("Spectrum file:    %s\n", to_string(rec.file_name).c_str());
+  c_printf("Title:            %s\n", to_string(rec.title).c_str());
+  c_printf("Collected:        %s %s\n", format_date(d.day, d.month, d.year).c_str(),
               format_time(d.hour, d.minute).c_str());
-  std::printf("Live time:        %.0f s\n", static_cast<double>(rec.live_time));
-  std::printf("Peaks:            %d\n\n", rec.peaks());
-  std::printf("%5s %10s %14s %14s\n", "Peak", "Energy", "Rate (cps)", "+/- (cps)");
+  c_printf("Live time:        %.0f s\n", static_cast<double>(rec.live_time));
+  c_printf("Peaks:            %d\n\n", rec.peaks());
+  c_printf("%5s %10s %14s %14s\n", "Peak", "Energy", "Rate (cps)", "+/- (cps)");
   for (int i = 0; i < rec.peaks(); ++i)
-    std::printf("%5d %10.2f %14.5g %14.5g\n", i + 1, static_cast<double>(rec.energy[i]),
+    c_printf("%5d %10.2f %14.5g %14.5g\n", i + 1, static_cast<double>(rec.energy[i]),
                 static_cast<double>(rec.rate[i]), static_cast<double>(rec.rate_sigma[i]));
   return 0;
 }
@@ -69,17 +70,17 @@ int cmd_info(const Args& args) {
     if (a == "--json")
       json = true;
     else if (a == "--help" || a == "-h") {
-      std::printf("Usage: kestrim info FILE [--json]\n");
+      c_printf("Usage: kestrim info FILE [--json]\n");
       return 0;
     } else if (file.empty())
       file = a;
     else {
-      std::fprintf(stderr, "kestrim info: unexpected argument %s\n", a.c_str());
+      c_fprintf(stderr, "kestrim info: unexpected argument %s\n", a.c_str());
       return 2;
     }
   }
   if (file.empty()) {
-    std::fprintf(stderr, "Usage: kestrim info FILE [--json]\n");
+    c_fprintf(stderr, "Usage: kestrim info FILE [--json]\n");
     return 2;
   }
   if (iequals(extension_of(file), "bkg")) return info_background(file, json);
@@ -90,9 +91,9 @@ int cmd_info(const Args& args) {
   state.app.current_file = base_name(file);
   if (!read_spectrum_file(state, file)) return 1;
   for (const std::string& w : state.spectrum.warnings)
-    std::fprintf(stderr, "kestrim: %s: %s\n", file.c_str(), w.c_str());
+    c_fprintf(stderr, "kestrim: %s: %s\n", file.c_str(), w.c_str());
   if (json) {
-    std::printf("%s\n", spectrum_info_json(state.spectrum, file, state.app.spectrum_type).dump(1).c_str());
+    c_printf("%s\n", spectrum_info_json(state.spectrum, file, state.app.spectrum_type).dump(1).c_str());
   } else {
     std::fputs(spectrum_info_text(state.spectrum, file, state.app.spectrum_type).c_str(), stdout);
   }

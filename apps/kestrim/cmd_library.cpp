@@ -12,6 +12,7 @@
 #include <string>
 
 #include "app/state.h"
+#include "platform/c_locale.h"
 #include "commands.h"
 #include "settings/library.h"
 #include "nuclides/library_csv.h"
@@ -24,7 +25,7 @@ namespace kestrim::cli {
 namespace {
 
 int usage() {
-  std::fprintf(stderr,
+  c_fprintf(stderr,
                "usage: kestrim library import-csv CSV -o NAME.lib\n"
                "       kestrim library export-csv NAME.lib [-o CSV]\n"
                "       kestrim library list NAME.lib\n");
@@ -63,7 +64,7 @@ bool file_and_output(const Args& args, std::string& file, std::string& output) {
 int load(HeadlessPlatform& ui, const std::string& name, NuclideLibrary& lib) {
   std::string error;
   if (load_library_file(ui, find_library(name), lib, &error) > 0) return 1;
-  std::fprintf(stderr, "kestrim library: %s: %s\n", name.c_str(), error.c_str());
+  c_fprintf(stderr, "kestrim library: %s: %s\n", name.c_str(), error.c_str());
   return 0;
 }
 
@@ -72,14 +73,14 @@ int import_csv(const std::string& csv, const std::string& output) {
   ui.set_progress_enabled(false);
   std::vector<std::uint8_t> bytes;
   if (!read_file(resolve_path(csv), bytes, 64u << 20)) {
-    std::fprintf(stderr, "kestrim library: cannot read %s\n", csv.c_str());
+    c_fprintf(stderr, "kestrim library: cannot read %s\n", csv.c_str());
     return 1;
   }
   NuclideLibrary lib;
   std::string error;
   std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   if (!library_from_csv(text, lib, &error)) {
-    std::fprintf(stderr, "kestrim library: %s: %s\n", csv.c_str(), error.c_str());
+    c_fprintf(stderr, "kestrim library: %s: %s\n", csv.c_str(), error.c_str());
     return 1;
   }
   lib.title = base_name(output);
@@ -98,7 +99,7 @@ int export_csv(const std::string& name, const std::string& output) {
   }
   std::string error;
   if (!write_text_atomic(output, csv, &error)) {
-    std::fprintf(stderr, "kestrim library: cannot write %s: %s\n", output.c_str(), error.c_str());
+    c_fprintf(stderr, "kestrim library: cannot write %s: %s\n", output.c_str(), error.c_str());
     return 1;
   }
   return 0;

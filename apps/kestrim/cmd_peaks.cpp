@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/analysis_steps.h"
+#include "platform/c_locale.h"
 #include "app/command_line.h"
 #include "app/startup.h"
 #include "app/state.h"
@@ -25,17 +26,17 @@ int cmd_peaks(const Args& args) {
     if (a == "--json") {
       json = true;
     } else if (a == "--help" || a == "-h") {
-      std::printf("Usage: kestrim peaks FILE [--json]\n");
+      c_printf("Usage: kestrim peaks FILE [--json]\n");
       return 0;
     } else if (file.empty()) {
       file = a;
     } else {
-      std::fprintf(stderr, "kestrim peaks: unexpected argument %s\n", a.c_str());
+      c_fprintf(stderr, "kestrim peaks: unexpected argument %s\n", a.c_str());
       return 2;
     }
   }
   if (file.empty()) {
-    std::fprintf(stderr, "Usage: kestrim peaks FILE [--json]\n");
+    c_fprintf(stderr, "Usage: kestrim peaks FILE [--json]\n");
     return 2;
   }
   HeadlessPlatform ui;
@@ -47,7 +48,7 @@ int cmd_peaks(const Args& args) {
   // private folder removed at the end.
   char scratch[] = "/tmp/kestrim-peaks-XXXXXX";
   if (!::mkdtemp(scratch)) {
-    std::fprintf(stderr, "kestrim peaks: cannot create a temporary folder\n");
+    c_fprintf(stderr, "kestrim peaks: cannot create a temporary folder\n");
     return 1;
   }
   const std::string spectrum_path =
@@ -66,18 +67,18 @@ int cmd_peaks(const Args& args) {
   if (!parse_command_line(state, "/file=" + spectrum_path).ok) return 1;
   // The same search and region driver as a full analysis.
   if (!step_peak_search(state) || !step_fit_all_regions(state)) {
-    std::fprintf(stderr, "kestrim peaks: the peaks of %s could not be fitted\n", file.c_str());
+    c_fprintf(stderr, "kestrim peaks: the peaks of %s could not be fitted\n", file.c_str());
     return 1;
   }
   nlohmann::json j = peaks_json(state);
   if (json) {
-    std::printf("%s\n", j.dump(1).c_str());
+    c_printf("%s\n", j.dump(1).c_str());
     return 0;
   }
-  std::printf("%5s %10s %9s %8s %12s %10s %9s %11s %8s\n", "Peak", "Energy", "Centre", "FWHM",
+  c_printf("%5s %10s %9s %8s %12s %10s %9s %11s %8s\n", "Peak", "Energy", "Centre", "FWHM",
               "Area", "+/- %", "Signif.", "Gammas/s", "Chi2");
   for (const auto& p : j["peaks"]) {
-    std::printf("%5d %10.2f %9.2f %8.2f %12.1f %10.2f %9.1f %11.4g %8.2f\n", p["index"].get<int>(),
+    c_printf("%5d %10.2f %9.2f %8.2f %12.1f %10.2f %9.1f %11.4g %8.2f\n", p["index"].get<int>(),
                 p["energy"].get<double>(), p["centre"].get<double>(), p["fwhm"].get<double>(),
                 p["area"].get<double>(), p["area_uncertainty_percent"].get<double>(),
                 p["significance"].get<double>(), p["gammas_per_second"].get<double>(),

@@ -2,6 +2,7 @@
 #include <cstdio>
 
 #include "app/command_line.h"
+#include "platform/c_locale.h"
 #include "app/startup.h"
 #include "app/state.h"
 #include "commands.h"
@@ -18,7 +19,7 @@ int run_main_command_line(const Args& args) {
     case RunOutcome::kSucceeded:
       return 0;
     case RunOutcome::kInteractive:
-      std::fprintf(stderr,
+      c_fprintf(stderr,
                    "kestrim: no batch run was asked for (use /batch /file=SPECTRUM, or "
                    "kestrim --help)\n");
       return 0;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "platform/c_locale.h"
 #include "platform/files.h"
 #include "settings/calibration_functions.h"
 #include "spectrum/dates.h"
@@ -88,7 +89,7 @@ constexpr double kEffB = -0.9;
 double model_efficiency(double e) { return std::exp(kEffA + kEffB * std::log(e)); }
 
 void usage() {
-  std::printf(
+  c_printf(
       "Usage: kestrim simulate -o FILE.dat [--preset environmental|calibration] [--channels N]\n"
       "                        [--live-time S] [--seed N]\n"
       "Writes a synthetic NaI spectrum and FILE.truth.json with its known peaks.\n");
@@ -98,7 +99,7 @@ int write_outputs(const std::string& out, const std::vector<std::uint8_t>& bytes
                   const nlohmann::json& truth) {
   std::string error;
   if (!write_file_atomic(out, bytes, &error)) {
-    std::fprintf(stderr, "kestrim simulate: cannot write %s: %s\n", out.c_str(), error.c_str());
+    c_fprintf(stderr, "kestrim simulate: cannot write %s: %s\n", out.c_str(), error.c_str());
     return 1;
   }
   std::string truth_path = out;
@@ -107,11 +108,11 @@ int write_outputs(const std::string& out, const std::vector<std::uint8_t>& bytes
     truth_path = truth_path.substr(0, dot);
   truth_path += ".truth.json";
   if (!write_text_atomic(truth_path, truth.dump(2) + "\n", &error)) {
-    std::fprintf(stderr, "kestrim simulate: cannot write %s: %s\n", truth_path.c_str(),
+    c_fprintf(stderr, "kestrim simulate: cannot write %s: %s\n", truth_path.c_str(),
                  error.c_str());
     return 1;
   }
-  std::printf("wrote %s and %s\n", out.c_str(), truth_path.c_str());
+  c_printf("wrote %s and %s\n", out.c_str(), truth_path.c_str());
   return 0;
 }
 
@@ -209,13 +210,13 @@ int cmd_simulate(const Args& args) {
     if (a == "-o" || a == "--output") out = next();
     else if (a == "--preset") preset = next();
     else if (a == "--channels") channels = std::atoi(next().c_str());
-    else if (a == "--live-time") live = std::atof(next().c_str());
+    else if (a == "--live-time") live = c_atof(next().c_str());
     else if (a == "--seed") seed = std::strtoull(next().c_str(), nullptr, 10);
     else if (a == "--help" || a == "-h") {
       usage();
       return 0;
     } else {
-      std::fprintf(stderr, "kestrim simulate: unknown argument %s\n", a.c_str());
+      c_fprintf(stderr, "kestrim simulate: unknown argument %s\n", a.c_str());
       return 2;
     }
   }

@@ -1,4 +1,5 @@
 #include "app/analysis.h"
+#include "platform/c_locale.h"
 
 #include <cstdio>
 #include <string>
@@ -42,9 +43,13 @@ int analyse_current_spectrum(State& state) {
     if (p.background_stripping != 0) {
       app.second_spectrum_mode = true;
       app.normalise_second = true;
-      step_open_background_spectrum(state);
+      const int opened = step_open_background_spectrum(state);
       app.second_spectrum_mode = false;
       app.normalise_second = false;
+      if (!opened) {
+        app.analysis_in_progress = false;
+        return 0;
+      }
     }
     int searched = step_peak_search(state);
     if (app.abort_requested || state.ui->abort_requested()) {
@@ -127,7 +132,7 @@ int run_batch(State& state) {
       app.current_file = name;
       if (open_spectrum(state, true)) {
         char title[400];
-        std::snprintf(title, sizeof title, "Analysing Spectral data file:- %s ", name.c_str());
+        c_snprintf(title, sizeof title, "Analysing Spectral data file:- %s ", name.c_str());
         app.window_title = title;
         if (analyse_current_spectrum(state)) ++analysed;
       }

@@ -1,4 +1,5 @@
 #include "app/header_edit.h"
+#include "platform/c_locale.h"
 
 #include <cerrno>
 #include <cmath>
@@ -18,7 +19,7 @@ bool parse_real(const std::string& text, double& value) {
   const char* s = text.c_str();
   char* end = nullptr;
   errno = 0;
-  double v = std::strtod(s, &end);
+  double v = c_strtod(s, &end);
   if (end == s || errno == ERANGE || !std::isfinite(v)) return false;
   while (*end == ' ' || *end == '\t') ++end;
   if (*end != 0) return false;
@@ -40,7 +41,7 @@ bool parse_long(const std::string& text, long& value) {
 
 std::string real_text(double v) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%g", v);
+  c_snprintf(buf, sizeof buf, "%g", v);
   return buf;
 }
 

@@ -1,4 +1,5 @@
 #include "app/open_spectrum.h"
+#include "platform/c_locale.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -18,7 +19,7 @@ namespace {
 
 std::string defaults_file_name(const State& state, int number) {
   char ext[16];
-  std::snprintf(ext, sizeof ext, ".%03d", number);
+  c_snprintf(ext, sizeof ext, ".%03d", number);
   return to_string(state.params.application_name) + ext;
 }
 
@@ -77,7 +78,7 @@ void finish_open(State& state) {
     const int dead = dead_time_percent_truncated(h.live_time, h.true_time);
     if (p.max_dead_time > 0 && dead >= p.max_dead_time) {
       char caption[96];
-      std::snprintf(caption, sizeof caption, "This Spectrum has a Dead Time of %d %%", dead);
+      c_snprintf(caption, sizeof caption, "This Spectrum has a Dead Time of %d %%", dead);
       int answer = kAnswerYes;
       if (!app.batch_analysis)
         answer = ui.message_box("Adjust the appropriate Analysis Parameters ?", caption,
@@ -148,7 +149,7 @@ int open_spectrum(State& state, bool redraw) {
     if (app.spectrum_type == kSpectrumTypeAcquired) {
       if (p.auto_save_number > 0) {
         char buf[32];
-        std::snprintf(buf, sizeof buf, "SP%04d.dat", p.auto_save_number);
+        c_snprintf(buf, sizeof buf, "SP%04d.dat", p.auto_save_number);
         app.current_file = buf;
       } else {
         app.current_file = "From_MCA.";
@@ -278,7 +279,7 @@ int choose_and_open_spectra(State& state, bool sum_mode) {
     const SpectrumFormat* f = spectrum_format(t);
     std::string pattern = std::string("*.") + f->extension;
     char name[128];
-    std::snprintf(name, sizeof name, "%s Files (%s)", f->name, pattern.c_str());
+    c_snprintf(name, sizeof name, "%s Files (%s)", f->name, pattern.c_str());
     d.filters.push_back({name, pattern});
   }
   d.filter_index = std::clamp(app.spectrum_type, 0, kSpectrumTypeCount - 1);
@@ -307,7 +308,7 @@ int choose_and_open_spectra(State& state, bool sum_mode) {
   if (sum_mode) return merge_spectra(state, d.paths);
   if (d.analyse) {
     char text[400];
-    std::snprintf(text, sizeof text, "Analyse all the Spectra in the directory %s ?", dir.c_str());
+    c_snprintf(text, sizeof text, "Analyse all the Spectra in the directory %s ?", dir.c_str());
     if (ui.message_box(text, " ", kMsgYesNo, kAnswerYes) != kAnswerYes) return 0;
     const AnalysisParameters& p = state.params;
     if (p.update_database == 0 && p.numbered_reports == 0 && p.named_reports == 0) {

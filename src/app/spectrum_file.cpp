@@ -1,4 +1,5 @@
 #include "app/spectrum_file.h"
+#include "platform/c_locale.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -167,7 +168,7 @@ int write_native_file(State& state, const std::string& path, bool& retry_with_di
   const std::string dir = dir_name(path).empty() ? "." : dir_name(path);
   if (!directory_exists(dir) || ::access(dir.c_str(), W_OK) != 0) {
     char buf[600];
-    std::snprintf(buf, sizeof buf, "Error Creating:- %s", path.c_str());
+    c_snprintf(buf, sizeof buf, "Error Creating:- %s", path.c_str());
     ui.message_box(buf, {}, kMsgError);
     retry_with_dialog = true;
     return 0;
@@ -204,7 +205,7 @@ int save_spectrum(State& state, bool show_dialog, bool write_background_block,
   std::string name;
   if (p.auto_save_number >= 1) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "Sp%04d.", p.auto_save_number);
+    c_snprintf(buf, sizeof buf, "Sp%04d.", p.auto_save_number);
     name = buf;
     state.app.current_file = name;
     assign(p.current_spectrum, parameter_file_name(name));
@@ -247,7 +248,7 @@ int save_spectrum(State& state, bool show_dialog, bool write_background_block,
     }
     if (!update_without_asking && file_exists(resolve_path(path))) {
       char buf[600];
-      std::snprintf(buf, sizeof buf, "Update the existing file:- %s ?", path.c_str());
+      c_snprintf(buf, sizeof buf, "Update the existing file:- %s ?", path.c_str());
       int answer =
           ui.message_box(buf, "The Spectrum data file already exists", kMsgYesNo, kAnswerNo);
       if (answer != kAnswerYes) {
@@ -278,7 +279,7 @@ int offer_to_save_changes(State& state) {
     text = "Save changes to current Spectrum";
   } else {
     char buf[600];
-    std::snprintf(buf, sizeof buf, "Save changes to Spectrum data file:- %s ?",
+    c_snprintf(buf, sizeof buf, "Save changes to Spectrum data file:- %s ?",
                   state.app.current_file.c_str());
     text = buf;
   }

@@ -1,4 +1,5 @@
 #include "app/startup.h"
+#include "platform/c_locale.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -86,7 +87,7 @@ int initialise(State& state) {
                                                        : join_path(state.paths.user_dir, "Libraries");
   if (!directory_exists(resolve_path(shipped)) && (own.empty() || !directory_exists(own))) {
     char buf[600];
-    std::snprintf(buf, sizeof buf, "Could not find Library Directory:- %s", shipped.c_str());
+    c_snprintf(buf, sizeof buf, "Could not find Library Directory:- %s", shipped.c_str());
     ui.message_box(buf, kSupportCaption, kMsgError);
     return 0;
   }

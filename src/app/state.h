@@ -114,7 +114,8 @@ struct State {
   }
   operator ReportSession() {
     return {ui,      paths,         params,     spectrum, peaks, fitting, results,
-            library, library_error, background, app,      hooks, hooks,   hooks};
+            library, library_error, background, app,      hooks, hooks,   hooks,
+            services.activity_database};
   }
   operator NuclideSession() {
     return {ui,      paths,         params,     spectrum, peaks, fitting, results,

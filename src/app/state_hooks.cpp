@@ -21,7 +21,10 @@ int capability_missing(Platform& ui, const std::string& what) {
   return 0;
 }
 
-void StateHooks::set_window_title() {}
+void StateHooks::set_window_title() {
+  const std::string name = to_string(state_.params.application_name);
+  state_.ui->set_window_title(name.empty() ? "Kestrim" : "Kestrim - " + name);
+}
 
 std::string StateHooks::loaded_analysis_library() { return state_.library.title; }
 
@@ -36,7 +39,9 @@ int StateHooks::load_reference_spectrum(const std::string& path) {
                                                                     *state_.ui);
 }
 
-void StateHooks::set_reference_fit_check() {}
+void StateHooks::set_reference_fit_check() {
+  state_.ui->set_command_checked("Reference Fitting", state_.params.reference_fitting != 0);
+}
 
 int StateHooks::test_odbc_database() {
   if (state_.services.activity_database == nullptr)
@@ -59,8 +64,8 @@ void StateHooks::append_unidentified_peaks(ReportText& activity) {
   kestrim::append_unidentified_peaks(state_, activity);
 }
 
-void StateHooks::refresh_calibration_display() {}
+void StateHooks::refresh_calibration_display() { state_.ui->calibration_changed(); }
 
-void StateHooks::use_full_screen_window() {}
+void StateHooks::use_full_screen_window() { state_.ui->use_full_screen(); }
 
 }  // namespace kestrim

@@ -1,4 +1,5 @@
 #include "calibration/auto_calibration.h"
+#include "platform/c_locale.h"
 
 #include <algorithm>
 #include <cmath>
@@ -19,7 +20,7 @@ namespace {
 
 std::string fmt1(const char* format, double v) {
   char buf[160];
-  std::snprintf(buf, sizeof buf, format, v);
+  c_snprintf(buf, sizeof buf, format, v);
   return buf;
 }
 
@@ -128,10 +129,10 @@ std::vector<std::string> auto_point_lines(const CalibrationSession& state, const
   for (const CalPoint& p : ac.list.points) {
     if (ac.calibrated) {
       const double fitted = channel_to_energy(state.spectrum.calibration, p.channel);
-      std::snprintf(buf, sizeof buf, "%7.1f %7.2f %7.2f %6.2f", p.channel, p.energy, fitted,
+      c_snprintf(buf, sizeof buf, "%7.1f %7.2f %7.2f %6.2f", p.channel, p.energy, fitted,
                     p.energy - fitted);
     } else {
-      std::snprintf(buf, sizeof buf, "%7.1f %7.2f", p.channel, p.energy);
+      c_snprintf(buf, sizeof buf, "%7.1f %7.2f", p.channel, p.energy);
     }
     lines.push_back(buf);
   }
@@ -180,17 +181,17 @@ std::string auto_report_text(const CalibrationSession& state, const AutoCalibrat
   const char* in = kReportIndent;
   char buf[256];
   std::string t = report_date_line();
-  std::snprintf(buf, sizeof buf, "%sAuto-Energy Calibration Report for Detector number %d\r\n\r\n",
+  c_snprintf(buf, sizeof buf, "%sAuto-Energy Calibration Report for Detector number %d\r\n\r\n",
                 in, report_detector(state));
   t += buf;
-  std::snprintf(buf, sizeof buf, "%s   Peak     Original  Reference  Fitted      Energy\r\n", in);
+  c_snprintf(buf, sizeof buf, "%s   Peak     Original  Reference  Fitted      Energy\r\n", in);
   t += buf;
-  std::snprintf(buf, sizeof buf, "%s  Channel    Energy    Energy    Energy    Difference\r\n\r\n", in);
+  c_snprintf(buf, sizeof buf, "%s  Channel    Energy    Energy    Energy    Difference\r\n\r\n", in);
   t += buf;
   const CalibrationRecord& cal = state.spectrum.calibration;
   for (const CalPoint& p : ac.list.points) {
     const double fitted = channel_to_energy(cal, p.channel);
-    std::snprintf(buf, sizeof buf, "%s %7.1f    %7.2f   %7.2f   %7.2f     %6.2f\r\n", in, p.channel,
+    c_snprintf(buf, sizeof buf, "%s %7.1f    %7.2f   %7.2f   %7.2f     %6.2f\r\n", in, p.channel,
                   p.old_energy, p.energy, fitted, p.energy - fitted);
     t += buf;
   }
@@ -205,7 +206,7 @@ std::string auto_report_text(const CalibrationSession& state, const AutoCalibrat
 
 bool write_auto_report(const CalibrationSession& state, const AutoCalibration& ac, bool results) {
   char name[32];
-  std::snprintf(name, sizeof name, "Det_%02d_aut.txt", report_detector(state));
+  c_snprintf(name, sizeof name, "Det_%02d_aut.txt", report_detector(state));
   return write_report(state, name, auto_report_text(state, ac, results));
 }
 
@@ -308,7 +309,7 @@ std::vector<std::string> quantitative_point_lines(const QuantAutoCalibration& qc
   char buf[128];
   for (const CalPoint& p : qc.list.points) {
     const double fitted = qc.fitted ? energy_from_coefficients(qc.terms, false, qc.c, p.channel) : 0.0;
-    std::snprintf(buf, sizeof buf, "%7s %7.2f %7.2f %6.2f", p.name.c_str(), p.energy, fitted,
+    c_snprintf(buf, sizeof buf, "%7s %7.2f %7.2f %6.2f", p.name.c_str(), p.energy, fitted,
                   fitted - p.energy);
     lines.push_back(buf);
   }

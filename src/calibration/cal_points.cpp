@@ -1,4 +1,5 @@
 #include "calibration/cal_points.h"
+#include "platform/c_locale.h"
 
 #include <cmath>
 #include <cstdio>
@@ -43,13 +44,13 @@ ListFile parse_list_file(const std::string& text) {
     char word[128] = {0};
     float c0 = 0, c1 = 0, c2 = 0;
     // A word, then up to three numbers; the missing ones stay 0.
-    std::sscanf(lines[0].c_str(), "%127s %f %f %f", word, &c0, &c1, &c2);
+    c_sscanf(lines[0].c_str(), "%127s %f %f %f", word, &c0, &c1, &c2);
     out.c = {c0, c1, c2};
     return out;
   }
   for (std::size_t i = 2; i < lines.size(); ++i) {
     float e = 0;
-    if (std::sscanf(lines[i].c_str(), "%f", &e) != 1) continue;
+    if (c_sscanf(lines[i].c_str(), "%f", &e) != 1) continue;
     if (static_cast<int>(out.energies.size()) >= kMaxCalPoints) {
       out.truncated = true;
       break;
@@ -64,7 +65,7 @@ std::string format_list_file(const std::string& title, const std::vector<double>
   char buf[64];
   for (double e : energies) {
     if (!(e > 0)) continue;
-    std::snprintf(buf, sizeof buf, "%8.3f\r\n", e);
+    c_snprintf(buf, sizeof buf, "%8.3f\r\n", e);
     text += buf;
   }
   return text;
@@ -93,11 +94,11 @@ std::string report_date_line() {
 std::string energy_equation_line(int terms, bool log_function, const std::array<double, 3>& c) {
   char buf[160];
   if (terms <= 2)
-    std::snprintf(buf, sizeof buf, " Energy = %11.4e + %11.4e*ch\r\n", c[0], c[1]);
+    c_snprintf(buf, sizeof buf, " Energy = %11.4e + %11.4e*ch\r\n", c[0], c[1]);
   else if (log_function)
-    std::snprintf(buf, sizeof buf, " Energy = %11.4e + %11.4e*ch + %11.4e*LogCh\r\n", c[0], c[1], c[2]);
+    c_snprintf(buf, sizeof buf, " Energy = %11.4e + %11.4e*ch + %11.4e*LogCh\r\n", c[0], c[1], c[2]);
   else
-    std::snprintf(buf, sizeof buf, " Energy = %11.4e + %11.4e*ch + %11.4e*ch^2\r\n", c[0], c[1], c[2]);
+    c_snprintf(buf, sizeof buf, " Energy = %11.4e + %11.4e*ch + %11.4e*ch^2\r\n", c[0], c[1], c[2]);
   return buf;
 }
 
@@ -206,7 +207,7 @@ double rms(const std::vector<double>& differences) {
 std::string energy_fit_lines(const CalibrationRecord& cal) {
   const int terms = term_count(cal.energy_terms);
   char buf[64];
-  std::snprintf(buf, sizeof buf, "\r\n Order of Fit used:- %d\r\n\r\n", terms);
+  c_snprintf(buf, sizeof buf, "\r\n Order of Fit used:- %d\r\n\r\n", terms);
   return buf + energy_equation_line(terms, cal.energy_form != 0,
                                     {cal.energy[0], cal.energy[1], cal.energy[2]});
 }

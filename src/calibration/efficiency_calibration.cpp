@@ -1,4 +1,5 @@
 #include "calibration/efficiency_calibration.h"
+#include "platform/c_locale.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -57,7 +58,7 @@ std::string fmt(const char* format, ...) {
   char buf[512];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(buf, sizeof buf, format, args);
+  c_vsnprintf(buf, sizeof buf, format, args);
   va_end(args);
   return buf;
 }
@@ -67,7 +68,7 @@ std::string percent_text(double v) { return v > 0.999 ? fmt("%10.4f", v) : fmt("
 
 const char* line_type(const std::string& line) {
   char first[16] = {0};
-  std::sscanf(line.c_str(), "%15s", first);
+  c_sscanf(line.c_str(), "%15s", first);
   const std::string f = to_lower(first);
   if (f == "act") return "ACT";
   if (f == "gps") return "GPS";
@@ -91,17 +92,17 @@ int parse_source_file(const std::string& text, EfficiencySource& out) {
     char a[128] = {0};
     float v = 0;
     if (starts_with_word(l, "Crossover")) {
-      if (std::sscanf(l.c_str() + 9, "%f", &v) == 1) out.crossover = v;
+      if (c_sscanf(l.c_str() + 9, "%f", &v) == 1) out.crossover = v;
     } else if (starts_with_word(l, "Description")) {
       out.description = trim(l.substr(11)).substr(0, 40);
     } else if (starts_with_word(l, "Sample Size")) {
-      if (std::sscanf(l.c_str() + 11, "%f %127s", &v, a) >= 1) out.sample_size = v;
+      if (c_sscanf(l.c_str() + 11, "%f %127s", &v, a) >= 1) out.sample_size = v;
       out.sample_unit = std::string(a).substr(0, 4);
     } else if (starts_with_word(l, "Standard Mass")) {
-      if (std::sscanf(l.c_str() + 13, "%f %127s", &v, a) >= 1) out.standard_mass = v;
+      if (c_sscanf(l.c_str() + 13, "%f %127s", &v, a) >= 1) out.standard_mass = v;
       out.mass_unit = std::string(a).substr(0, 4);
     } else if (starts_with_word(l, "Total Uncertainty")) {
-      if (std::sscanf(l.c_str() + 17, "%f", &v) == 1) out.total_uncertainty = v;
+      if (c_sscanf(l.c_str() + 17, "%f", &v) == 1) out.total_uncertainty = v;
     } else if (starts_with_word(l, "Bkg File")) {
       out.background_file = trim(l.substr(8)).substr(0, 12);
     } else if (const char* type = line_type(l)) {
@@ -111,14 +112,14 @@ int parse_source_file(const std::string& text, EfficiencySource& out) {
       char t[128] = {0}, name[128] = {0}, unit[128] = {0}, date[128] = {0}, time[128] = {0};
       float e = 0, val = 0, unc = 0;
       if (s.type == "ACT") {
-        std::sscanf(l.c_str(), "%127s %f %127s %f %f %127s %127s %127s", t, &e, name, &val, &unc,
+        c_sscanf(l.c_str(), "%127s %f %127s %f %f %127s %127s %127s", t, &e, name, &val, &unc,
                     unit, date, time);
         s.unit = to_upper(unit).substr(0, 3);
       } else if (s.type == "GPS") {
-        std::sscanf(l.c_str(), "%127s %f %127s %f %f %127s %127s", t, &e, name, &val, &unc, date,
+        c_sscanf(l.c_str(), "%127s %f %127s %f %f %127s %127s", t, &e, name, &val, &unc, date,
                     time);
       } else {
-        std::sscanf(l.c_str(), "%127s %f %f %f", t, &e, &val, &unc);
+        c_sscanf(l.c_str(), "%127s %f %f %f", t, &e, &val, &unc);
       }
       s.energy = e;
       s.value = val;
@@ -598,7 +599,7 @@ int merge_edf_text(const CalibrationSession& state, EfficiencyCalibration& ec, c
   for (const std::string& line : text_lines(text)) {
     char word[64] = {0};
     float e = 0, eff = 0, unc = 0;
-    if (std::sscanf(line.c_str(), "%63s %f %f %f", word, &e, &eff, &unc) < 3) continue;
+    if (c_sscanf(line.c_str(), "%63s %f %f %f", word, &e, &eff, &unc) < 3) continue;
     if (!(e > 0) || !(eff > 0)) continue;
     EffPoint* match = nullptr;
     for (EffPoint& p : ec.points)

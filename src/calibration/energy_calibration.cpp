@@ -1,4 +1,5 @@
 #include "calibration/energy_calibration.h"
+#include "platform/c_locale.h"
 
 #include <algorithm>
 #include <cmath>
@@ -18,7 +19,7 @@ namespace {
 
 std::string fmt(const char* format, double a) {
   char buf[128];
-  std::snprintf(buf, sizeof buf, format, a);
+  c_snprintf(buf, sizeof buf, format, a);
   return buf;
 }
 
@@ -187,13 +188,13 @@ std::vector<std::string> energy_point_lines(const CalibrationSession& state, con
   char buf[128];
   for (const CalPoint& p : ec.list.points) {
     if (p.peak <= 0) {
-      std::snprintf(buf, sizeof buf, "        %7.2f  Peak not found", p.energy);
+      c_snprintf(buf, sizeof buf, "        %7.2f  Peak not found", p.energy);
     } else if (ec.list.calibrated && p.channel > 0 && p.energy > 0) {
       const double fitted = channel_to_energy(cal, p.channel);
-      std::snprintf(buf, sizeof buf, "%7.1f %7.2f %7.2f %5.2f", p.channel, p.energy, fitted,
+      c_snprintf(buf, sizeof buf, "%7.1f %7.2f %7.2f %5.2f", p.channel, p.energy, fitted,
                     p.energy - fitted);
     } else {
-      std::snprintf(buf, sizeof buf, "%7.1f %7.2f", p.channel, p.energy);
+      c_snprintf(buf, sizeof buf, "%7.1f %7.2f", p.channel, p.energy);
     }
     lines.push_back(buf);
   }
@@ -204,7 +205,7 @@ std::vector<std::string> energy_point_lines(const CalibrationSession& state, con
 int enter_energy(const CalibrationSession& state, EnergyCalibration& ec, int index, const std::string& text) {
   if (index < 0 || index >= ec.list.count()) return index;
   float e = 0;
-  if (std::sscanf(text.c_str(), "%f", &e) == 1) {
+  if (c_sscanf(text.c_str(), "%f", &e) == 1) {
     ec.list.points[index].energy = e;
     ec.list.list_modified = true;
   }
@@ -350,19 +351,19 @@ std::string energy_report_text(const CalibrationSession& state, const EnergyCali
   const char* in = kReportIndent;
   char buf[256];
   std::string t = report_date_line();
-  std::snprintf(buf, sizeof buf, "%sEnergy Calibration Report for Detector number %d\r\n\r\n", in,
+  c_snprintf(buf, sizeof buf, "%sEnergy Calibration Report for Detector number %d\r\n\r\n", in,
                 report_detector(state));
   t += buf;
   if (results) {
-    std::snprintf(buf, sizeof buf, "%s%sPeak%s  Fitted      Energy\r\n", in, in, in);
+    c_snprintf(buf, sizeof buf, "%s%sPeak%s  Fitted      Energy\r\n", in, in, in);
     t += buf;
-    std::snprintf(buf, sizeof buf, "%s Channel    Energy    Energy    Difference\r\n\r\n", in);
+    c_snprintf(buf, sizeof buf, "%s Channel    Energy    Energy    Difference\r\n\r\n", in);
     t += buf;
     const CalibrationRecord& cal = state.spectrum.calibration;
     for (const CalPoint& p : ec.list.points) {
       if (p.peak <= 0) continue;
       const double fitted = channel_to_energy(cal, p.channel);
-      std::snprintf(buf, sizeof buf, "%s %7.1f   %7.2f   %7.2f     %6.2f\r\n", in, p.channel,
+      c_snprintf(buf, sizeof buf, "%s %7.1f   %7.2f   %7.2f     %6.2f\r\n", in, p.channel,
                     p.energy, fitted, p.energy - fitted);
       t += buf;
     }
@@ -376,7 +377,7 @@ std::string energy_report_text(const CalibrationSession& state, const EnergyCali
 
 bool write_energy_report(const CalibrationSession& state, const EnergyCalibration& ec, bool results) {
   char name[32];
-  std::snprintf(name, sizeof name, "Det_%02d_ene.txt", report_detector(state));
+  c_snprintf(name, sizeof name, "Det_%02d_ene.txt", report_detector(state));
   return write_report(state, name, energy_report_text(state, ec, results));
 }
 

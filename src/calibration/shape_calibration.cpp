@@ -1,4 +1,5 @@
 #include "calibration/shape_calibration.h"
+#include "platform/c_locale.h"
 
 #include <algorithm>
 #include <cmath>
@@ -39,7 +40,7 @@ double shape_value(const CalibrationRecord& cal, int function, double e) {
 
 std::string point_line(const CalPoint& p) {
   char buf[96];
-  std::snprintf(buf, sizeof buf, "%6.1f %6.3f %6.3f  %6.3f", p.energy, p.width, p.low_tail,
+  c_snprintf(buf, sizeof buf, "%6.1f %6.3f %6.3f  %6.3f", p.energy, p.width, p.low_tail,
                 p.high_tail);
   return buf;
 }
@@ -305,8 +306,8 @@ int manual_shape_entry(const CalibrationSession& state, ShapeCalibration& sc, in
     return 0;
   }
   float w = 0, t = 0;
-  if (std::sscanf(width.c_str(), "%f", &w) == 1 && w > 0) p.width = w;
-  if (std::sscanf(low_tail.c_str(), "%f", &t) == 1 && t > 0) p.low_tail = t;
+  if (c_sscanf(width.c_str(), "%f", &w) == 1 && w > 0) p.width = w;
+  if (c_sscanf(low_tail.c_str(), "%f", &t) == 1 && t > 0) p.low_tail = t;
   Region& r = state.peaks.region;
   r.ref_sigma = static_cast<float>(p.width);
   r.ref_tail = static_cast<float>(p.low_tail);
@@ -380,12 +381,12 @@ std::vector<std::string> shape_point_lines(const ShapeCalibration& sc) {
     if (p.width > 0) {
       lines.push_back(point_line(p));
     } else {
-      std::snprintf(buf, sizeof buf, "%6.1f", p.energy);
+      c_snprintf(buf, sizeof buf, "%6.1f", p.energy);
       lines.push_back(buf);
     }
   }
   if (sc.calibrated) {
-    std::snprintf(buf, sizeof buf, "%11.3e", sc.goodness);
+    c_snprintf(buf, sizeof buf, "%11.3e", sc.goodness);
     lines.push_back(buf);
   }
   return lines;
@@ -449,37 +450,37 @@ std::string shape_report_text(const CalibrationSession& state, const ShapeCalibr
   const char* in = kReportIndent;
   char buf[256];
   std::string t = report_date_line();
-  std::snprintf(buf, sizeof buf, "%sPeak Shape Calibration Report for Detector number %d\r\n\r\n",
+  c_snprintf(buf, sizeof buf, "%sPeak Shape Calibration Report for Detector number %d\r\n\r\n",
                 in, report_detector(state));
   t += buf;
   if (results) {
     const CalibrationRecord& cal = state.spectrum.calibration;
-    std::snprintf(buf, sizeof buf, "%s%sPeak%sLow Energy   High Energy\r\n", in, in, in);
+    c_snprintf(buf, sizeof buf, "%s%sPeak%sLow Energy   High Energy\r\n", in, in, in);
     t += buf;
-    std::snprintf(buf, sizeof buf, "%s Energy      Width%s Tailing\r\n\r\n", in, in);
+    c_snprintf(buf, sizeof buf, "%s Energy      Width%s Tailing\r\n\r\n", in, in);
     t += buf;
     for (const CalPoint& p : sc.list.points) {
-      std::snprintf(buf, sizeof buf, "%s %6.1f     %6.3f     %6.3f     %6.3f\r\n", in, p.energy,
+      c_snprintf(buf, sizeof buf, "%s %6.1f     %6.3f     %6.3f     %6.3f\r\n", in, p.energy,
                     p.width, p.low_tail, p.high_tail);
       t += buf;
     }
-    std::snprintf(buf, sizeof buf, "\r\n Peak Width - Order of Fit used:- %d\r\n",
+    c_snprintf(buf, sizeof buf, "\r\n Peak Width - Order of Fit used:- %d\r\n",
                   term_count(cal.width_terms));
     t += buf;
-    std::snprintf(buf, sizeof buf, " Width = %11.4e + %11.4e*En + %11.4e*En^2\r\n", cal.width[0],
+    c_snprintf(buf, sizeof buf, " Width = %11.4e + %11.4e*En + %11.4e*En^2\r\n", cal.width[0],
                   cal.width[1], cal.width[2]);
     t += buf;
-    std::snprintf(buf, sizeof buf, "\r\n Low Energy Tailing - Order of Fit used:- %d\r\n",
+    c_snprintf(buf, sizeof buf, "\r\n Low Energy Tailing - Order of Fit used:- %d\r\n",
                   term_count(cal.low_tail_terms));
     t += buf;
-    std::snprintf(buf, sizeof buf, " Tailing = %11.4e + %11.4e*En + %11.4e*En^2\r\n",
+    c_snprintf(buf, sizeof buf, " Tailing = %11.4e + %11.4e*En + %11.4e*En^2\r\n",
                   cal.low_tail[0], cal.low_tail[1], cal.low_tail[2]);
     t += buf;
     if (sc.high_tail) {
-      std::snprintf(buf, sizeof buf, "\r\n High Energy Tailing - Order of Fit used:- %d\r\n",
+      c_snprintf(buf, sizeof buf, "\r\n High Energy Tailing - Order of Fit used:- %d\r\n",
                     term_count(cal.high_tail_terms));
       t += buf;
-      std::snprintf(buf, sizeof buf, " Tailing = %11.4e + %11.4e*En + %11.4e*En^2\r\n",
+      c_snprintf(buf, sizeof buf, " Tailing = %11.4e + %11.4e*En + %11.4e*En^2\r\n",
                     cal.high_tail[0], cal.high_tail[1], cal.high_tail[2]);
       t += buf;
     }
@@ -492,7 +493,7 @@ std::string shape_report_text(const CalibrationSession& state, const ShapeCalibr
 
 bool write_shape_report(const CalibrationSession& state, const ShapeCalibration& sc, bool results) {
   char name[32];
-  std::snprintf(name, sizeof name, "Det_%02d_shp.txt", report_detector(state));
+  c_snprintf(name, sizeof name, "Det_%02d_shp.txt", report_detector(state));
   return write_report(state, name, shape_report_text(state, sc, results));
 }
 

@@ -1,4 +1,5 @@
 #include "nuclides/library_import.h"
+#include "platform/c_locale.h"
 
 #include <cerrno>
 #include <charconv>
@@ -333,7 +334,7 @@ int import_listing(Platform& ui, NuclideLibrary& lib, const std::string& path, L
   std::vector<std::uint8_t> bytes;
   if (!read_file(path, bytes, 16u << 20)) {
     char text[1200];
-    std::snprintf(text, sizeof text, "Error %d opening %s", errno, path.c_str());
+    c_snprintf(text, sizeof text, "Error %d opening %s", errno, path.c_str());
     ui.message_box(text);
     return 0;
   }

@@ -1,4 +1,5 @@
 #include "nuclides/library_listing.h"
+#include "platform/c_locale.h"
 
 #include <cmath>
 #include <cstdarg>
@@ -17,7 +18,7 @@ namespace {
   char buf[512];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(buf, sizeof buf, format, args);
+  c_vsnprintf(buf, sizeof buf, format, args);
   va_end(args);
   out += buf;
   out += "\r\n";

@@ -1,4 +1,5 @@
 #include "peaks/fit_engine.h"
+#include "platform/c_locale.h"
 
 #include <algorithm>
 #include <array>
@@ -61,7 +62,7 @@ bool prompts_on(const PeakSession& s) {
 void show_chi(const PeakSession& s, const char* format) {
   if (s.peaks.region.count > 1 && prompts_on(s)) {
     char text[96];
-    std::snprintf(text, sizeof text, format, s.peaks.region.chi2);
+    c_snprintf(text, sizeof text, format, s.peaks.region.chi2);
     s.ui->set_status(text);
   }
 }

@@ -1,4 +1,5 @@
 #include "peaks/peak_search.h"
+#include "platform/c_locale.h"
 
 #include <algorithm>
 #include <cctype>
@@ -77,7 +78,7 @@ std::string time_of_day() {
   std::tm tm{};
   localtime_r(&now, &tm);
   char text[16];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+  c_snprintf(text, sizeof text, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
   return text;
 }
 
@@ -342,9 +343,9 @@ int load_aux_peaks(const PeakSession& state) {
     AuxPeakRow row;
     row.width_factor = 0;
     if (line.find("step") != std::string::npos) {
-      if (std::sscanf(line.c_str(), "%f", &row.energy) != 1) row.energy = 0;
+      if (c_sscanf(line.c_str(), "%f", &row.energy) != 1) row.energy = 0;
     } else {
-      std::sscanf(line.c_str(), "%f %f %f %f %f", &row.energy, &row.width_factor, &row.companion,
+      c_sscanf(line.c_str(), "%f %f %f %f %f", &row.energy, &row.width_factor, &row.companion,
                   &row.region_start, &row.region_end);
     }
     if (row.width_factor < 0.1f) row.width_factor = 1;
@@ -412,9 +413,9 @@ int locate_reference_peak(const PeakSession& state, const std::int32_t* counts, 
 
   char text[160];
   if (peak > 0)
-    std::snprintf(text, sizeof text, "%s, Centre at Chan: %d, Signif:- %4.1f", time_of_day().c_str(), peak, best);
+    c_snprintf(text, sizeof text, "%s, Centre at Chan: %d, Signif:- %4.1f", time_of_day().c_str(), peak, best);
   else
-    std::snprintf(text, sizeof text, "%s, No Peak was found, Max Signif:- %4.1f, nGtSig:- %d",
+    c_snprintf(text, sizeof text, "%s, No Peak was found, Max Signif:- %4.1f, nGtSig:- %d",
                   time_of_day().c_str(), largest_all, run);
   const std::string path = resolve_path(join_path(state.paths.working_dir, "mca diag.txt"));
   std::vector<std::uint8_t> old;

@@ -1,4 +1,5 @@
 #include "platform/c_format.h"
+#include "platform/c_locale.h"
 
 #include <cstdio>
 #include <cstring>
@@ -100,7 +101,7 @@ std::string c_vformat(const char* fmt, std::va_list args) {
         else v = va_arg(args, int);
         if (length == "h") v = static_cast<short>(v);
         if (length == "hh") v = static_cast<signed char>(v);
-        std::snprintf(buf, sizeof buf, (spec + "lld").c_str(), v);
+        c_snprintf(buf, sizeof buf, (spec + "lld").c_str(), v);
         out += buf;
         break;
       }
@@ -115,13 +116,13 @@ std::string c_vformat(const char* fmt, std::va_list args) {
         else v = va_arg(args, unsigned int);
         if (length == "h") v = static_cast<unsigned short>(v);
         if (length == "hh") v = static_cast<unsigned char>(v);
-        std::snprintf(buf, sizeof buf, (spec + "ll" + conv).c_str(), v);
+        c_snprintf(buf, sizeof buf, (spec + "ll" + conv).c_str(), v);
         out += buf;
         break;
       }
       case 'c': {
         int v = va_arg(args, int);
-        std::snprintf(buf, sizeof buf, (spec + "c").c_str(), v);
+        c_snprintf(buf, sizeof buf, (spec + "c").c_str(), v);
         out += buf;
         break;
       }
@@ -141,7 +142,7 @@ std::string c_vformat(const char* fmt, std::va_list args) {
       case 'G': {
         double v = length == "L" ? static_cast<double>(va_arg(args, long double)) : va_arg(args, double);
         if (conv == 'f' || conv == 'F') {
-          std::snprintf(buf, sizeof buf, (spec + conv).c_str(), v);
+          c_snprintf(buf, sizeof buf, (spec + conv).c_str(), v);
           out += buf;
           break;
         }
@@ -151,7 +152,7 @@ std::string c_vformat(const char* fmt, std::va_list args) {
           if (f != '-' && f != '0') bare += f;
         if (precision >= 0) bare += "." + std::to_string(precision);
         bare += conv;
-        std::snprintf(buf, sizeof buf, bare.c_str(), v);
+        c_snprintf(buf, sizeof buf, bare.c_str(), v);
         out += pad(widen_exponent(buf), width, flags.find('-') != std::string::npos,
                    flags.find('0') != std::string::npos);
         break;

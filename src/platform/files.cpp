@@ -1,4 +1,5 @@
 #include "platform/files.h"
+#include "platform/c_locale.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -39,7 +40,7 @@ bool read_file(const std::string& path, std::vector<std::uint8_t>& out, std::siz
 static std::string temp_name_for(const std::string& path) {
   static thread_local std::mt19937 rng{std::random_device{}()};
   char suffix[32];
-  std::snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(rng()));
+  c_snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(rng()));
   std::string dir = dir_name(path);
   std::string name = "." + base_name(path) + suffix;
   return dir.empty() ? name : join_path(dir, name);

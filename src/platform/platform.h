@@ -82,6 +82,16 @@ class Platform {
 
   // A pause between steps (fitting delay); headless runs never block.
   virtual void wait_ms(int milliseconds) = 0;
+
+  // What a front end with a window shows besides messages; one without a
+  // window has nothing to update.
+  virtual void set_window_title(std::string_view /*title*/) {}
+  // A command's check mark (for example "Reference Fitting").
+  virtual void set_command_checked(std::string_view /*command*/, bool /*checked*/) {}
+  // The calibration changed: redraw the status line and the plot axes.
+  virtual void calibration_changed() {}
+  // The stored window placement is too small to use: open full screen.
+  virtual void use_full_screen() {}
 };
 
 // The caption a message is shown under.

@@ -1,6 +1,8 @@
 #include "reports/activity_database.h"
+#include "platform/c_locale.h"
 
 #include <cerrno>
+#include <locale>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -137,7 +139,7 @@ class DatabasePass {
     } else if (name == "COMP") {
       std::string e = next < lines_.size() ? lines_[next++] : "";
       std::string r = next < lines_.size() ? lines_[next++] : "";
-      compton(std::atof(e.c_str()), std::atof(r.c_str()));
+      compton(c_atof(e.c_str()), c_atof(r.c_str()));
       return Handling::kReadLines;
     } else if (name == "HEAD") {
       std::string text;
@@ -227,7 +229,7 @@ class DatabasePass {
       header_pair(trim(item));
       return;
     }
-    const double energy = std::atof(item.c_str());
+    const double energy = c_atof(item.c_str());
     const int k = match_peak(energy);
     double value = 0, percent = 0;
     if (k > 0) {
@@ -256,6 +258,7 @@ class DatabasePass {
     if (full()) return;
     long start = 0, stop = 0;
     std::istringstream in(item);
+    in.imbue(std::locale::classic());
     in >> start >> stop;
     if (header_) {
       line_ += c_format("\"%ld-%ld\",", start, stop);
@@ -276,7 +279,7 @@ class DatabasePass {
       line_ += fwhm ? "\"FWHM\"," : "\"Chan\",";
       return;
     }
-    const int k = match_peak(std::atof(item.c_str()));
+    const int k = match_peak(c_atof(item.c_str()));
     if (k > 0) line_ += fwhm ? c_format("%6.2f", s_.peaks.fwhm_kev[k]) : c_format("%6.1f", s_.peaks.centre[k]);
     line_ += ",";
   }
@@ -290,7 +293,7 @@ class DatabasePass {
     const std::string title = to_string(s_.spectrum.header.title);
     float x = 0, y = 0, z = 0;
     char word[64] = {0};
-    std::sscanf(title.c_str(), "%f %f %f %63s", &x, &y, &z, word);
+    c_sscanf(title.c_str(), "%f %f %f %63s", &x, &y, &z, word);
     line_ += c_format("\"%10.3f\",\"%10.3f\",\"%10.3f\",\"%s\",\"%c\",", x, y, z, word,
                       title.find("BKG") != std::string::npos ? 'B' : ' ');
   }

@@ -9,6 +9,7 @@ namespace kestrim {
 
 class Platform;
 struct AnalysisParameters;
+struct ReportSession;
 
 // The activity database reached through an ODBC data source.
 class ActivityDatabaseLink {
@@ -17,6 +18,9 @@ class ActivityDatabaseLink {
   // Opens the database the parameters name, checks it and closes it again;
   // 1 on success, 0 on a failure already reported.
   virtual int test(const AnalysisParameters& params, Platform& ui) = 0;
+  // Adds the analysis results of the session to the database; 1 on success,
+  // 0 on a failure already reported.
+  virtual int export_results(const ReportSession& session) = 0;
 };
 
 // Prints a text report of the working folder.

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "reports/capabilities.h"
 #include "reports/report_session.h"
 #include "nuclides/activity.h"
 #include "settings/library.h"
@@ -265,7 +266,17 @@ int write_main_report(const ReportSession& state) {
     state.ui->message_box(std::string("Error Creating:- ") + join_path(wd, kMainReport), "", kMsgError);
     return 0;
   }
-  if (p.update_database != 0 && p.database_odbc == 0) update_activity_database(state);
+  bool exported = true;
+  if (p.update_database != 0 && p.database_odbc == 0) {
+    update_activity_database(state);
+  } else if (p.update_database != 0) {
+    if (state.activity_database == nullptr) {
+      state.ui->message_box("The ODBC activity database is not available in this build", {}, kMsgWarning);
+      exported = false;
+    } else {
+      exported = state.activity_database->export_results(state) == 1;
+    }
+  }
   const std::string file = base_name(state.flags.current_file);
   const auto dot = file.rfind('.');
   const std::string stem = dot == std::string::npos ? file : file.substr(0, dot);
@@ -279,7 +290,7 @@ int write_main_report(const ReportSession& state) {
     }
   }
   write_header_report(state);
-  return 1;
+  return exported ? 1 : 0;
 }
 
 }  // namespace kestrim

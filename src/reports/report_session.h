@@ -7,6 +7,8 @@
 
 namespace kestrim {
 
+class ActivityDatabaseLink;
+
 struct ReportSession {
   Platform* ui;
   const Paths& paths;
@@ -22,6 +24,8 @@ struct ReportSession {
   SessionHooks& hooks;
   ReportHeaders& headers;
   UnidentifiedPeaksSection& unidentified;
+  // The ODBC activity database, when the front end supplies it.
+  ActivityDatabaseLink* activity_database = nullptr;
 
   operator NuclideSession() const {
     return {ui,      paths,         params,     spectrum, peaks, fitting, results,

@@ -1,4 +1,5 @@
 #include "reports/row_format.h"
+#include "platform/c_locale.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -44,7 +45,7 @@ std::string format_row(std::string_view format, const std::vector<RowValue>& val
     ++next;
     auto number = [&] {
       if (v == nullptr) return 0.0;
-      return v->kind == RowValue::Kind::kNumber ? v->number : std::atof(v->text.c_str());
+      return v->kind == RowValue::Kind::kNumber ? v->number : c_atof(v->text.c_str());
     };
     switch (conv) {
       case 's': {

@@ -1,4 +1,5 @@
 #include "settings/calibration_describe.h"
+#include "platform/c_locale.h"
 
 #include <cstdarg>
 #include <cstdio>
@@ -20,7 +21,7 @@ void appendf(std::string& out, const char* format, ...) {
   char buf[512];
   va_list args;
   va_start(args, format);
-  std::vsnprintf(buf, sizeof buf, format, args);
+  c_vsnprintf(buf, sizeof buf, format, args);
   va_end(args);
   out += buf;
 }
@@ -28,14 +29,14 @@ void appendf(std::string& out, const char* format, ...) {
 // A stored real32 as the shortest decimal that reads back to it.
 double tidy(float v) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%.7g", static_cast<double>(v));
-  return std::strtod(buf, nullptr);
+  c_snprintf(buf, sizeof buf, "%.7g", static_cast<double>(v));
+  return c_strtod(buf, nullptr);
 }
 
 std::string date_text(const CalDate& d, const CalTime& t) {
   if (d.day <= 0) return "no date";
   char buf[48];
-  std::snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d", d.day, d.month, d.year, t.hour,
+  c_snprintf(buf, sizeof buf, "%02d/%02d/%04d %02d:%02d", d.day, d.month, d.year, t.hour,
                 t.minute);
   return buf;
 }

@@ -1,6 +1,8 @@
 #include "settings/calibration_text.h"
+#include "platform/c_locale.h"
 
 #include <cmath>
+#include <locale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -66,7 +68,7 @@ const Field kFields[] = {
 
 std::string real_text(double v, bool single) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, single ? "%.9g" : "%.17g", v);
+  c_snprintf(buf, sizeof buf, single ? "%.9g" : "%.17g", v);
   return buf;
 }
 
@@ -81,7 +83,7 @@ std::string quote(const std::uint8_t* p, int n) {
       out += static_cast<char>(c);
     } else if (c < 32 || c >= 127) {
       char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02x", c);
+      c_snprintf(buf, sizeof buf, "\\x%02x", c);
       out += buf;
     } else {
       out += static_cast<char>(c);
@@ -108,7 +110,7 @@ void dump_section(const std::uint8_t* s, int geometry, std::string& out) {
       case Kind::Bytes:
         for (int i = 0; i < f.count; ++i) {
           char buf[4];
-          std::snprintf(buf, sizeof buf, "%02x", p[i]);
+          c_snprintf(buf, sizeof buf, "%02x", p[i]);
           value += (i ? " " : "") + std::string(buf);
         }
         break;
@@ -160,7 +162,7 @@ bool parse_quoted(const std::string& v, std::string& out) {
 
 bool parse_number(const std::string& t, double& v) {
   char* end = nullptr;
-  v = std::strtod(t.c_str(), &end);
+  v = c_strtod(t.c_str(), &end);
   return end != t.c_str() && *end == 0;
 }
 
@@ -195,7 +197,7 @@ bool detector_file_from_text(const std::string& text, std::vector<std::uint8_t>&
     if (line.empty() || line[0] == '#') continue;
     if (line.front() == '[') {
       int g = 0;
-      if (std::sscanf(line.c_str(), "[geometry %d]", &g) != 1 || g < 1 || g > kMaxGeometry)
+      if (c_sscanf(line.c_str(), "[geometry %d]", &g) != 1 || g < 1 || g > kMaxGeometry)
         return fail("expected [geometry N] with N from 1 to 1000");
       geometry = g;
       if (file.size() < static_cast<std::size_t>(g) * kSection)
@@ -221,6 +223,7 @@ bool detector_file_from_text(const std::string& text, std::vector<std::uint8_t>&
       continue;
     }
     std::istringstream values(value);
+    values.imbue(std::locale::classic());
     std::string item;
     int i = 0;
     while (values >> item) {

@@ -1,4 +1,5 @@
 #include "settings/defaults_file.h"
+#include "platform/c_locale.h"
 
 #include <algorithm>
 #include <cctype>
@@ -32,13 +33,13 @@ constexpr std::int32_t kMinWindowWidth = 500;
 
 std::string format_number(const char* fmt, int n) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, fmt, n);
+  c_snprintf(buf, sizeof buf, fmt, n);
   return buf;
 }
 
 std::string format_text(const char* fmt, const std::string& s) {
   std::vector<char> buf(std::strlen(fmt) + s.size() + 1);
-  std::snprintf(buf.data(), buf.size(), fmt, s.c_str());
+  c_snprintf(buf.data(), buf.size(), fmt, s.c_str());
   return buf.data();
 }
 

@@ -1,4 +1,5 @@
 #include "settings/defaults_text.h"
+#include "platform/c_locale.h"
 
 #include <array>
 #include <charconv>
@@ -96,7 +97,7 @@ void append_real(std::string& out, const std::uint8_t* p) {
     return;
   }
   char buf[16];
-  std::snprintf(buf, sizeof buf, "0x%08x", static_cast<unsigned>(bin::get_u32(p)));
+  c_snprintf(buf, sizeof buf, "0x%08x", static_cast<unsigned>(bin::get_u32(p)));
   out += buf;
 }
 

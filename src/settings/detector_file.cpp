@@ -1,4 +1,5 @@
 #include "settings/detector_file.h"
+#include "platform/c_locale.h"
 
 #include <algorithm>
 #include <array>
@@ -55,7 +56,7 @@ using RecordBytes = std::array<std::uint8_t, kCalibrationRecordSize>;
 
 std::string format_number(const char* format, int n) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, format, n);
+  c_snprintf(buf, sizeof buf, format, n);
   return buf;
 }
 

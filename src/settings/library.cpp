@@ -1,4 +1,5 @@
 #include "settings/library.h"
+#include "platform/c_locale.h"
 
 #include <cerrno>
 #include <cstring>
@@ -161,7 +162,7 @@ int LibraryReader::open(Platform& ui, const std::string& path) {
   file_ = std::fopen(path.c_str(), "rb");
   if (!file_) {
     char text[1200];
-    std::snprintf(text, sizeof text, "Error %d opening %s", errno, path.c_str());
+    c_snprintf(text, sizeof text, "Error %d opening %s", errno, path.c_str());
     ui.message_box(text);
     return 0;
   }
@@ -201,7 +202,7 @@ int LibraryReader::next(CurrentNuclide& out) {
   const long entry_offset = std::ftell(file_) - static_cast<long>(kSourceOffset);
   auto damaged = [&](const char* what) {
     char text[1400];
-    std::snprintf(text, sizeof text, "%s: nuclide %d at offset %ld: %s", path_.c_str(),
+    c_snprintf(text, sizeof text, "%s: nuclide %d at offset %ld: %s", path_.c_str(),
                   index_ + 1, entry_offset, what);
     error_ = text;
     return -1;
@@ -239,7 +240,7 @@ int LibraryReader::next(CurrentNuclide& out) {
     std::uint8_t line[kLineSize];
     if (read(line, line_size) != line_size) {
       char what[120];
-      std::snprintf(what, sizeof what, "%d lines declared, the file ends after %d", declared, i);
+      c_snprintf(what, sizeof what, "%d lines declared, the file ends after %d", declared, i);
       return damaged(what);
     }
     if (i >= kNuclideLineSlots) {

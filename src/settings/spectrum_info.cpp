@@ -1,4 +1,5 @@
 #include "settings/spectrum_info.h"
+#include "platform/c_locale.h"
 
 #include <cmath>
 #include <cstdio>
@@ -26,7 +27,7 @@ nlohmann::json date_or_null(const DateTime& dt) {
 std::string iso_date_time(const DateTime& dt) {
   if (dt.day <= 0 || dt.month < 1 || dt.month > 12) return {};
   char buf[40];
-  std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:00", dt.year, dt.month, dt.day,
+  c_snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:00", dt.year, dt.month, dt.day,
                 dt.hour, dt.minute);
   return buf;
 }
@@ -81,7 +82,7 @@ std::string spectrum_info_text(const SpectrumRecord& rec, const std::string& fil
   std::string out;
   char buf[512];
   auto line = [&](const char* label, const std::string& value) {
-    std::snprintf(buf, sizeof buf, "%-22s %s\n", label, value.c_str());
+    c_snprintf(buf, sizeof buf, "%-22s %s\n", label, value.c_str());
     out += buf;
   };
   auto date = [](const DateTime& dt) {
@@ -96,22 +97,22 @@ std::string spectrum_info_text(const SpectrumRecord& rec, const std::string& fil
   line("Sample ID:", to_string(h.sample_id));
   line("Collected:", date(h.collected));
   line("Sampled:", date(h.sampled));
-  std::snprintf(buf, sizeof buf, "%.2f s", h.live_time);
+  c_snprintf(buf, sizeof buf, "%.2f s", h.live_time);
   line("Live time:", buf);
-  std::snprintf(buf, sizeof buf, "%.2f s", h.true_time);
+  c_snprintf(buf, sizeof buf, "%.2f s", h.true_time);
   line("True time:", buf);
   double dead = dead_time_percent(h);
   if (dead >= 0) {
-    std::snprintf(buf, sizeof buf, "%.2f %%", dead);
+    c_snprintf(buf, sizeof buf, "%.2f %%", dead);
     line("Dead time:", buf);
   }
   line("Channels:", std::to_string(h.channels));
   line("Detector / geometry:", std::to_string(h.detector) + " / " + std::to_string(h.geometry));
-  std::snprintf(buf, sizeof buf, "%g %s", h.sample_size, to_string(h.units).c_str());
+  c_snprintf(buf, sizeof buf, "%g %s", h.sample_size, to_string(h.units).c_str());
   line("Sample size:", buf);
   if (rec.combined_spectra > 1)
     line("Combined spectra:", std::to_string(rec.combined_spectra) + " spectra summed into this one");
-  std::snprintf(buf, sizeof buf, "%.0f", rec.total_counts());
+  c_snprintf(buf, sizeof buf, "%.0f", rec.total_counts());
   line("Total counts:", buf);
   out += "\nCalibration\n";
   out += describe_calibration(rec.calibration, rec.efficiency);

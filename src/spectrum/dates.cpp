@@ -1,4 +1,5 @@
 #include "spectrum/dates.h"
+#include "platform/c_locale.h"
 
 #include <cctype>
 #include <cstdio>
@@ -49,13 +50,13 @@ const char* month_abbreviation(int month) {
 
 std::string format_date(int day, int month, int year) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%2d-%s-%4d", day, month_abbreviation(month), year);
+  c_snprintf(buf, sizeof buf, "%2d-%s-%4d", day, month_abbreviation(month), year);
   return buf;
 }
 
 std::string format_time(int hour, int minute) {
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%2d:%02d", hour, minute);
+  c_snprintf(buf, sizeof buf, "%2d:%02d", hour, minute);
   return buf;
 }
 

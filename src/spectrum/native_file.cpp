@@ -1,4 +1,5 @@
 #include "spectrum/native_file.h"
+#include "platform/c_locale.h"
 
 #include <algorithm>
 #include <cmath>
@@ -16,7 +17,7 @@ constexpr int kEfficiencyArrayBytes = kStoredEfficiencyPoints * 4;  // 84
 std::string describe_short(const char* what, std::size_t offset, std::size_t need,
                            std::size_t have) {
   char buf[160];
-  std::snprintf(buf, sizeof buf, "%s needs %zu bytes at offset %zu, but the file has %zu",
+  c_snprintf(buf, sizeof buf, "%s needs %zu bytes at offset %zu, but the file has %zu",
                 what, need, offset, have);
   return buf;
 }
@@ -56,7 +57,7 @@ int read_native(const std::vector<std::uint8_t>& bytes, SpectrumRecord& rec,
     int count = bin::get_i16(b + kNativeEfficiencyOffset + 2);
     if (count < 0 || count > kStoredEfficiencyPoints) {
       char buf[120];
-      std::snprintf(buf, sizeof buf,
+      c_snprintf(buf, sizeof buf,
                     "efficiency point count %d is outside 0-%d; limited to the stored points",
                     count, kStoredEfficiencyPoints);
       rec.warnings.emplace_back(buf);
@@ -75,7 +76,7 @@ int read_native(const std::vector<std::uint8_t>& bytes, SpectrumRecord& rec,
   int channels = rec.header.channels;
   if (channels < 0 || channels > kMaxChannelsStored) {
     char buf[120];
-    std::snprintf(buf, sizeof buf, "header declares %d channels at offset %d (at most %d)",
+    c_snprintf(buf, sizeof buf, "header declares %d channels at offset %d (at most %d)",
                   channels, header_offset::kChannels, kMaxChannelsStored);
     result.problem = buf;
     return -1;

@@ -1,4 +1,5 @@
 #include "spectrum/spectrum_record.h"
+#include "platform/c_locale.h"
 
 #include <cstdio>
 
@@ -134,11 +135,11 @@ double SpectrumRecord::total_counts() const {
 std::string format_sample_size(double size) {
   char buf[64];
   if (size < 0.1 || size > 1e6)
-    std::snprintf(buf, sizeof buf, "%6.3e", size);
+    c_snprintf(buf, sizeof buf, "%6.3e", size);
   else if (size >= 1)
-    std::snprintf(buf, sizeof buf, "%5.3f", size);
+    c_snprintf(buf, sizeof buf, "%5.3f", size);
   else
-    std::snprintf(buf, sizeof buf, "%5.4f", size);
+    c_snprintf(buf, sizeof buf, "%5.4f", size);
   return buf;
 }
 

@@ -1,5 +1,6 @@
 // The efficiency calibration: source files, points, curves and merging.
 #include "calibration/efficiency_calibration.h"
+#include "platform/c_locale.h"
 
 #include <gtest/gtest.h>
 
@@ -285,7 +286,7 @@ TEST(EfficiencyMerge, NoMoreThanFortyPoints) {
   std::string edf;
   for (int i = 0; i < 45; ++i) {
     char buf[80];
-    std::snprintf(buf, sizeof buf, "EFF %6.1f %12.5e %12.5e\r\n", 50.0 + 40 * i, curve_percent(50.0 + 40 * i) / 100, 0.02);
+    kestrim::c_snprintf(buf, sizeof buf, "EFF %6.1f %12.5e %12.5e\r\n", 50.0 + 40 * i, curve_percent(50.0 + 40 * i) / 100, 0.02);
     edf += buf;
   }
   merge_edf_text(s.state, ec, edf);

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cal_fixture.h"
+#include "platform/c_locale.h"
 #include "calibration/calibration_checks.h"
 #include "spectrum/background_record.h"
 #include "peaks/peak_report_json.h"
@@ -76,10 +77,10 @@ TEST_F(WorkedCalibration, BatchCalibrationsGiveACompleteDetectorFile) {
   for (double e : {661.657, 1332.492}) {
     const double truth = 0.07 * 662 * std::sqrt(e / 662) / 2.355 / 1.95;
     char key[16];
-    std::snprintf(key, sizeof key, " %6.1f ", e);
+    kestrim::c_snprintf(key, sizeof key, " %6.1f ", e);
     const std::size_t at = shape.find(key);
     ASSERT_NE(at, std::string::npos) << key;
-    const double measured = std::atof(shape.c_str() + at + 8);
+    const double measured = kestrim::c_atof(shape.c_str() + at + 8);
     EXPECT_NEAR(measured / truth, 1.0, 0.04) << e;
     EXPECT_NEAR(width_at_channel(cal, energy_to_channel(cal, e)) / truth, 1.0, 0.15) << e;
   }
@@ -189,7 +190,7 @@ TEST_F(WorkedCalibration, AutoRecalibrationOfASavedCalibratedSpectrum) {
     std::size_t end = report.find('\n', start);
     if (end == std::string::npos) end = report.size();
     double v[5];
-    if (std::sscanf(report.substr(start, end - start).c_str(), "%lf %lf %lf %lf %lf", &v[0], &v[1],
+    if (kestrim::c_sscanf(report.substr(start, end - start).c_str(), "%lf %lf %lf %lf %lf", &v[0], &v[1],
                     &v[2], &v[3], &v[4]) == 5)
       ++points;
     start = end + 1;

@@ -1,4 +1,5 @@
 #include "peaks/peak_fit_report.h"
+#include "platform/c_locale.h"
 
 #include <gtest/gtest.h>
 
@@ -145,7 +146,7 @@ TEST(PeakFitReport, TemplateHeadingAndDetailedLines) {
   ASSERT_NE(at, std::string::npos);
   const std::string line = report.substr(at, report.find("\r\n", at) - at);
   char bounds[160];
-  std::snprintf(bounds, sizeof bounds, "                         %5d   %5d      NUC-10 NUC-11 NUC-12 NUC-13 NUC-14 NUC-15 NUC-16 ....",
+  kestrim::c_snprintf(bounds, sizeof bounds, "                         %5d   %5d      NUC-10 NUC-11 NUC-12 NUC-13 NUC-14 NUC-15 NUC-16 ....",
                 st.peaks.fit_start[1], st.peaks.fit_end[1]);
   // Names follow while the line is at most 90 characters long.
   EXPECT_EQ(line, bounds);

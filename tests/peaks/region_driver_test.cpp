@@ -1,4 +1,5 @@
 #include "peaks/region_driver.h"
+#include "platform/c_locale.h"
 
 #include <gtest/gtest.h>
 
@@ -96,7 +97,7 @@ TEST(RegionDriver, RemovalPromptNamesTheReasonAndNoKeepsThePeak) {
   ASSERT_EQ(s.ui.messages.size(), 1u);
   const double e = channel_to_energy(s.state->spectrum.calibration, s.state->peaks.centre[1]);
   char text[64];
-  std::snprintf(text, sizeof text, "Remove the Peak at %3.1f keV ?", e);
+  kestrim::c_snprintf(text, sizeof text, "Remove the Peak at %3.1f keV ?", e);
   EXPECT_EQ(s.ui.messages[0].text, text);
   EXPECT_EQ(s.ui.messages[0].caption, kReasonCritical);
   EXPECT_EQ(s.state->peaks.count, 1);
