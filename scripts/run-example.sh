@@ -4,7 +4,10 @@
 set -e
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+# ccache (installed with the dependencies) keeps rebuilds short.
+LAUNCHER=""
+command -v ccache >/dev/null 2>&1 && LAUNCHER="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
+cmake -S . -B build $LAUNCHER -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target kestrim kestrim_data
 ROOT=$(pwd)
 mkdir -p out/example

@@ -7,16 +7,19 @@
 set -e
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
+# ccache (installed with the dependencies) keeps rebuilds short.
+LAUNCHER=""
+command -v ccache >/dev/null 2>&1 && LAUNCHER="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
 JOBS=$(nproc 2>/dev/null || echo 2)
 case "$1" in
   --sanitize)
-    cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTRIM_SANITIZE=ON -DKESTRIM_BENCH=OFF >/dev/null
+    cmake -S . -B build-asan $LAUNCHER -DCMAKE_BUILD_TYPE=Debug -DKESTRIM_SANITIZE=ON -DKESTRIM_BENCH=OFF >/dev/null
     cmake --build build-asan -j"$JOBS"
     cd build-asan
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$JOBS"
     ;;
   --fuzz)
-    CC=clang CXX=clang++ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    CC=clang CXX=clang++ cmake -S . -B build-fuzz $LAUNCHER -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DKESTRIM_FUZZ=ON -DKESTRIM_TESTS=OFF -DKESTRIM_BENCH=OFF >/dev/null
     cmake --build build-fuzz -j"$JOBS"
     for target in build-fuzz/fuzz/kestrim_*_fuzz; do
@@ -36,7 +39,7 @@ case "$1" in
     done
     ;;
   *)
-    cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake -S . -B build $LAUNCHER -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build build -j"$JOBS"
     cd build
     ctest --output-on-failure -j"$JOBS"
