@@ -43,7 +43,31 @@ double log_factorial(std::int64_t k) {
          inv * (1.0 / 12 - inv2 * (1.0 / 360 - inv2 * (1.0 / 1260 - inv2 / 1680)));
 }
 
+// The rising Compton shelf of edge `edge` smeared by sigma `s_edge` (keV),
+// relative to its level at the edge.
+double compton_shelf(double e, double edge, double s_edge) {
+  double m = std::min(e / edge, 1.0);
+  return (0.7 + 0.3 * m * m) * 0.5 * std::erfc((e - edge) / (s_edge * std::sqrt(2.0)));
+}
+
+// Integral of compton_shelf over E >= 0 (Simpson's rule; the shelf is
+// smooth and ends within a few sigmas of the edge).
+double compton_shelf_integral(double edge, double s_edge) {
+  const int n = 4000;  // even
+  const double hi = edge + 10 * s_edge, h = hi / n;
+  double sum = compton_shelf(0, edge, s_edge) + compton_shelf(hi, edge, s_edge);
+  for (int i = 1; i < n; ++i) sum += (i % 2 ? 4.0 : 2.0) * compton_shelf(i * h, edge, s_edge);
+  return sum * h / 3;
+}
+
+// Width in keV of channel x: dE/dx of the calibration.
+double channel_width_kev(const SimOptions& o, double x) {
+  return std::fabs(o.gain_kev + 2 * o.quadratic * x);
+}
+
 }  // namespace
+
+double compton_edge_kev(double e) { return e * (1 - 1 / (1 + 2 * e / kElectronMass)); }
 
 double uniform_01(std::mt19937_64& rng) {
   return static_cast<double>(rng() >> 11) * (1.0 / 9007199254740992.0);
@@ -96,6 +120,7 @@ double sim_channel(const SimOptions& o, double e) {
 
 double sim_fwhm_kev(const SimOptions& o, double e) {
   if (e <= 0) return 0;
+  if (o.fwhm_sqrt_kev > 0) return o.fwhm_sqrt_kev * std::sqrt(e);
   return o.fwhm_662 * std::sqrt(e / 662.0);
 }
 
@@ -115,6 +140,9 @@ SimSpectrum simulate_spectrum(const SimOptions& o) {
     double e = sim_energy(o, x);
     double v = o.bg_constant + o.bg_slope * x;
     if (o.bg_amplitude > 0 && o.bg_decay_kev > 0) v += o.bg_amplitude * std::exp(-e / o.bg_decay_kev);
+    if (e >= 0)
+      for (const SimContinuumTerm& term : o.continuum)
+        v += term.per_kev * (term.efold_kev > 0 ? std::exp(-e / term.efold_kev) : 1.0) * channel_width_kev(o, x);
     out.expected[x] = std::max(v, 0.0);
   }
 
@@ -132,8 +160,25 @@ SimSpectrum simulate_spectrum(const SimOptions& o) {
     t.area = p.area;
     for (int x = 2; x < n; ++x) out.expected[x] += t.height * unit_shape(x - c, t.sigma, t.tail);
 
-    if (p.peak_to_compton > 0) {
-      double edge = p.energy * (1 - 1 / (1 + 2 * p.energy / kElectronMass));
+    if (p.compton_to_peak > 0) {
+      // Counts per keV: the shelf and the bump share compton_to_peak x area.
+      const double edge = compton_edge_kev(p.energy);
+      const double back = p.energy - edge;
+      const double s_edge = std::max(sim_fwhm_kev(o, edge) / 2.355, 1e-6);
+      const double s_back = std::max(sim_fwhm_kev(o, back) / 2.355, 1e-6);
+      const double total = p.compton_to_peak * p.area;
+      const double bs = std::clamp(o.backscatter_fraction, 0.0, 1.0);
+      const double shelf_scale = total * (1 - bs) / compton_shelf_integral(edge, s_edge);
+      const double bump_scale = total * bs / (s_back * std::sqrt(2 * kPi));
+      for (int x = 2; x < n; ++x) {
+        double e = sim_energy(o, x);
+        if (e < 0) continue;
+        double density = shelf_scale * compton_shelf(e, edge, s_edge) +
+                         bump_scale * std::exp(-(e - back) * (e - back) / (2 * s_back * s_back));
+        out.expected[x] += density * channel_width_kev(o, x);
+      }
+    } else if (p.peak_to_compton > 0) {
+      double edge = compton_edge_kev(p.energy);
       double back = p.energy - edge;
       double level = t.height / p.peak_to_compton;
       double s_edge = std::max(sim_fwhm_kev(o, edge) / 2.355, 1e-6);
@@ -175,6 +220,20 @@ SimOptions example_nai_options(int channels, std::uint64_t seed) {
   return o;
 }
 
+SimOptions nai_3x3_options(int channels, std::uint64_t seed) {
+  SimOptions o;
+  o.channels = channels;
+  o.gain_kev = 3072.0 / channels;
+  o.fwhm_sqrt_kev = 1.79;
+  o.seed = seed;
+  o.live_time = 3600;
+  o.true_time = 3600 * 1.004;
+  // Low-energy scatter, the shielded room's continuum, and the high-energy
+  // tail up to and beyond 2614 keV.
+  o.continuum = {{150, 120}, {30, 500}, {2, 2000}};
+  return o;
+}
+
 void store_simulated(const SimSpectrum& s, const SimOptions& o, SpectrumRecord& rec) {
   rec.clear();
   int n = std::min<int>(static_cast<int>(s.counts.size()), kMaxChannels);
@@ -191,7 +250,8 @@ void store_simulated(const SimSpectrum& s, const SimOptions& o, SpectrumRecord& 
                 static_cast<float>(o.quadratic)};
   // Resolution form: FWHM(E) = w0 + w1 sqrt(E) keV.
   cal.width_terms = -2;
-  cal.width = {0.0f, static_cast<float>(o.fwhm_662 / std::sqrt(662.0)), 0.0f};
+  const double w1 = o.fwhm_sqrt_kev > 0 ? o.fwhm_sqrt_kev : o.fwhm_662 / std::sqrt(662.0);
+  cal.width = {0.0f, static_cast<float>(w1), 0.0f};
   cal.low_tail_terms = 0;
   cal.high_tail_terms = 0;
 }

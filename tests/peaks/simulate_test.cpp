@@ -108,6 +108,69 @@ TEST(SimulateTest, ComptonShelfEndsAtEdgeAndBackgroundFalls) {
   EXPECT_NEAR(bg.expected[1000], 2 + 500 * std::exp(-3000.0 / 300), 1e-9);
 }
 
+// The realistic continuum of Cs-137's 661.657 keV line: its counts are the
+// requested multiple of the peak's whatever the channel count, its edge
+// falls at the published 477.34 keV and its backscatter bump peaks at
+// 661.66 - 477.34 = 184.32 keV.
+TEST(SimulateTest, RealisticComptonContinuumHoldsRequestedCountsAtEdge) {
+  auto continuum = [](int channels, double* edge_kev, double* bump_kev) {
+    SimOptions o;
+    o.noise = false;
+    o.channels = channels;
+    o.gain_kev = 3072.0 / channels;
+    o.offset_kev = -2 * o.gain_kev;  // channel 2 at 0 keV: nothing of the shelf is cut off
+    o.fwhm_sqrt_kev = 1.79;
+    SimPeak p;
+    p.energy = 661.657;
+    p.area = 100000;
+    p.compton_to_peak = 2.5;
+    o.peaks = {p};
+    SimSpectrum s = simulate_spectrum(o);
+    double steepest = 0, highest = 0;
+    for (int x = 2; x + 1 < channels; ++x) {
+      double e = sim_energy(o, x);
+      if (e > 300 && e < 600 && s.expected[x] - s.expected[x + 1] > steepest) {
+        steepest = s.expected[x] - s.expected[x + 1];
+        *edge_kev = sim_energy(o, x + 0.5);
+      }
+      if (e > 120 && e < 250 && s.expected[x] > s.expected[x - 1] && s.expected[x] >= s.expected[x + 1] &&
+          s.expected[x] > highest) {
+        highest = s.expected[x];
+        *bump_kev = e;
+      }
+    }
+    return std::accumulate(s.expected.begin(), s.expected.end(), 0.0) - 100000;
+  };
+  double edge = 0, bump = 0;
+  EXPECT_NEAR(continuum(1024, &edge, &bump), 250000, 0.005 * 250000);
+  EXPECT_NEAR(compton_edge_kev(661.657), 477.34, 0.01);
+  EXPECT_NEAR(edge, 477.34, 3.0);
+  EXPECT_NEAR(bump, 184.32, 3.0);
+  EXPECT_NEAR(continuum(4096, &edge, &bump), 250000, 0.005 * 250000);
+  EXPECT_NEAR(edge, 477.34, 1.5);
+  EXPECT_NEAR(bump, 184.32, 1.5);
+}
+
+// Continuum terms are counts per keV (the same spectrum per keV at any
+// channel count), and the square-root resolution reaches the truth and the
+// stored width calibration.
+TEST(SimulateTest, ContinuumPerKevAndSquareRootResolution) {
+  for (int channels : {1024, 4096}) {
+    SimOptions o = nai_3x3_options(channels);
+    o.noise = false;
+    o.continuum = {{100, 300}, {2, 0}};
+    o.peaks = {{1332, 5000, 0}};
+    SimSpectrum s = simulate_spectrum(o);
+    const int x = static_cast<int>(std::lround(600 / o.gain_kev));
+    EXPECT_NEAR(s.expected[x] / o.gain_kev, 100 * std::exp(-600.0 / 300) + 2, 1e-9) << channels;
+    ASSERT_EQ(s.truth.size(), 1u);
+    EXPECT_NEAR(s.truth[0].fwhm_kev, 1.79 * std::sqrt(1332.0), 1e-9);
+    SpectrumRecord rec;
+    store_simulated(s, o, rec);
+    EXPECT_NEAR(width_at_channel(rec.calibration, s.truth[0].centre), s.truth[0].sigma, 1e-4 * s.truth[0].sigma);
+  }
+}
+
 TEST(SimulateTest, StoredCalibrationReproducesTruthWidth) {
   SimOptions o;
   o.noise = false;
