@@ -97,7 +97,7 @@ int report_detector(const CalibrationSession& state);
 // The spectrum file in memory, for "Spectrum data file used:- %s".
 std::string spectrum_file_used(const CalibrationSession& state);
 
-// The energy fit of Part "energy calibration" (B.3) over the points: point 0
+// Least-squares fit of energy against channel over the points: point 0
 // always, any other only when both its channel and its energy are non-zero.
 // Polynomial: weighted by the point weights; log: unweighted
 // c0 + c1 ch + c2 ln ch. Fewer than 2 usable points: fails; fewer than 3

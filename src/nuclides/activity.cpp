@@ -525,7 +525,7 @@ int run_nuclide_analysis(const NuclideSession& state) {
   const SpectrumHeader& h = state.spectrum.header;
   const CalibrationRecord& cal = state.spectrum.calibration;
 
-  // 1-2.
+  // Only a fully fitted peak list is analysed; the results start afresh.
   if (!list.fitted) {
     ui.message_box("Not all of the Peaks have been fitted yet");
     return 0;
@@ -536,7 +536,7 @@ int run_nuclide_analysis(const NuclideSession& state) {
   NuclideResults& res = state.results;
   res.auto_calibration = autocal;
 
-  // 3-5. Decay interval, analysis range, units.
+  // Decay interval, analysis range, units.
   res.decay_interval = decay_interval_minutes(h.sampled, h.collected);
   res.lower = channel_to_energy(cal, list.region.first_live);
   if (list.count > 0) res.lower = std::min(res.lower, peak_energy(state, 1));
@@ -549,7 +549,7 @@ int run_nuclide_analysis(const NuclideSession& state) {
   if (par.activity_factor <= 0) res.activity_unit = "Bq";
   refresh_peak_emission_rates(state);
 
-  // 6. Reports.
+  // Report headings.
   ReportText diag, act;
   diag.line(c_format("Diagnostic Report for Spectrum File:- %s ", state.flags.current_file.c_str()));
   diag.empty();
@@ -572,17 +572,17 @@ int run_nuclide_analysis(const NuclideSession& state) {
     act.line("\t\t\t  All Peaks were removed by Background Subtraction.");
     act.empty();
   } else {
-    // 7. Identification.
+    // Identification.
     ui.set_status("Searching Library...");
     identify_nuclides(state, diag, act);
 
-    // 8. Every peak free again.
+    // Every peak free again.
     for (int k = 1; k <= list.count; ++k) {
       res.peak_free[k] = 1;
       res.peak_sum[k] = 0;
     }
 
-    // 9. Interference sets.
+    // Interference sets, formed and solved one at a time.
     InterferenceSet set;
     for (int w = 1;; ++w) {
       ui.set_status(c_format("Forming Interference Set %d...", w));
@@ -601,7 +601,7 @@ int run_nuclide_analysis(const NuclideSession& state) {
       }
     }
 
-    // 10-11.
+    // Legends and notes, then the peaks no nuclide explains.
     if (res.any_principal) act.line(" P represents:- This is the Principal Peak.");
     if (res.library_not_wholly_considered) {
       act.line(" The Library was not wholly considered: too many Nuclides or Lines were identified.");
@@ -616,7 +616,7 @@ int run_nuclide_analysis(const NuclideSession& state) {
 
   res.diagnostic_report = diag.text;
   res.activity_report = act.text;
-  // 12. Markers live in the results only; nothing to clear in the library.
+  // Markers live in the results only; nothing to clear in the library.
   return 1;
 }
 

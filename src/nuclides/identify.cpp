@@ -88,7 +88,7 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
     auto Y = [&](int k) { return static_cast<double>(lib.line_yield[first + k]); };
     auto U = [&](int k) { return static_cast<double>(lib.line_uncertainty[first + k]); };
 
-    // 1. Largest yield strictly inside the analysis range.
+    // Largest yield strictly inside the analysis range.
     double ymax = 0;
     int ymax_line = -1;
     for (int k = 0; k < n; ++k)
@@ -97,14 +97,14 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
         ymax_line = k;
       }
 
-    // 2. Half-life.
+    // Half-life.
     const double hl = nuc.half_life;
     if (std::fabs(decay) > 20 * hl) {
       diag.line(c_format("Rejected %s, Halflife was too short.", name.c_str()));
       continue;
     }
 
-    // 3. Sum-peak entries need their main isotope.
+    // Sum-peak entries need their main isotope.
     const std::size_t mark = name.find(kSumPeakMark);
     if (mark != std::string::npos) {
       const std::string main_isotope = name.substr(0, mark);
@@ -119,13 +119,14 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
       }
     }
 
-    // 4-5.
+    // Considered from here on. `driven`: the nuclide is named in the peak
+    // search library, whose peaks are reported unconditionally.
     diag.line(c_format("Considering %s", name.c_str()));
     const std::string lname = to_lower(trimmed(name));
     const bool driven =
         std::find(driven_names.begin(), driven_names.end(), lname) != driven_names.end();
 
-    // 6. Line matching.
+    // Line matching.
     std::fill(free_peak.begin(), free_peak.end(), 1);
     match.assign(n, 0);
     double total = 0, found = 0, smallest = 1e18;
@@ -183,13 +184,13 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
       }
     }
 
-    // 7. Confidence.
+    // Confidence.
     double conf = total > 0 ? found / total : 0;
     diag.line(c_format("Yields found/Total Yield : %6.4f", conf));
     if (decay > 0 && hl > 0) conf *= std::exp(-0.025 * decay / hl);
     diag.line(c_format("Conf, Value : %6.4f", conf));
 
-    // 8. Principal peak.
+    // Principal peak.
     double pe = nuc.principal_energy;
     if (!(pe > 0) && par.principal_peak_only != 0 && ymax_line >= 0) pe = E(ymax_line);
     int principal = 0;
@@ -209,7 +210,7 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
     }
     const bool principal_found = nuc.principal_energy > 0 && principal != 0;
 
-    // 9. Acceptance.
+    // Acceptance.
     if (conf < par.min_confidence && !principal_found) {
       diag.line(c_format("Rejected  %s", name.c_str()));
       diag.line("Principal Peak not found");
@@ -242,7 +243,7 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
     const int number = static_cast<int>(res.accepted.size()) - 1;
     diag.line(c_format("Entered  %s", name.c_str()));
 
-    // 10. Lines that should have been seen.
+    // Lines that should have been seen.
     const int lodc = par.lod_check_threshold;
     if (!principal_found && !driven && lodc >= 1 && lodc <= 50) {
       bool removed = false;
@@ -264,7 +265,7 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
       }
     }
 
-    // 11. Lines that would explain almost nothing of their peak.
+    // Lines that would explain almost nothing of their peak.
     for (int k = 0; k < n; ++k) {
       const int p = match[k];
       if (p == 0 || (driven && pv.inserted[p])) continue;
@@ -277,7 +278,7 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
       }
     }
 
-    // 12. Recording, combining consecutive lines on one peak.
+    // Recording, combining consecutive lines on one peak.
     int previous_line = -1;  // identified line of line k - 1
     for (int k = 0; k < n; ++k) {
       const int p = match[k];

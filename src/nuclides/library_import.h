@@ -2,8 +2,8 @@
 // library buffer.
 //
 // The listing is read line by line: a line ends at a CR (an LF after it is
-// skipped), at a lone LF, or after 120 characters. Columns are counted from
-// 1. Each parser's layout:
+// skipped), at a lone LF, or after 120 characters. Columns are counted
+// from 1. Each parser's layout:
 //
 //   Spectran (*.WRI): a line with '-' in column 3 or 4 starts a nuclide; its
 //     name is the 7 characters from column 2 and a blank. The next line holds

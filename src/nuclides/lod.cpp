@@ -102,7 +102,7 @@ BackgroundCounts background_counts(const NuclideSession& state, double energy_ke
   const int last = last_count_channel(state);
   if (last < 3) return out;
 
-  // 1. Position: the channel of E, or the nearest fitted peak within tol(E).
+  // Position: the channel of E, or the nearest fitted peak within tol(E).
   const double t = nuclide_tolerance(par, energy_kev, autocal);
   double p = energy_to_channel(cal, energy_kev);
   double best = 100;
@@ -119,14 +119,14 @@ BackgroundCounts background_counts(const NuclideSession& state, double energy_ke
     out.nearest_peak = nearest;
   }
 
-  // 2. Widths.
+  // Width at the position and the spans derived from it.
   const double w = width_at_channel(cal, p, ctx);
   if (!std::isfinite(p) || !std::isfinite(w)) return out;
   const double A = 6.005 * w;
   const double H = 3.5 * w;
   const double G = (2 * par.region_end_channels) / 3;
 
-  // 3. Region: clear of the other fitted peaks.
+  // Region: clear of the other fitted peaks.
   bool crowded = false;
   double below = -1, above = -1;
   for (int k = 1; k <= list.count; ++k) {
@@ -151,13 +151,13 @@ BackgroundCounts background_counts(const NuclideSession& state, double energy_ke
   out.region_start = lo;
   out.region_end = hi;
 
-  // 4. Sum and channel count.
+  // Sum and channel count.
   double S = sum_counts(state, lo, hi);
   const double n = hi - lo + 1;
   out.channels = n;
   out.span = A;
 
-  // 5. Peak area.
+  // Peak area.
   double N = 0;
   if ((subtract_found && out.nearest_peak != 0) || need_area) {
     int fitted = 0;
@@ -180,23 +180,23 @@ BackgroundCounts background_counts(const NuclideSession& state, double energy_ke
   }
   out.peak_area = N;
 
-  // 6. A found peak is not background.
+  // A found peak is not background.
   if (subtract_found && out.nearest_peak != 0) S -= N;
 
-  // 7. Background under the peak's span, with the uncertainty of the
+  // Background under the peak's span, with the uncertainty of the
   // estimate. The correction is only defined when the region has more
   // channels than H; a narrower region takes it with one channel.
   double B = S / n * A;
   B *= 1 + A / std::max(n - H, 1.0);
   out.counts = B;
 
-  // 8. Diagnostic line.
+  // Diagnostic line.
   if (diag)
     diag->line(std::string(36, ' ') +
                c_format("%6.1f    %6.1f     %ld  ( n=%1.0f, 2m=%1.0f )", channel_to_energy(cal, lo),
                         channel_to_energy(cal, hi), as_long(B), A, n - H));
 
-  // 9. Background-file peak at the energy.
+  // Background-file peak at the energy.
   double bkg_energy = 0, bkg_rate = 0;
   if (par.background_cps_subtraction != 0 &&
       find_background_peak(state, energy_kev, t, bkg_energy, bkg_rate)) {

@@ -113,14 +113,15 @@ int fit_region_linear(const PeakSession& state, bool final_pass) {
   else
     r.x0 = (r.start + r.end) / 2.0;
 
-  // 1. Shape table.
+  // Unit-height shape of every peak at every region channel.
   const double cutoff = 10 * r.sigma[0];
   for (int x = r.start; x <= r.end; ++x) {
     double* g = &w.shape[static_cast<size_t>(x - r.start) * kCols];
     for (int i = 0; i < np; ++i) g[i] = peak_shape(x, r.pos[i], r.sigma[i], r.tail[i], cutoff);
   }
 
-  // 2-4. Normal equations, lower triangle.
+  // Weighted normal equations (lower triangle, then mirrored) and the
+  // weighted sum of squared counts for the chi-squared.
   NormalEquations& eq = w.eq;
   eq.reset(n);
   const int nb = 2 * T - 1;
@@ -161,7 +162,7 @@ int fit_region_linear(const PeakSession& state, bool final_pass) {
   }
   eq.mirror_lower();
 
-  // 5. Keep a copy for the chi-squared, solve.
+  // Keep a copy for the chi-squared, solve.
   std::array<double, (3 + kMaxRegionPeaks) * (3 + kMaxRegionPeaks)> copy{};
   std::array<double, 3 + kMaxRegionPeaks> rhs{};
   for (int i = 0; i < n; ++i) {

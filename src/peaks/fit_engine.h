@@ -29,9 +29,9 @@ namespace kestrim {
 
 struct PeakSession;
 
-// Algorithms B: one weighted linear fit with positions, sigmas and tails
-// fixed. final_pass = false: solves for heights and continuum and stores
-// the reduced chi-squared; true: only refreshes the inverse matrix with the
+// One weighted linear fit with positions, sigmas and tails fixed.
+// final_pass = false: solves for heights and continuum and stores the
+// reduced chi-squared; true: only refreshes the inverse matrix with the
 // final-pass variances, keeping the heights. Returns 1, or 0 when singular.
 int fit_region_linear(const PeakSession& state, bool final_pass);
 
@@ -42,27 +42,30 @@ double region_model(const PeakSession& state, int x, bool step_positive = false)
 // the step whatever the number of terms).
 double region_continuum(const PeakSession& state, int x);
 
-// Algorithms C-F and the iteration control.
+// The outer iterations, each re-running the linear fit: the position
+// iteration, one step of the common width, the tailing steps, the shape
+// iteration alternating width and tailing, and the control that runs them
+// for a region as the parameters ask.
 void position_iteration(const PeakSession& state);
 void width_step(const PeakSession& state);
 void tailing_step(const PeakSession& state);
 void shape_iteration(const PeakSession& state);
 void iterate_region(const PeakSession& state);
 
-// Algorithms H: residuals of every region channel into the workspace.
+// Residuals of every region channel into the workspace.
 void compute_residuals(const PeakSession& state);
-// Algorithms I: fitted areas and their uncertainties for the region's peaks,
-// stored in the region (area, area_rel) and the peak list (fitted area and
-// its percent uncertainty at PSIG sigma).
+// Fitted areas and their uncertainties for the region's peaks, stored in
+// the region (area, area_rel) and the peak list (fitted area and its
+// percent uncertainty at PSIG sigma).
 void compute_areas(const PeakSession& state);
 
-// Algorithms J: fits the region completely (bounds, extension, trimming,
-// chi-squared iterations, residuals, final pass, region split).
+// Fits the region completely (bounds, extension, trimming, chi-squared
+// iterations, residuals, final pass, region split).
 // Returns 1, or 0 when the fit failed (singular system).
 int fit_region_completely(const PeakSession& state);
 
-// Algorithms G: chooses the continuum (forced, stored, 2 or 3 terms, the
-// linear test) and fits completely. Returns 1, or 0 on failure.
+// Chooses the continuum (forced, stored, 2 or 3 terms, the linear test)
+// and fits completely. Returns 1, or 0 on failure.
 int choose_continuum_and_fit(const PeakSession& state);
 
 }  // namespace kestrim

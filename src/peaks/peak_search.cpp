@@ -36,7 +36,7 @@ double response(const SearchState& search, const Count* counts, int c, int last_
   return v > 0 ? -a / std::sqrt(v) : 0.0;
 }
 
-// D. Tests a closed run; returns true when the run counts as a peak
+// Tests a closed run; returns true when the run counts as a peak
 // (whether or not it was added).
 bool test_run(const PeakSession& state, int a) {
   SearchState& s = state.peaks.search;
@@ -153,7 +153,7 @@ int search_pass(const PeakSession& state, int a, double s) {
     return c;
   }
 
-  // Phase 1: wait for a rise.
+  // First wait for a rise.
   double prev = 0;
   for (;;) {
     if (c > last - n) return c;
@@ -167,7 +167,7 @@ int search_pass(const PeakSession& state, int a, double s) {
     ++c;
   }
 
-  // Phase 2: collect runs of responses above 2.
+  // Then collect runs of responses above 2.
   bool open = false;
   S.quiet = 0;
   S.largest = 0;

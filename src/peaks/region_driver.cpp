@@ -85,7 +85,7 @@ void reset_region_shapes(const PeakSession& s, double limit) {
   }
 }
 
-// F. Removes peak k. Returns 1 to go on with the region, 0 when its fit ends.
+// Removes peak k. Returns 1 to go on with the region, 0 when its fit ends.
 int remove_region_peak(const PeakSession& s, int k) {
   PeakList& list = s.peaks;
   Region& r = list.region;
@@ -105,7 +105,7 @@ int remove_region_peak(const PeakSession& s, int k) {
   return aborted(s) ? 0 : 1;
 }
 
-// j. A confirmed new peak at channel p joins the list and, well inside the
+// A confirmed new peak at channel p joins the list and, well inside the
 // region, the region's fit.
 void add_candidate(const PeakSession& s, int p) {
   PeakList& list = s.peaks;
@@ -308,7 +308,8 @@ int removal_candidate(const PeakSession& s, const char** reason) {
   const Region& r = list.region;
   DriverState& d = s.fitting;
   const int end = std::min(r.first + r.count, list.count + 1);
-  // 1. The most negative area.
+  // The tests in order; the first that names a peak decides.
+  // The most negative area.
   int named = 0;
   for (int k = r.first; k < end; ++k)
     if (list.fitted_area[k] < 0 && (named == 0 || list.fitted_area[k] < list.fitted_area[named])) named = k;
@@ -316,7 +317,7 @@ int removal_candidate(const PeakSession& s, const char** reason) {
     *reason = kReasonNegative;
     return named;
   }
-  // 2. Too near: the smaller of a close pair (the last such pair wins).
+  // Too near: the smaller of a close pair (the last such pair wins).
   if (r.count >= 2) {
     const double dmin = std::max(0.9 * region_sigma(s), 1.25);
     for (int k = r.first; k + 1 < end; ++k) {
@@ -328,7 +329,7 @@ int removal_candidate(const PeakSession& s, const char** reason) {
       return named;
     }
   }
-  // 3. The largest uncertainty above MAXP.
+  // The largest uncertainty above MAXP.
   for (int k = r.first; k < end; ++k) {
     if (list.fitted_area_pct[k] > s.params.max_peak_uncertainty &&
         (named == 0 || list.fitted_area_pct[k] > list.fitted_area_pct[named]))
@@ -338,7 +339,7 @@ int removal_candidate(const PeakSession& s, const char** reason) {
     *reason = kReasonUncertain;
     return named;
   }
-  // 4. Currie critical limit L = PSIG sqrt(background variance).
+  // Currie critical limit L = PSIG sqrt(background variance).
   const double psig = s.params.peak_sigma;
   for (int k = r.first; k < end; ++k) {
     const double area = list.fitted_area[k];
@@ -419,7 +420,7 @@ int fit_region(const PeakSession& s, bool automatic) {
     d.last_count = r.count;
     d.region_fitted = true;
 
-    // g. A badly fitting multiplet is split at a gap wider than 8 sigma.
+    // A badly fitting multiplet is split at a gap wider than 8 sigma.
     if (!decide) d.candidate = 0;
     if (decide && !r.bounds_user && d.candidate == 0 && r.count > 1 && r.chi2 > 10) {
       const double sg = region_sigma(s);
@@ -442,7 +443,7 @@ int fit_region(const PeakSession& s, bool automatic) {
     for (int k = r.first; k < r.first + r.count && k <= list.count; ++k)
       list.centre_channel[k] = round_int(list.centre[k]);
 
-    // i. Keep the peak just added?
+    // Keep the peak just added?
     if (decide && automatic && p.prompt_add_peaks != 0 && d.added_channel != 0) {
       const int k = region_peak_at(s, d.added_channel);
       d.added_channel = 0;
@@ -458,7 +459,7 @@ int fit_region(const PeakSession& s, bool automatic) {
     }
     d.added_channel = 0;
 
-    // j. A new peak from the residuals.
+    // A new peak from the residuals.
     if (d.candidate > 0) {
       const int ch = round_int(d.candidate);
       d.cursor_channel = ch;
@@ -478,7 +479,7 @@ int fit_region(const PeakSession& s, bool automatic) {
       continue;
     }
 
-    // k. Removal test.
+    // Removal test.
     const char* reason = nullptr;
     const int named = decide ? removal_candidate(s, &reason) : 0;
     if (named) {

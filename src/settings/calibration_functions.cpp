@@ -11,7 +11,7 @@ namespace kestrim {
 
 namespace {
 
-// A type-4 spectrum (Part of the foreign formats) that carries its own
+// A type-4 spectrum (Ortec SPC, spectrum/formats.h) that carries its own
 // calibration uses channels, not energies, in its width function and may
 // take its efficiency from the points alone.
 constexpr int kOwnCalibrationType = 4;

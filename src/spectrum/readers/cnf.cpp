@@ -34,10 +34,10 @@
 //   (entry size bytes): u8 tag, dec energy, dec efficiency, dec uncertainty.
 // Channel block: counts (u32) from B+512.
 //
-// Where the published layout and the older description of these files
-// differ, the published one is read: the detector name lies at B+48+R+264
-// (the literal B+264 is empty in real files), the sample description and
-// geometry texts at the published positions.
+// Where the published layouts and older descriptions of these files differ,
+// the published positions are read: the detector name lies at B+48+R+264
+// (B+264 itself is empty in real files), and the sample description and
+// geometry texts are taken where the published layouts put them.
 #include <algorithm>
 #include <cmath>
 
