@@ -54,9 +54,21 @@ double fit_single_peak_area(const NuclideSession& state, double p, double w, int
   return area;
 }
 
-// Background-file peaks are not decoded yet (the background record is held
-// as raw bytes), so no background peak adds to the limit.
-bool find_background_peak(const NuclideSession&, double, double, double&, double&) { return false; }
+// The first peak of the background record strictly inside E - T .. E + T:
+// its energy and count rate.
+bool find_background_peak(const NuclideSession& state, double energy_kev, double tolerance,
+                          double& found_energy, double& found_rate) {
+  const BackgroundRecord& bg = state.background;
+  for (int i = 0; i < bg.peaks(); ++i) {
+    const double eb = bg.energy[i];
+    if (eb > energy_kev - tolerance && eb < energy_kev + tolerance) {
+      found_energy = eb;
+      found_rate = bg.rate[i];
+      return true;
+    }
+  }
+  return false;
+}
 
 }  // namespace
 

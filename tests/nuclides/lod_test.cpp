@@ -5,7 +5,9 @@
 #include <cmath>
 
 #include "nuclides/lod.h"
+#include "nuclides/quant_common.h"
 #include "nuclides/results.h"
+#include "platform/c_format.h"
 #include "quant_fixture.h"
 
 namespace kestrim {
@@ -57,6 +59,28 @@ TEST(BackgroundCounts, FlatSpectrumWithoutPeaks) {
   EXPECT_NEAR(b.counts, 10 * A * (1 + A / (34 - 10.5)), 1e-9);
   EXPECT_TRUE(test::has_line(diag.text, std::string(36, ' ') +
                                             " 983.0    1016.0     318  ( n=18, 2m=24 )"));
+}
+
+TEST(BackgroundCounts, BackgroundFilePeakInsideTheToleranceAddsItsCounts) {
+  test::QuantState q(10);
+  const double plain = background_counts(*q.state, 1000, false, false, nullptr).counts;
+  q.state->params.background_cps_subtraction = 1;
+  BackgroundRecord& bg = q.state->background;
+  bg.count = 3;
+  // Outside the open window, then two inside: the first inside counts.
+  const double t = nuclide_tolerance(q.state->params, 1000, false);
+  bg.energy = {static_cast<float>(1000 - t), static_cast<float>(1000 + 0.5 * t), 1000};
+  bg.rate = {5, 0.25f, 9};
+  ReportText diag;
+  const BackgroundCounts b = background_counts(*q.state, 1000, false, false, &diag);
+  const double live = q.state->spectrum.header.live_time;
+  EXPECT_NEAR(b.counts, plain + 0.25 * live, 1e-6 * plain);
+  EXPECT_TRUE(test::has_line(diag.text, c_format(" Bkg. Peak found at:- %6.1f, Bkg. LOD Counts:-  %ld",
+                                                 static_cast<double>(bg.energy[1]),
+                                                 static_cast<long>(0.25 * live))));
+  // With subtraction off the background file is not used.
+  q.state->params.background_cps_subtraction = 0;
+  EXPECT_NEAR(background_counts(*q.state, 1000, false, false, nullptr).counts, plain, 1e-9);
 }
 
 TEST(BackgroundCounts, NeighbourWithinTheSpanNarrowsTheRegion) {
