@@ -63,10 +63,10 @@ TEST_F(Cli, BatchSucceedsOnTheExampleAndFailsOnAMissingFile) {
   EXPECT_EQ(kestrim("/batch /file=" + example(), &out, true), 0) << out;
   EXPECT_FALSE(test::read_text(dir.file("Peak Fit Report.txt")).empty());
   EXPECT_EQ(kestrim("--batch --file=" + dir.file("missing.dat"), &out, true), 1);
-  EXPECT_NE(out.find("Error: Could not open:- " + dir.file("missing.dat")), std::string::npos)
+  EXPECT_NE(out.find("kestrim: Could not open:- " + dir.file("missing.dat")), std::string::npos)
       << out;
   EXPECT_EQ(kestrim("/batch", &out, true), 1);
-  EXPECT_NE(out.find("Error: No filename was specified (use the '/file=' keyword)"),
+  EXPECT_NE(out.find("kestrim: No filename was specified (use the '/file=' keyword)"),
             std::string::npos);
 }
 
