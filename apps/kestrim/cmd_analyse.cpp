@@ -98,15 +98,10 @@ int cmd_analyse(const Args& args) {
     } else if (file.empty() && (options_ended || a.empty() || a[0] != '-')) {
       file = a;
     } else {
-      c_fprintf(stderr, "kestrim analyse: unexpected argument %s\n", a.c_str());
-      std::fputs(kUsage, stderr);
-      return 2;
+      return usage_error("analyse: unexpected argument " + a, kUsage);
     }
   }
-  if (file.empty()) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
+  if (file.empty()) return usage_error("analyse: no FILE was given", kUsage);
   HeadlessPlatform ui;
   ui.set_progress_enabled(!json);
   State state(ui);

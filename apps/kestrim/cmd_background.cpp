@@ -34,14 +34,11 @@ int cmd_background(const Args& args) {
     } else if (file.empty() && (options_ended || a.empty() || a[0] != '-')) {
       file = a;
     } else {
-      c_fprintf(stderr, "kestrim background: unexpected argument %s\n", a.c_str());
-      return 2;
+      return usage_error("background: unexpected argument " + a, usage);
     }
   }
-  if (file.empty() || output.empty()) {
-    std::fputs(usage, stderr);
-    return 2;
-  }
+  if (file.empty() || output.empty())
+    return usage_error("background: a SPECTRUM and -o NAME.bkg are needed", usage);
   HeadlessPlatform ui;
   State state(ui);
   state.paths = default_paths();

@@ -79,14 +79,10 @@ int cmd_info(const Args& args) {
     } else if (file.empty() && (options_ended || a.empty() || a[0] != '-'))
       file = a;
     else {
-      c_fprintf(stderr, "kestrim info: unexpected argument %s\n", a.c_str());
-      return 2;
+      return usage_error("info: unexpected argument " + a, "Usage: kestrim info FILE [--json]\n");
     }
   }
-  if (file.empty()) {
-    c_fprintf(stderr, "Usage: kestrim info FILE [--json]\n");
-    return 2;
-  }
+  if (file.empty()) return usage_error("info: no FILE was given", "Usage: kestrim info FILE [--json]\n");
   if (iequals(extension_of(file), "bkg")) return info_background(file, json);
   HeadlessPlatform ui;
   State state(ui);

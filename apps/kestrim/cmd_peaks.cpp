@@ -33,14 +33,10 @@ int cmd_peaks(const Args& args) {
     } else if (file.empty() && (options_ended || a.empty() || a[0] != '-')) {
       file = a;
     } else {
-      c_fprintf(stderr, "kestrim peaks: unexpected argument %s\n", a.c_str());
-      return 2;
+      return usage_error("peaks: unexpected argument " + a, "Usage: kestrim peaks FILE [--json]\n");
     }
   }
-  if (file.empty()) {
-    c_fprintf(stderr, "Usage: kestrim peaks FILE [--json]\n");
-    return 2;
-  }
+  if (file.empty()) return usage_error("peaks: no FILE was given", "Usage: kestrim peaks FILE [--json]\n");
   HeadlessPlatform ui;
   ui.set_progress_enabled(!json);
   State state(ui);

@@ -31,6 +31,12 @@ int usage_error(const std::string& text) {
   return 2;
 }
 
+int usage_error(const std::string& text, const char* usage) {
+  c_fprintf(stderr, "kestrim: %s\n", text.c_str());
+  std::fputs(usage, stderr);
+  return 2;
+}
+
 }  // namespace kestrim::cli
 
 int main(int argc, char** argv) {
