@@ -21,24 +21,24 @@ namespace kestrim::cli {
 int cmd_background(const Args& args) {
   const char* usage = "Usage: kestrim background SPECTRUM -o NAME.bkg\n";
   std::string file, output;
+  bool options_ended = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    if (a == "--help" || a == "-h") {
+    if (!options_ended && a == "--") {
+      options_ended = true;
+    } else if (!options_ended && (a == "--help" || a == "-h")) {
       std::fputs(usage, stdout);
       return 0;
-    } else if (a == "-o" && i + 1 < args.size()) {
+    } else if (!options_ended && a == "-o" && i + 1 < args.size()) {
       output = args[++i];
-    } else if (file.empty()) {
+    } else if (file.empty() && (options_ended || a.empty() || a[0] != '-')) {
       file = a;
     } else {
-      c_fprintf(stderr, "kestrim background: unexpected argument %s\n", a.c_str());
-      return 2;
+      return usage_error("background: unexpected argument " + a, usage);
     }
   }
-  if (file.empty() || output.empty()) {
-    std::fputs(usage, stderr);
-    return 2;
-  }
+  if (file.empty() || output.empty())
+    return usage_error("background: a SPECTRUM and -o NAME.bkg are needed", usage);
   HeadlessPlatform ui;
   State state(ui);
   state.paths = default_paths();
@@ -49,7 +49,7 @@ int cmd_background(const Args& args) {
   state.params.prompt_remove_peaks = 0;
   // The spectrum is analysed as it stands: no background is loaded for it.
   state.params.background_cps_subtraction = 0;
-  if (!parse_command_line(state, "/file=" + file).ok) return 1;
+  if (!parse_command_line(state, std::vector<std::string>{"file=" + file}).ok) return 1;
   state.params.prompt_add_peaks = 0;
   state.params.prompt_remove_peaks = 0;
 

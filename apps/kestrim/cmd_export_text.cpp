@@ -6,6 +6,8 @@
 #include <string>
 
 #include "app/open_spectrum.h"
+#include "app/settings_bridge.h"
+#include "app/startup.h"
 #include "platform/c_locale.h"
 #include "app/state.h"
 #include "commands.h"
@@ -21,7 +23,7 @@ namespace {
 const char* kUsage =
     "Usage: kestrim export-text FILE [-o OUT] [--per-line N] [--header] [--weight KG]\n"
     "  -o OUT        output file (default: FILE with the extension .txt)\n"
-    "  --per-line N  channels per line, 1-16 (default 10)\n"
+    "  --per-line N  channels per line, 1-16 (default: as the Defaults read text spectra)\n"
     "  --header      start with the header made from spctxt.tpl of the current folder\n"
     "  --weight KG   detector weight: also print the dose-rate estimate\n";
 
@@ -35,7 +37,7 @@ bool parse_number(const std::string& text, double& out) {
 
 int cmd_export_text(const Args& args) {
   std::string file, out;
-  double per_line = 10, weight = 0;
+  double per_line = 0, weight = 0;
   bool header = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -80,7 +82,11 @@ int cmd_export_text(const Args& args) {
 
   HeadlessPlatform ui;
   State state(ui);
-  state.paths.working_dir = ".";
+  // The Defaults give the layout of text spectra: the output reads back
+  // under them unless --per-line says otherwise.
+  state.paths = default_paths();
+  app_load_defaults(state, 0, DefaultsMode::kStartup);
+  if (per_line == 0) per_line = text_channels_per_line(state.params.text_channels_per_line);
   if (!check_extension(state, file)) return 1;
   state.app.current_file = base_name(file);
   if (!read_spectrum_file(state, file)) return 1;

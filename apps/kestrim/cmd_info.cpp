@@ -6,6 +6,8 @@
 #include <string>
 
 #include "app/open_spectrum.h"
+#include "app/settings_bridge.h"
+#include "app/startup.h"
 #include "platform/c_locale.h"
 #include "app/state.h"
 #include "commands.h"
@@ -65,28 +67,28 @@ int info_background(const std::string& file, bool json) {
 
 int cmd_info(const Args& args) {
   std::string file;
-  bool json = false;
+  bool json = false, options_ended = false;
   for (const std::string& a : args) {
-    if (a == "--json")
+    if (!options_ended && a == "--")
+      options_ended = true;
+    else if (!options_ended && a == "--json")
       json = true;
-    else if (a == "--help" || a == "-h") {
+    else if (!options_ended && (a == "--help" || a == "-h")) {
       c_printf("Usage: kestrim info FILE [--json]\n");
       return 0;
-    } else if (file.empty())
+    } else if (file.empty() && (options_ended || a.empty() || a[0] != '-'))
       file = a;
     else {
-      c_fprintf(stderr, "kestrim info: unexpected argument %s\n", a.c_str());
-      return 2;
+      return usage_error("info: unexpected argument " + a, "Usage: kestrim info FILE [--json]\n");
     }
   }
-  if (file.empty()) {
-    c_fprintf(stderr, "Usage: kestrim info FILE [--json]\n");
-    return 2;
-  }
+  if (file.empty()) return usage_error("info: no FILE was given", "Usage: kestrim info FILE [--json]\n");
   if (iequals(extension_of(file), "bkg")) return info_background(file, json);
   HeadlessPlatform ui;
   State state(ui);
-  state.paths.working_dir = ".";
+  // The Defaults say how text spectra are laid out, as for every other command.
+  state.paths = default_paths();
+  app_load_defaults(state, 0, DefaultsMode::kStartup);
   if (!check_extension(state, file)) return 1;
   state.app.current_file = base_name(file);
   if (!read_spectrum_file(state, file)) return 1;

@@ -21,24 +21,22 @@ namespace kestrim::cli {
 
 int cmd_peaks(const Args& args) {
   std::string file;
-  bool json = false;
+  bool json = false, options_ended = false;
   for (const std::string& a : args) {
-    if (a == "--json") {
+    if (!options_ended && a == "--") {
+      options_ended = true;
+    } else if (!options_ended && a == "--json") {
       json = true;
-    } else if (a == "--help" || a == "-h") {
+    } else if (!options_ended && (a == "--help" || a == "-h")) {
       c_printf("Usage: kestrim peaks FILE [--json]\n");
       return 0;
-    } else if (file.empty()) {
+    } else if (file.empty() && (options_ended || a.empty() || a[0] != '-')) {
       file = a;
     } else {
-      c_fprintf(stderr, "kestrim peaks: unexpected argument %s\n", a.c_str());
-      return 2;
+      return usage_error("peaks: unexpected argument " + a, "Usage: kestrim peaks FILE [--json]\n");
     }
   }
-  if (file.empty()) {
-    c_fprintf(stderr, "Usage: kestrim peaks FILE [--json]\n");
-    return 2;
-  }
+  if (file.empty()) return usage_error("peaks: no FILE was given", "Usage: kestrim peaks FILE [--json]\n");
   HeadlessPlatform ui;
   ui.set_progress_enabled(!json);
   State state(ui);
@@ -64,7 +62,7 @@ int cmd_peaks(const Args& args) {
   // Opened as in a batch run: no questions, no stored peaks taken over.
   state.app.batch_mode = true;
   state.app.batch_analysis = true;
-  if (!parse_command_line(state, "/file=" + spectrum_path).ok) return 1;
+  if (!parse_command_line(state, std::vector<std::string>{"file=" + spectrum_path}).ok) return 1;
   // The same search and region driver as a full analysis.
   if (!step_peak_search(state) || !step_fit_all_regions(state)) {
     c_fprintf(stderr, "kestrim peaks: the peaks of %s could not be fitted\n", file.c_str());

@@ -18,6 +18,12 @@ struct Subcommand {
 // The table of subcommands, ending with a null name.
 const Subcommand* subcommands();
 
+// Prints "kestrim: TEXT" and the usage on stderr; returns 2, the exit
+// status of a wrong command line.
+int usage_error(const std::string& text);
+// The same for a subcommand: "kestrim: TEXT" and its own usage line.
+int usage_error(const std::string& text, const char* usage);
+
 // Runs the program's own command line (/batch /file=... or --batch --file=...).
 int run_main_command_line(const Args& args);
 

@@ -10,17 +10,31 @@
 
 namespace kestrim::cli {
 
-static void print_usage() {
-  c_printf(
+static void print_usage(std::FILE* to) {
+  c_fprintf(to,
       "Usage: kestrim [/batch] [/file=PATH] [/keyword[=value] ...]\n"
-      "       kestrim [--batch] [--file=PATH] [--keyword[=value] ...]\n"
+      "       kestrim [--batch] [--file PATH] [--keyword[=value] ...] [-- PATH]\n"
       "       kestrim COMMAND [ARGS]\n\n"
       "Keywords: batch display print autocal enecal shape effcal save update\n"
       "          det=N geo=N app=NAME file=PATH src=NAME pkslib=LIB lodlib=LIB\n"
       "          lib=LIB dbase=PATH\n\nCommands:\n");
   for (const Subcommand* c = subcommands(); c->name; ++c)
-    c_printf("  %-14s %s\n", c->name, c->summary);
-  c_printf("\nExit status is 0 when the run succeeded.\n");
+    c_fprintf(to, "  %-14s %s\n", c->name, c->summary);
+  c_fprintf(to,
+            "\nExit status: 0 the run did what was asked, 1 it failed, 2 the command line was "
+            "wrong.\n");
+}
+
+int usage_error(const std::string& text) {
+  c_fprintf(stderr, "kestrim: %s\n", text.c_str());
+  print_usage(stderr);
+  return 2;
+}
+
+int usage_error(const std::string& text, const char* usage) {
+  c_fprintf(stderr, "kestrim: %s\n", text.c_str());
+  std::fputs(usage, stderr);
+  return 2;
 }
 
 }  // namespace kestrim::cli
@@ -33,7 +47,7 @@ int main(int argc, char** argv) {
   Args args(argv + 1, argv + argc);
   if (!args.empty()) {
     if (args[0] == "--help" || args[0] == "-h" || args[0] == "help") {
-      print_usage();
+      print_usage(stdout);
       return 0;
     }
     if (args[0] == "--version") {
@@ -43,6 +57,13 @@ int main(int argc, char** argv) {
     for (const Subcommand* c = subcommands(); c->name; ++c) {
       if (args[0] == c->name) return c->run(Args(args.begin() + 1, args.end()));
     }
+    // Anything else is the program's own command line, which starts with a
+    // keyword.
+    const std::string& first = args[0];
+    if (first != "--" && first.rfind("--", 0) != 0 && first.rfind('/', 0) != 0)
+      return usage_error("unknown command " + first);
+  } else {
+    return usage_error("no command or keyword was given");
   }
   return run_main_command_line(args);
 }

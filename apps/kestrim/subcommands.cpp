@@ -11,12 +11,14 @@ int cmd_library(const Args& args);
 int cmd_export_text(const Args& args);
 int cmd_detector(const Args& args);
 int cmd_background(const Args& args);
+int cmd_analyse(const Args& args);
 
 const Subcommand* subcommands() {
   static const Subcommand table[] = {
       {"info", "show the header, calibration and counts of a spectrum file", cmd_info},
       {"defaults", "dump or make Defaults files (defaults dump FILE | make TEXT -o FILE)",
        cmd_defaults},
+      {"analyse", "analyse a spectrum with the Defaults in use (analyse FILE [--json])", cmd_analyse},
       {"peaks", "search and fit the peaks of a spectrum (peaks FILE [--json])", cmd_peaks},
       {"simulate", "write a synthetic NaI spectrum with its truth (simulate -o FILE.dat)",
        cmd_simulate},

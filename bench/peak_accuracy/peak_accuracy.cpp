@@ -176,7 +176,7 @@ bool analyse_like_peaks_command(const std::string& scratch, const std::string& s
   if (!initialise(*state)) return false;
   state->app.batch_mode = true;
   state->app.batch_analysis = true;
-  if (!parse_command_line(*state, "/file=" + spectrum_path).ok) return false;
+  if (!parse_command_line(*state, std::vector<std::string>{"file=" + spectrum_path}).ok) return false;
   if (!step_peak_search(*state) || !step_fit_all_regions(*state)) return false;
   nlohmann::json j = peaks_json(*state);
   found.clear();

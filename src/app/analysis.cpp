@@ -19,7 +19,29 @@ namespace kestrim {
 
 namespace {
 constexpr const char* kBatchList = "batchspc.$$$";
+
+// An activity needs an efficiency: a curve or measured points. Without them
+// every efficiency would be taken as 1.0 and the activities would be count
+// rates printed as becquerels. An unattended run stops instead.
+bool efficiency_known(State& state) {
+  const CalibrationRecord& cal = state.spectrum.calibration;
+  if (cal.low_eff_terms > 0 || cal.high_eff_terms > 0 || state.spectrum.efficiency.count > 0)
+    return true;
+  const SpectrumHeader& h = state.spectrum.header;
+  char text[200];
+  if (h.detector_file > 0)
+    c_snprintf(text, sizeof text,
+               "The efficiency of geometry %d of detector file %d is not calibrated: no activity "
+               "can be calculated",
+               h.geometry > 0 ? static_cast<int>(h.geometry) : state.params.default_geometry,
+               static_cast<int>(h.detector_file));
+  else
+    c_snprintf(text, sizeof text,
+               "The efficiency of this spectrum is not calibrated: no activity can be calculated");
+  state.ui->message_box(text);
+  return false;
 }
+}  // namespace
 
 int analyse_current_spectrum(State& state) {
   AppState& app = state.app;
@@ -67,7 +89,7 @@ int analyse_current_spectrum(State& state) {
     }
     // Interactive analyses keep their peaks for the next open of the file.
     if (!app.batch_mode) write_peak_data(state);
-    if (!step_quantitative_analysis(state)) {
+    if ((app.batch_mode && !efficiency_known(state)) || !step_quantitative_analysis(state)) {
       app.analysis_in_progress = false;
       return 0;
     }

@@ -47,6 +47,11 @@ bool library_exists(const State& state, const std::string& name) {
   return false;
 }
 
+constexpr const char* kPlainKeywords[] = {"batch", "display", "print", "autocal", "enecal",
+                                          "shape", "effcal",  "save",  "update"};
+constexpr const char* kValuedKeywords[] = {"det=",    "geo=",    "app=", "file=", "src=",
+                                           "pkslib=", "lodlib=", "lib=", "dbase="};
+
 std::string absolute_dir(const State& state, const std::string& dir) {
   if (dir.empty()) return state.paths.working_dir;
   if (dir.front() == '/') return dir;
@@ -54,6 +59,70 @@ std::string absolute_dir(const State& state, const std::string& dir) {
 }
 
 }  // namespace
+
+std::string keyword_of(const std::string& token) {
+  const std::string lower = to_lower(token);
+  for (const char* k : kPlainKeywords)
+    if (lower == k) return k;
+  // "pkslib=" and "lodlib=" are tested before "lib=", "file=" before "src=";
+  // a keyword starts its token, so a path holding, say, "/file=" is no keyword.
+  for (const char* k : kValuedKeywords)
+    if (lower.rfind(k, 0) == 0) return k;
+  return {};
+}
+
+bool command_line_tokens(const std::vector<std::string>& args, std::vector<std::string>& tokens,
+                         std::string& error) {
+  tokens.clear();
+  bool options_ended = false;
+  bool file_given = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    std::string token;
+    if (options_ended) {
+      token = "file=" + a;
+    } else if (a == "--") {
+      options_ended = true;
+      continue;
+    } else if (a.size() > 2 && a[0] == '-' && a[1] == '-') {
+      token = a.substr(2);
+      // "--keyword VALUE" for the keywords that take a value.
+      if (token.find('=') == std::string::npos) {
+        const std::string with = to_lower(token) + "=";
+        if (keyword_of(with) == with) {
+          if (i + 1 >= args.size()) {
+            error = "option " + a + " needs a value";
+            return false;
+          }
+          token += "=" + args[++i];
+        }
+      }
+    } else if (a.size() > 1 && a[0] == '/') {
+      token = a.substr(1);
+    } else {
+      error = "unexpected argument " + a + " (keywords start with / or --)";
+      return false;
+    }
+    const std::string key = keyword_of(token);
+    if (key.empty()) {
+      error = "Unknown parameter:- " + a;
+      return false;
+    }
+    if (key == "file=") {
+      if (file_given) {
+        error = "more than one spectrum was named";
+        return false;
+      }
+      file_given = true;
+    }
+    if (key.back() == '=' && trim(token.substr(key.size())).empty()) {
+      error = "no value was given for " + a;
+      return false;
+    }
+    tokens.push_back(token);
+  }
+  return true;
+}
 
 std::vector<std::string> split_command_line(const std::string& text) {
   std::vector<std::string> tokens;
@@ -98,10 +167,6 @@ std::string command_line_from_args(const std::vector<std::string>& args) {
 
 CommandLineResult parse_command_line(State& state, const std::string& text) {
   CommandLineResult r;
-  Platform& ui = *state.ui;
-  AppState& app = state.app;
-  AnalysisParameters& p = state.params;
-
   if (trim(text).empty()) {
     r.ok = true;
     return r;
@@ -111,35 +176,41 @@ CommandLineResult parse_command_line(State& state, const std::string& text) {
   for (const auto& t : tokens)
     if (!t.empty()) any = true;
   if (!any) {
-    ui.message_box("All Command line parameters should be preceded by the character:- /");
+    state.ui->message_box("All Command line parameters should be preceded by the character:- /");
     return r;
+  }
+  return parse_command_line(state, tokens);
+}
+
+CommandLineResult parse_command_line(State& state, const std::vector<std::string>& given) {
+  CommandLineResult r;
+  Platform& ui = *state.ui;
+  AppState& app = state.app;
+  AnalysisParameters& p = state.params;
+
+  // The keywords that choose the Defaults file come first, so that the
+  // order of the keywords does not matter: "/file=X /app=Lab2" opens X with
+  // the settings of Lab2 as "/app=Lab2 /file=X" does.
+  std::vector<std::string> tokens;
+  for (const char* first : {"app=", "det="})
+    for (const std::string& t : given)
+      if (keyword_of(t) == first) tokens.push_back(t);
+  for (const std::string& t : given) {
+    const std::string k = keyword_of(t);
+    if (k != "app=" && k != "det=") tokens.push_back(t);
   }
 
   bool file_named = false;
   for (const std::string& token : tokens) {
     if (token.empty()) continue;
     const std::string lower = to_lower(token);
-    // Keywords with a value are found anywhere in the token, tested in this
-    // order ("pkslib=" and "lodlib=" before "lib=", "file=" before "src=");
-    // one that starts the token is preferred, so that a path holding, say,
-    // "app=" stays a path.
-    static const char* const kValued[] = {"det=",    "geo=",    "app=", "file=", "src=",
-                                          "pkslib=", "lodlib=", "lib=", "dbase="};
-    std::string key;
-    for (const char* k : kValued)
-      if (lower.rfind(k, 0) == 0) {
-        key = k;
-        break;
-      }
-    if (key.empty())
-      for (const char* k : kValued)
-        if (lower.find(k) != std::string::npos) {
-          key = k;
-          break;
-        }
+    const std::string key = keyword_of(token);
     auto value_after = [&](const std::string& k) -> std::string {
-      auto pos = lower.find(k);
-      return trim(token.substr(pos + k.size()));
+      return trim(token.substr(k.size()));
+    };
+    auto unknown = [&] {
+      ui.message_box("Unknown parameter:- " + token, "All parameters should be preceded by:- /");
+      r.refused = true;
     };
     auto has = [&](const char* k) { return key == k; };
 
@@ -171,31 +242,31 @@ CommandLineResult parse_command_line(State& state, const std::string& text) {
     } else if (has("det=")) {
       int n = 0;
       if (parse_int(value_after("det="), n)) {
-        app_load_defaults(state, n, DefaultsMode::kSwitching);
+        if (!app_load_defaults(state, n, DefaultsMode::kSwitching)) r.refused = true;
       } else {
-        ui.message_box("Unknown parameter:- " + token, "All parameters should be preceded by:- /");
+        unknown();
       }
     } else if (has("geo=")) {
       int n = 0;
-      if (parse_int(value_after("geo="), n)) {
+      if (parse_int(value_after("geo="), n) && n >= 1) {
         p.default_geometry = n;
       } else {
-        ui.message_box("Unknown parameter:- " + token, "All parameters should be preceded by:- /");
+        unknown();
       }
     } else if (has("app=")) {
       std::string name = value_after("app=");
       assign(p.application_name, name);
-      app_load_defaults(state, p.defaults_number, DefaultsMode::kSwitching);
+      if (!app_load_defaults(state, p.defaults_number, DefaultsMode::kSwitching)) r.refused = true;
     } else if (has("file=")) {
       std::string path = value_after("file=");
       std::string dir, name;
       auto slash = path.find_last_of('/');
+      // A relative path, a bare name too, names a file of the current folder.
       if (slash != std::string::npos) {
         dir = absolute_dir(state, slash == 0 ? "/" : path.substr(0, slash));
         name = path.substr(slash + 1);
       } else {
-        dir = p.default_spectrum_type == 0 ? own_format_directory(state)
-                                           : other_format_directory(state);
+        dir = state.paths.working_dir;
         name = path;
       }
       if (!check_extension(state, join_path(dir, name))) return r;
@@ -214,6 +285,7 @@ CommandLineResult parse_command_line(State& state, const std::string& text) {
         p.library_peak_search = 1;
       } else {
         ui.message_box("Error opening Library: " + name);
+        r.refused = true;
       }
     } else if (has("lodlib=")) {
       std::string name = value_after("lodlib=");
@@ -222,6 +294,7 @@ CommandLineResult parse_command_line(State& state, const std::string& text) {
         p.calculate_lod = 1;
       } else {
         ui.message_box("Error opening Library: " + name);
+        r.refused = true;
       }
     } else if (has("lib=")) {
       std::string name = value_after("lib=");
@@ -230,6 +303,7 @@ CommandLineResult parse_command_line(State& state, const std::string& text) {
         app_load_analysis_library(state);
       } else {
         ui.message_box("Error opening Library: " + name);
+        r.refused = true;
       }
     } else if (has("dbase=")) {
       std::string path = value_after("dbase=");
@@ -237,6 +311,7 @@ CommandLineResult parse_command_line(State& state, const std::string& text) {
         if (!file_exists(resolve_path(path.front() == '/' ? path
                                                           : join_path(state.paths.working_dir, path)))) {
           ui.message_box("Could not find Database template file: " + path);
+          r.refused = true;
         } else {
           // The name is the path without the extension of its file name.
           std::string base = base_name(path);
@@ -253,7 +328,7 @@ CommandLineResult parse_command_line(State& state, const std::string& text) {
         return r;
       }
     } else {
-      ui.message_box("Unknown parameter:- " + token, "All parameters should be preceded by:- /");
+      unknown();
     }
   }
 

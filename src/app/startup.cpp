@@ -96,15 +96,28 @@ int initialise(State& state) {
   return 1;
 }
 
-RunOutcome run_program(State& state, const std::string& command_line) {
-  if (!initialise(state)) return RunOutcome::kFailed;
-  CommandLineResult parsed = parse_command_line(state, command_line);
+namespace {
+RunOutcome run_parsed(State& state, const CommandLineResult& parsed) {
   if (!parsed.ok) return RunOutcome::kFailed;
+  // A batch does not run with a keyword that could not be carried out (a
+  // missing library would leave the previous one in use).
+  if (state.app.batch_mode && parsed.refused) return RunOutcome::kFailed;
   if (!state.app.batch_mode) return RunOutcome::kInteractive;
   int result = run_command_line_batch(state, parsed.save_requested, parsed.update_without_asking);
   // The exit clean-up saves the parameters.
   app_save_parameters(state);
   return result == 1 ? RunOutcome::kSucceeded : RunOutcome::kFailed;
+}
+}  // namespace
+
+RunOutcome run_program(State& state, const std::string& command_line) {
+  if (!initialise(state)) return RunOutcome::kFailed;
+  return run_parsed(state, parse_command_line(state, command_line));
+}
+
+RunOutcome run_program(State& state, const std::vector<std::string>& tokens) {
+  if (!initialise(state)) return RunOutcome::kFailed;
+  return run_parsed(state, parse_command_line(state, tokens));
 }
 
 }  // namespace kestrim

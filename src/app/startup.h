@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace kestrim {
 
@@ -29,5 +30,6 @@ enum class RunOutcome {
 
 // Start-up, command line and (with /batch) the command-line batch.
 RunOutcome run_program(State& state, const std::string& command_line);
+RunOutcome run_program(State& state, const std::vector<std::string>& tokens);
 
 }  // namespace kestrim

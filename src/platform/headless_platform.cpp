@@ -21,9 +21,16 @@ void HeadlessPlatform::clear_status_line() {
 int HeadlessPlatform::message_box(std::string_view text, std::string_view caption, int style,
                                   int default_answer) {
   clear_status_line();
-  std::string line(effective_caption(caption));
-  line += ": ";
+  // "kestrim: text", with the caption after it where it says more than
+  // the kind of box or the help hint.
+  std::string line = "kestrim: ";
   line += text;
+  if (!caption.empty() && caption != "Error" && caption != "Warning" &&
+      caption != "Press F1 for Help") {
+    line += " (";
+    line += caption;
+    line += ')';
+  }
   line += '\n';
   std::fputs(line.c_str(), err_);
   std::fflush(err_);

@@ -1,4 +1,5 @@
-// The platform of unattended runs: messages go to stderr as "caption: text"
+// The platform of unattended runs: messages go to stderr as
+// "kestrim: text (caption)"
 // and every box takes its default answer (the batch answers); dialogs are
 // cancelled and text entry gives nothing. Progress texts are shown as one
 // updating line when stderr is a terminal.

@@ -51,4 +51,8 @@ int write_main_report(const ReportSession& state);
 // The unidentified-peak section of the activity report.
 void append_unidentified_peaks(const ReportSession& state, ReportText& activity);
 
+// True when peak k (1-based) is unidentified: the reported nuclides explain
+// less than a quarter of it and its net area is above 0.
+bool peak_unidentified(const ReportSession& state, int k);
+
 }  // namespace kestrim

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <string>
 
+#include "reports/main_report.h"
 #include "reports/report_session.h"
 #include "nuclides/activity.h"
 #include "nuclides/quant_common.h"
@@ -105,11 +106,15 @@ void sum_notes(const ReportSession& s, int k, double energy, double tol, ReportT
 
 }  // namespace
 
+bool peak_unidentified(const ReportSession& state, int k) {
+  return state.results.peak_sum[k] < kUnidentifiedFraction && state.peaks.net_area[k] > 0;
+}
+
 void append_unidentified_peaks(const ReportSession& state, ReportText& act) {
   const PeakList& p = state.peaks;
   bool any = false;
   for (int k = 1; k <= p.count; ++k) {
-    if (!(state.results.peak_sum[k] < kUnidentifiedFraction && p.net_area[k] > 0)) continue;
+    if (!peak_unidentified(state, k)) continue;
     if (!any) {
       act.empty();
       act.line("The following Peak/s were unidentified :-");

@@ -120,23 +120,42 @@ bool ask_user_password(Platform& ui, const std::string& stored) {
 // Offers to create each missing directory of the parameters, in order,
 // stopping at the first that is still missing afterwards. Empty fields mean
 // the working directory and are skipped.
+// A folder written the Windows way ("C:\\KESTRIM\\SPECTRA", any backslash)
+// names nothing on this system; made here it would become one folder with
+// backslashes in its name in the current folder.
+bool windows_folder(const std::string& dir) {
+  if (dir.find('\\') != std::string::npos) return true;
+  return dir.size() >= 2 && dir[1] == ':' && std::isalpha(static_cast<unsigned char>(dir[0]));
+}
+
 void check_directories(const SettingsSession& state) {
-  const AnalysisParameters& p = state.params;
-  const std::string dirs[] = {to_string(p.other_format_dir), to_string(p.own_format_dir),
-                              to_string(p.calibration_dir), to_string(p.background_dir)};
-  for (const std::string& dir : dirs) {
-    if (dir.empty()) continue;
+  AnalysisParameters& p = state.params;
+  auto check = [&](auto& field) {
+    const std::string dir = to_string(field);
+    if (dir.empty()) return true;
+    if (windows_folder(dir)) {
+      state.ui->message_box(
+          format_text("The folder %s of the Defaults file is a Windows path: the working folder is "
+                      "used instead",
+                      dir),
+          "", kMsgWarning);
+      assign(field, "");
+      return true;
+    }
     std::string path = resolve_path(under_working_dir(state.paths, dir));
-    if (directory_exists(path)) continue;
+    if (directory_exists(path)) return true;
     int answer = state.ui->message_box(format_text("Create a new Directory:- %s ?", dir),
                                        "Could not access this Directory", kMsgYesNo,
                                        kAnswerYes);
-    if (answer != kAnswerYes) return;
+    if (answer != kAnswerYes) return false;
     if (!make_directories(path)) {
       state.ui->message_box(format_text("Could not Create Directory:- %s", dir), "", kMsgError);
-      return;
+      return false;
     }
-  }
+    return true;
+  };
+  check(p.other_format_dir) && check(p.own_format_dir) && check(p.calibration_dir) &&
+      check(p.background_dir);
 }
 
 // A missing Defaults file for detector N > 0: offer to create it from the

@@ -237,7 +237,13 @@ TEST_F(OpenSpectrumTest, OfferToSaveAsksOnlyForChangedNamedSpectra) {
 }
 
 TEST_F(OpenSpectrumTest, CommandLineBatchRunsTheAnalysisAndSucceeds) {
-  write_spectrum("run.dat", simple_spectrum(1024, 20));
+  // A batch needs an efficiency to give activities: a flat 10 % curve.
+  SpectrumRecord rec = simple_spectrum(1024, 20);
+  rec.calibration.low_eff_terms = 1;
+  rec.calibration.high_eff_terms = 1;
+  rec.calibration.low_eff[0] = -2.302585f;
+  rec.calibration.high_eff[0] = -2.302585f;
+  write_spectrum("run.dat", rec);
   RunOutcome out = run_program(state, "/batch /file=" + dir.file("spectra/run.dat"));
   EXPECT_EQ(out, RunOutcome::kSucceeded);
   // The parameters are saved into the user's folder only.

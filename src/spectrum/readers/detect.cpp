@@ -11,10 +11,14 @@
 //                 (*_Steigung, FWHM_Energie*) make it Exploranium
 //   Rainbow       a "Length:" line and a "Lifetime:" or "CalibCoeff:" line
 //   Fieldspec     a "SpectrumName" or "Livetime:" keyword line
-// Anything else keeps the type its extension gave.
+// Anything else keeps the type its extension gave. A ".dat" file laid out
+// as a native spectrum (data type 2 or 4, a channel count and all its
+// channel blocks present) stays native whatever its title starts with: a
+// title beginning "$" or with the bytes FF FF is no other format.
 #include <cctype>
 
 #include "platform/binio.h"
+#include "spectrum/native_file.h"
 #include "spectrum/readers/reader_support.h"
 #include "spectrum/readers/readers.h"
 
@@ -31,9 +35,18 @@ bool has_line_starting(const Bytes& b, std::string_view key) {
     if (starts_with_ci(trim(line), key)) return true;
   return false;
 }
+bool native_layout(const Bytes& b) {
+  const int channels = probe_native(b);
+  if (channels <= 0) return false;
+  const int data_type = bin::get_i16(b.data() + header_offset::kDataType);
+  const std::size_t block = data_type == 2 ? 512 : 1024;
+  const std::size_t blocks = static_cast<std::size_t>(channels) / 256;
+  return blocks > 0 && b.size() >= static_cast<std::size_t>(kNativeChannelOffset) + blocks * block;
+}
 }  // namespace
 
 int detect_spectrum_type(const Bytes& b, int type_from_extension) {
+  if (type_from_extension == 0 && native_layout(b)) return 0;
   if (has(b, 0, 32) && bin::get_i16(b.data()) == -1) return 3;
   if (has(b, 0, 128) && bin::get_i16(b.data()) == 1) {
     int t = bin::get_i16(b.data() + 2);
