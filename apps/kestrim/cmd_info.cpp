@@ -46,6 +46,7 @@ int info_background(const std::string& file, bool json) {
                      {"collected", format_date(d.day, d.month, d.year) + " " + format_time(d.hour, d.minute)},
                      {"live_time", rec.live_time},
                      {"peaks", peaks}};
+    json_text_as_utf8(j);
     c_printf("%s\n", j.dump(1).c_str());
     return 0;
   }

@@ -1,4 +1,5 @@
 #include "app/analysis_steps.h"
+#include "platform/text_encoding.h"
 
 #include <string>
 #include <vector>
@@ -23,39 +24,50 @@
 namespace kestrim {
 
 namespace {
-void write_report_file(State& state, const char* name, const std::string& text) {
+bool write_report_file(State& state, const char* name, const std::string& text) {
   std::string error;
-  if (!write_text_atomic(join_path(state.paths.working_dir, name), text, &error))
-    state.ui->message_box(std::string("Could not write ") + name + ":- " + error);
+  if (write_text_atomic(join_path(state.paths.working_dir, name), text_as_utf8(text), &error))
+    return true;
+  state.ui->message_box(std::string("Could not write ") + name + ":- " + error);
+  return false;
 }
 }  // namespace
 
 int quantitative_analysis(State& state) {
   if (!run_nuclide_analysis(state)) return 0;
   NuclideResults& res = state.results;
-  write_report_file(state, kDiagnosticReport, res.diagnostic_report);
-  write_report_file(state, kActivityReport, res.activity_report);
+  // Every report must be written for the analysis to count as done.
+  bool written = write_report_file(state, kDiagnosticReport, res.diagnostic_report);
+  written = write_report_file(state, kActivityReport, res.activity_report) && written;
   state.ui->set_status("Producing Reports...");
-  if (!res.error) write_main_report(state);
+  if (!res.error && !write_main_report(state)) written = false;
   state.ui->set_status("Finished Quantitative Analysis");
-  return res.error ? 0 : 1;
+  return res.error || !written ? 0 : 1;
 }
 
 int step_peak_search(State& state) {
   // A fresh peak list starts a fresh peak fit report.
   state.fitting.report_open = false;
+  state.fitting.report_write_failed = false;
   if (state.params.drift_correction) return drift_correction_with_search(state);
   state.ui->set_status("Searching for peaks");
   run_peak_search(state);
   return 1;
 }
 
-int step_fit_all_regions(State& state) { return fit_all_remaining_peaks(state); }
+int step_fit_all_regions(State& state) {
+  if (!fit_all_remaining_peaks(state)) return 0;
+  // The fit is not done when its report could not be written.
+  return state.fitting.report_write_failed ? 0 : 1;
+}
 namespace {
 int run_quantitative(State& state, bool auto_calibration) {
   seed_shipped_templates(state);
-  // Without a library the analysis still runs and reports no nuclides.
-  if (state.library.nuclide_count == 0) app_load_analysis_library(state);
+  // A library that is named but cannot be read (missing, damaged or empty)
+  // fails the analysis: its results would look complete without it.
+  if (state.library.nuclide_count == 0 && !app_load_analysis_library(state) &&
+      !to_string(state.params.analysis_library).empty())
+    return 0;
   state.results.auto_calibration = auto_calibration;
   return quantitative_analysis(state);
 }

@@ -271,10 +271,7 @@ CommandLineResult parse_command_line(State& state, const std::vector<std::string
       }
       if (!check_extension(state, join_path(dir, name))) return r;
       app.current_file = name;
-      if (app.spectrum_type == 0)
-        assign(p.own_format_dir, dir);
-      else
-        assign(p.other_format_dir, dir);
+      set_spectrum_directory(state, app.spectrum_type, dir);
       file_named = true;
     } else if (has("src=")) {
       app.efficiency_source = value_after("src=");

@@ -2,6 +2,7 @@
 #include "platform/c_locale.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 #include "app/settings_bridge.h"
@@ -16,6 +17,9 @@
 namespace kestrim {
 
 namespace {
+
+// Fewer channels than this cannot hold a peak with its continuum.
+constexpr int kMinAnalysedChannels = 16;
 
 std::string defaults_file_name(const State& state, int number) {
   char ext[16];
@@ -93,6 +97,33 @@ void finish_open(State& state) {
   ui.set_status("Spectral data read");
 }
 
+// What an analysis needs of a spectrum and its calibration: channels,
+// positive finite times and numbers everywhere. A file that fails is
+// reported and not analysed (its results would be nonsense, or "nan").
+bool analysable(State& state) {
+  const SpectrumRecord& rec = state.spectrum;
+  const SpectrumHeader& h = rec.header;
+  const CalibrationRecord& cal = rec.calibration;
+  auto refuse = [&](const std::string& why) {
+    state.ui->message_box(why + ":- " + state.app.current_file, {}, kMsgError);
+    return false;
+  };
+  if (h.channels < kMinAnalysedChannels) return refuse("The spectrum holds no channel counts to analyse");
+  if (!std::isfinite(h.live_time) || h.live_time <= 0)
+    return refuse("The Live Count Time of the spectrum is not a positive number");
+  if (!std::isfinite(h.true_time) || h.true_time < 0)
+    return refuse("The True Count Time of the spectrum is not a valid number");
+  if (!std::isfinite(h.sample_size) || !std::isfinite(h.correction_factor))
+    return refuse("The sample size of the spectrum is not a valid number");
+  bool finite = std::isfinite(cal.energy_terms) && std::isfinite(cal.width_terms);
+  for (float v : cal.energy) finite = finite && std::isfinite(v);
+  for (float v : cal.width) finite = finite && std::isfinite(v);
+  if (!finite) return refuse("The energy or width calibration of the spectrum is not a valid number");
+  for (int ch = 2; ch < h.channels; ++ch)
+    if (!std::isfinite(rec.counts[ch])) return refuse("The spectrum holds counts that are not numbers");
+  return true;
+}
+
 }  // namespace
 
 int dead_time_percent_truncated(double live, double true_time) {
@@ -147,6 +178,8 @@ int open_spectrum(State& state, bool redraw) {
     state.peaks = PeakList{};
 
     if (app.spectrum_type == kSpectrumTypeAcquired) {
+      app.channels_in_file = 0;
+      app.spectrum_path.clear();
       if (p.auto_save_number > 0) {
         char buf[32];
         c_snprintf(buf, sizeof buf, "SP%04d.dat", p.auto_save_number);
@@ -235,6 +268,10 @@ int open_spectrum(State& state, bool redraw) {
   if (p.dose_detector_weight != 0) app_update_dose_rate(state);
   if (!app.batch_mode) app_restore_peak_data(state);
   if (!app.sum_mode) finish_open(state);
+  if (app.batch_analysis && !app.sum_mode && !analysable(state)) {
+    app.spectrum_loaded = false;
+    return 0;
+  }
   return 1;
 }
 
@@ -249,10 +286,7 @@ int merge_spectra(State& state, const std::vector<std::string>& paths) {
   app.current_file = base_name(first);
   std::string first_dir = dir_name(first);
   if (!first_dir.empty()) {
-    if (app.spectrum_type == 0)
-      assign(state.params.own_format_dir, first_dir);
-    else
-      assign(state.params.other_format_dir, first_dir);
+    set_spectrum_directory(state, app.spectrum_type, first_dir);
   }
   app.sum_mode = false;
   if (!open_spectrum(state, true)) return 0;
@@ -300,10 +334,7 @@ int choose_and_open_spectra(State& state, bool sum_mode) {
 
   app.spectrum_type = std::clamp(d.filter_index, 0, kSpectrumTypeCount - 1);
   std::string dir = d.directory.empty() && !d.paths.empty() ? dir_name(d.paths.front()) : d.directory;
-  if (app.spectrum_type == 0)
-    assign(state.params.own_format_dir, dir);
-  else
-    assign(state.params.other_format_dir, dir);
+  set_spectrum_directory(state, app.spectrum_type, dir);
 
   if (sum_mode) return merge_spectra(state, d.paths);
   if (d.analyse) {

@@ -57,11 +57,20 @@ std::int32_t kept_integer(float v) {
 }  // namespace
 
 std::string own_format_directory(const State& state) {
+  if (!state.app.own_format_dir.empty()) return state.app.own_format_dir;
   return dir_or_working(state, to_string(state.params.own_format_dir));
 }
 
 std::string other_format_directory(const State& state) {
+  if (!state.app.other_format_dir.empty()) return state.app.other_format_dir;
   return dir_or_working(state, to_string(state.params.other_format_dir));
+}
+
+void set_spectrum_directory(State& state, int type, const std::string& dir) {
+  AnalysisParameters& p = state.params;
+  auto& field = type == 0 ? p.own_format_dir : p.other_format_dir;
+  (type == 0 ? state.app.own_format_dir : state.app.other_format_dir) = dir;
+  if (dir.size() < field.size()) assign(field, dir);
 }
 
 std::string directory_for_type(const State& state, int type) {
@@ -85,6 +94,8 @@ int read_spectrum_file(State& state, const std::string& path_in) {
   // memory as it was.
   SpectrumRecord loaded = state.spectrum;
   loaded.warnings.clear();
+  // Channels a reader does not fill hold nothing, not the previous spectrum.
+  std::fill(loaded.counts.begin(), loaded.counts.end(), 0.0f);
   if (!second) loaded.header.saved = file_time(path);
 
   int status = -1;
@@ -140,6 +151,8 @@ int read_spectrum_file(State& state, const std::string& path_in) {
     state.spectrum = std::move(loaded);
   } else {
     state.spectrum = std::move(loaded);
+    app.channels_in_file = n;
+    app.spectrum_path = path;
     if (app.spectrum_type == 0) {
       app.background_block_present = background_present;
       if (state.params.background_cps_subtraction != 0 &&
@@ -164,7 +177,13 @@ int write_native_file(State& state, const std::string& path, bool& retry_with_di
       (write_background_block && state.params.background_cps_subtraction != 0)
           ? &state.background
           : nullptr;
+  // A file of more channels than the analysis uses is written back whole.
+  SpectrumHeader& h = state.spectrum.header;
+  const std::int16_t in_use = h.channels;
+  if (state.app.channels_in_file > in_use)
+    h.channels = static_cast<std::int16_t>(state.app.channels_in_file);
   std::vector<std::uint8_t> bytes = encode_native(state.spectrum, now_date_time(), bkg);
+  h.channels = in_use;
   const std::string dir = dir_name(path).empty() ? "." : dir_name(path);
   if (!directory_exists(dir) || ::access(dir.c_str(), W_OK) != 0) {
     char buf[600];
@@ -227,7 +246,7 @@ int save_spectrum(State& state, bool show_dialog, bool write_background_block,
       if (!ui.save_file_dialog(d) || d.paths.empty()) return 0;
       path = d.paths.front();
       std::string dir = d.directory.empty() ? dir_name(path) : d.directory;
-      assign(p.own_format_dir, dir);
+      set_spectrum_directory(state, 0, dir);
       std::string chosen = base_name(path);
       if (chosen.find('.') == std::string::npos) chosen += ".dat";
       path = join_path(dir, chosen);

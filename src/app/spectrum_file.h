@@ -33,6 +33,11 @@ int offer_to_save_changes(State& state);
 // The own-format and other-format spectra directories (the working
 // directory when the parameters leave them empty).
 std::string own_format_directory(const State& state);
+// Makes `dir` the folder of spectra of `type` (0 native, else foreign). The
+// whole path is kept for the session; the parameters keep it too when it
+// fits their field, and are otherwise left as they were (a cut path could
+// name another folder).
+void set_spectrum_directory(State& state, int type, const std::string& dir);
 std::string other_format_directory(const State& state);
 std::string directory_for_type(const State& state, int type);
 

@@ -36,6 +36,12 @@ struct State;
 // Flags and names of the application shell; the flags the analysis layers
 // share come from SessionFlags.
 struct AppState : SessionFlags {
+  AppState() { version = KESTRIM_VERSION; }
+
+  // The spectrum folders of this session, whole (the parameters' fields
+  // hold 223 characters); empty until a folder is chosen.
+  std::string own_format_dir;
+  std::string other_format_dir;
 
   bool print_main_report = false;
   bool print_peak_report = false;

@@ -111,6 +111,10 @@ int load_background(const NuclideSession& s) {
   Platform& ui = *s.ui;
   s.background.count = 0;
   const std::string name = current_name(s);
+  if (!name.empty() && !stays_inside(name)) {
+    ui.message_box("The Background file name must name a file in its folder:- " + name, "", kMsgError);
+    return 0;
+  }
   const std::string path = resolve_path(join_path(background_directory(s), name));
   std::vector<std::uint8_t> bytes;
   if (name.empty() || !read_file(path, bytes, kMaxReadBytes)) {

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <vector>
 
+#include "platform/text_encoding.h"
+
 namespace kestrim {
 
 namespace {
@@ -87,7 +89,7 @@ bool parse_number(std::string_view field, bool empty_is_zero, double& out) {
   }
   if (s.front() == '+') s.remove_prefix(1);
   auto r = std::from_chars(s.data(), s.data() + s.size(), out);
-  return r.ec == std::errc() && r.ptr == s.data() + s.size();
+  return r.ec == std::errc() && r.ptr == s.data() + s.size() && std::isfinite(out);
 }
 
 std::string format_float(float v) {
@@ -113,14 +115,16 @@ std::string quoted(const std::string& s) {
 
 std::string library_to_csv(const NuclideLibrary& lib) {
   std::string out;
-  out += "# Kestrim nuclide library " + lib.title + "\r\n";
+  out += "# Kestrim nuclide library " + text_as_utf8(lib.title) + "\r\n";
   out += "# nuclide,name,half_life,unit,principal_keV,description,data_source\r\n";
   out += "# line,energy_keV,yield,yield_uncertainty\r\n";
   for (int k = 0; k < lib.nuclide_count; ++k) {
     const Nuclide& n = lib.nuclides[k];
-    out += "nuclide," + quoted(to_string(n.name)) + "," + format_float(n.half_life) + ",M," +
-           format_float(n.principal_energy) + "," + quoted(to_string(n.description)) + "," +
-           quoted(to_string(n.data_source)) + "\r\n";
+    // Text is written as UTF-8 (the sum-peak marker of a name included).
+    out += "nuclide," + quoted(text_as_utf8(to_string(n.name))) + "," + format_float(n.half_life) +
+           ",M," + format_float(n.principal_energy) + "," +
+           quoted(text_as_utf8(to_string(n.description))) + "," +
+           quoted(text_as_utf8(to_string(n.data_source))) + "\r\n";
     auto [first, end] = lib.lines_of(k);
     for (int i = first; i < end; ++i) {
       out += "line," + format_float(lib.line_energy[i]) + "," + format_float(lib.line_yield[i]) +
@@ -167,9 +171,10 @@ int library_from_csv(std::string_view text, NuclideLibrary& lib, std::string* er
       if (row.fields.size() != 7) return fail(row.number, "a nuclide row has 7 fields");
       current = CurrentNuclide{};
       row_of_current = row.number;
-      const std::string& name = row.fields[1];
-      const std::string& description = row.fields[5];
-      const std::string& source = row.fields[6];
+      // Either encoding reads back: UTF-8 text becomes the library's 8-bit form.
+      const std::string name = utf8_to_windows1252(row.fields[1]);
+      const std::string description = utf8_to_windows1252(row.fields[5]);
+      const std::string source = utf8_to_windows1252(row.fields[6]);
       if (name.size() > kNuclideNameSize) return fail(row.number, "name longer than 8 characters");
       if (description.size() > kNuclideDescriptionSize)
         return fail(row.number, "description longer than 48 characters");
@@ -178,6 +183,8 @@ int library_from_csv(std::string_view text, NuclideLibrary& lib, std::string* er
       double half_life = 0, principal = 0;
       if (!parse_number(row.fields[2], false, half_life))
         return fail(row.number, "half-life \"" + row.fields[2] + "\" is not a number");
+      if (half_life < 0)
+        return fail(row.number, "half-life \"" + row.fields[2] + "\" is negative");
       std::string_view unit = trimmed(row.fields[3]);
       if (unit.size() != 1 || std::string_view("SMHDY").find(unit[0]) == std::string_view::npos)
         return fail(row.number, "half-life unit \"" + row.fields[3] + "\" is not S, M, H, D or Y");
@@ -187,6 +194,8 @@ int library_from_csv(std::string_view text, NuclideLibrary& lib, std::string* er
       assign(current.nuclide.description, description);
       assign(current.nuclide.data_source, source);
       current.nuclide.half_life = static_cast<float>(half_life_to_minutes(half_life, unit[0]));
+      if (!std::isfinite(current.nuclide.half_life) || !std::isfinite(static_cast<float>(principal)))
+        return fail(row.number, "half-life or principal energy too large");
       current.nuclide.principal_energy = static_cast<float>(principal);
       open = true;
     } else if (kind == "line") {
@@ -199,6 +208,9 @@ int library_from_csv(std::string_view text, NuclideLibrary& lib, std::string* er
         return fail(row.number, "yield \"" + row.fields[2] + "\" is not a number");
       if (!parse_number(row.fields[3], true, uncertainty))
         return fail(row.number, "uncertainty \"" + row.fields[3] + "\" is not a number");
+      if (energy < 0 || yield < 0 || uncertainty < 0 || !std::isfinite(static_cast<float>(energy)) ||
+          !std::isfinite(static_cast<float>(yield)) || !std::isfinite(static_cast<float>(uncertainty)))
+        return fail(row.number, "energy, yield and uncertainty must be finite and not negative");
       if (current.line_count >= kNuclideLineSlots)
         return fail(row.number, "more than 200 lines for one nuclide");
       int i = current.line_count++;
@@ -210,6 +222,10 @@ int library_from_csv(std::string_view text, NuclideLibrary& lib, std::string* er
     }
   }
   if (!close()) return 0;
+  if (lib.nuclide_count == 0) {
+    if (error) *error = "no nuclide rows";
+    return 0;
+  }
   return 1;
 }
 

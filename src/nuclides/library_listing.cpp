@@ -1,4 +1,5 @@
 #include "nuclides/library_listing.h"
+#include "platform/text_encoding.h"
 #include "platform/c_locale.h"
 
 #include <cmath>
@@ -80,7 +81,7 @@ int list_library_to_file(Platform& ui, const Paths& paths, const NuclideLibrary&
   if (!ui.save_file_dialog(dialog) || dialog.paths.empty()) return 0;
   std::string path = dialog.paths.front();
   if (base_name(path).find('.') == std::string::npos) path += ".txt";
-  if (!write_text_atomic(path, library_listing(lib, now_date_time()))) {
+  if (!write_text_atomic(path, text_as_utf8(library_listing(lib, now_date_time())))) {
     ui.message_box("Error writing " + path);
     return 0;
   }

@@ -31,6 +31,7 @@ struct DriverState {
   // The peak fit report being written: its text so far (written out after
   // every region) and whether it is open.
   bool report_open = false;
+  bool report_write_failed = false;  // the peak fit report could not be written
   std::string report;
 
   // A background spectrum is being analysed ("Analyse and Save as Bkg"):

@@ -1,4 +1,5 @@
 #include "peaks/peak_fit_report.h"
+#include "platform/text_encoding.h"
 
 #include <algorithm>
 #include <cmath>
@@ -34,8 +35,14 @@ std::string trim_right(std::string t) {
 }  // namespace
 
 void flush_peak_fit_report(const PeakSession& s) {
-  // A report that cannot be written is skipped; the analysis goes on.
-  write_text_atomic(path_in_working_dir(s, kPeakFitReportName), s.fitting.report);
+  // A report that cannot be written is reported and remembered, so that the
+  // run that needed it fails.
+  const std::string path = path_in_working_dir(s, kPeakFitReportName);
+  std::string error;
+  if (!write_text_atomic(path, text_as_utf8(s.fitting.report), &error)) {
+    s.ui->message_box("Error Creating:- " + path + " (" + error + ")", {}, kMsgError);
+    s.fitting.report_write_failed = true;
+  }
 }
 
 void open_peak_fit_report(const PeakSession& s) {

@@ -1,6 +1,7 @@
 #include "platform/c_format.h"
 #include "platform/c_locale.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -175,8 +176,19 @@ std::string c_format(const char* fmt, ...) {
 
 std::string tidy_exponents(std::string_view line) {
   std::string s(line);
-  for (std::size_t i = 0; i + 2 < s.size(); ++i)
-    if (s[i] == 'e' && s[i + 2] == '0') s.erase(i + 2, 1);
+  const auto digit = [&](std::size_t k) { return k < s.size() && s[k] >= '0' && s[k] <= '9'; };
+  const auto alnum = [&](std::size_t k) {
+    return k < s.size() && (std::isalnum(static_cast<unsigned char>(s[k])) || s[k] == '_');
+  };
+  // Only a number as c_format writes it: a digit or point, 'e', a sign and
+  // three digits of which the first is '0', not followed by more of a word
+  // ("site_e2019.dat" and "1e+0123x" stay as they are).
+  for (std::size_t i = 1; i + 4 < s.size(); ++i) {
+    if (s[i] != 'e' || !(digit(i - 1) || s[i - 1] == '.')) continue;
+    if (s[i + 1] != '+' && s[i + 1] != '-') continue;
+    if (s[i + 2] != '0' || !digit(i + 3) || !digit(i + 4) || alnum(i + 5)) continue;
+    s.erase(i + 2, 1);
+  }
   return s;
 }
 

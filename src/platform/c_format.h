@@ -23,9 +23,10 @@ namespace kestrim {
 std::string c_format(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
 std::string c_vformat(const char* fmt, std::va_list args);
 
-// The exponent tidy-up of report lines: wherever an 'e' is followed, two
-// characters later, by a '0', that '0' is removed. Applies to every 'e' of
-// the line, also in words.
+// The exponent tidy-up of report lines: in each number written with a
+// three-digit exponent ("1.2345e+003", the 'e' after a digit or point,
+// nothing of a word after the exponent) the exponent's leading '0' is
+// removed. Other text, such as file names, is left as it is.
 std::string tidy_exponents(std::string_view line);
 
 // Number of conversions of a row format, counted as the report writers

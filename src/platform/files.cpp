@@ -102,6 +102,13 @@ long long file_size(const std::string& path) {
 
 bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
+bool same_file(const std::string& a, const std::string& b) {
+  if (a.empty() || b.empty()) return false;
+  struct stat sa, sb;
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
 bool make_directories(const std::string& path) {
   if (path.empty()) return false;
   if (directory_exists(path)) return true;
@@ -110,6 +117,18 @@ bool make_directories(const std::string& path) {
     if (!make_directories(parent)) return false;
   }
   return ::mkdir(path.c_str(), 0755) == 0 || directory_exists(path);
+}
+
+bool stays_inside(std::string_view name) {
+  if (name.empty() || name.front() == '/' || name.find('\0') != std::string_view::npos) return false;
+  std::size_t start = 0;
+  while (start <= name.size()) {
+    std::size_t end = name.find('/', start);
+    if (end == std::string_view::npos) end = name.size();
+    if (name.substr(start, end - start) == "..") return false;
+    start = end + 1;
+  }
+  return true;
 }
 
 std::string join_path(std::string_view dir, std::string_view name) {

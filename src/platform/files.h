@@ -39,7 +39,14 @@ bool file_exists(const std::string& path);       // a regular file
 bool directory_exists(const std::string& path);
 long long file_size(const std::string& path);    // -1 when missing
 bool remove_file(const std::string& path);
+// True when both paths name one existing file (the same device and inode).
+bool same_file(const std::string& a, const std::string& b);
 bool make_directories(const std::string& path);
+
+// True for a relative name that stays inside the folder it is joined to:
+// not empty, not absolute, no ".." component and no NUL. Names stored in
+// settings files must pass before they are used.
+bool stays_inside(std::string_view name);
 
 // Joins a directory and a name with one '/' between them.
 std::string join_path(std::string_view dir, std::string_view name);

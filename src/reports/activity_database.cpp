@@ -1,6 +1,10 @@
 #include "reports/activity_database.h"
 #include "platform/c_locale.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <locale>
 #include <cmath>
@@ -17,6 +21,7 @@
 #include "nuclides/quant_common.h"
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "platform/text_encoding.h"
 #include "platform/c_format.h"
 #include "reports/main_report.h"
 #include "reports/row_format.h"
@@ -25,6 +30,21 @@
 #include "settings/calibration_functions.h"
 
 namespace kestrim {
+
+namespace {
+
+// A CSV text field: quotes around it and each quote inside doubled.
+std::string quoted(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+  return out;
+}
+
+}  // namespace
 namespace {
 
 // Column names of the value tokens that have one.
@@ -167,13 +187,13 @@ class DatabasePass {
       std::string column(static_cast<std::size_t>(width), ' ');
       for (const ColumnName& c : kColumnNames)
         if (iequals(c.token, e->name)) column = c.name;
-      line_ += "\"" + column + "\",";
+      line_ += quoted(column) + ",";
     } else {
       std::string text = v.text.substr(0, std::min(v.text.size(), static_cast<std::size_t>(width)));
       for (char& c : text)
         if (c == '\0') c = ' ';
       text.resize(static_cast<std::size_t>(width), ' ');
-      line_ += "\"" + text + "\",";
+      line_ += quoted(text_as_utf8(text)) + ",";
     }
   }
 
@@ -422,6 +442,14 @@ int update_activity_database(const ReportSession& state) {
 }
 
 int update_activity_database(const ReportSession& state, const DatabaseOpener& open) {
+  // A name from the Defaults file stays in the working folder (the dbase=
+  // keyword of a command line may name any place).
+  const std::string stored = to_string(state.params.database_name);
+  if (state.flags.database_path.empty() && !stored.empty() && !stays_inside(stored)) {
+    state.ui->message_box("The database name must be a file in the working folder:- " + stored, {},
+                          kMsgError);
+    return 0;
+  }
   const std::string stem = database_stem(state);
   std::string tpl;
   std::vector<std::uint8_t> bytes;
@@ -429,22 +457,45 @@ int update_activity_database(const ReportSession& state, const DatabaseOpener& o
   if (file_exists(own) && read_file(own, bytes, 1u << 20)) {
     tpl.assign(bytes.begin(), bytes.end());
   } else if (!fetch_template(state, "dbase.tpl", tpl)) {
+    state.ui->message_box("Could not find the template file:- dbase.tpl");
     return 0;
   }
   const std::string path = resolve_path(stem + ".CSV");
-  const bool is_new = file_size(path) < 3;
+  // A new file is created exclusively (two runs starting together cannot
+  // both take it for new and truncate each other's row); an existing one
+  // is only appended to.
   std::FILE* f = nullptr;
+  bool is_new = false;
   for (;;) {
     errno = 0;
-    f = open(path, is_new ? "wb" : "ab");
-    if (f != nullptr) break;
-    if (errno != EACCES && errno != EBUSY && errno != ETXTBSY) return 0;
+    f = open(path, "wbx");
+    if (f != nullptr) {
+      is_new = true;
+      break;
+    }
+    if (errno == EEXIST) {
+      errno = 0;
+      f = open(path, "ab");
+      if (f != nullptr) break;
+    }
+    if (errno != EACCES && errno != EBUSY && errno != ETXTBSY) {
+      state.ui->message_box("Could not open database file:- " + path, {}, kMsgError);
+      return 0;
+    }
     const int answer = state.ui->message_box("The database file is in use by another application", "",
                                              kMsgOkCancel, kAnswerCancel);
     if (answer != kAnswerOk) {
       state.flags.abort_requested = true;
       return 0;
     }
+  }
+  const int fd = ::fileno(f);
+  struct stat st;
+  off_t before = ::fstat(fd, &st) == 0 ? st.st_size : -1;
+  // A file left (nearly) empty, such as a lone line end, starts again.
+  if (!is_new && before >= 0 && before < 3 && ::ftruncate(fd, 0) == 0) {
+    is_new = true;
+    before = 0;
   }
   TokenContext ctx(state);
   std::string text;
@@ -454,8 +505,23 @@ int update_activity_database(const ReportSession& state, const DatabaseOpener& o
     text = prefix + header;
   }
   text += database_line(state, ctx, tpl, false, nullptr);
-  const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-  return std::fclose(f) == 0 && ok ? 1 : 0;
+  text = text_as_utf8(text);
+  // The whole row or nothing: a failed write (a full disk) is cut back to
+  // the file as it was, so that the next run does not append to half a row.
+  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  ok = std::fflush(f) == 0 && ok;
+  ok = ok && ::fsync(fd) == 0;
+  if (!ok && before >= 0) {
+    if (::ftruncate(fd, before) != 0) {
+      // Nothing more can be done; the message below says the row failed.
+    }
+  }
+  ok = std::fclose(f) == 0 && ok;
+  if (!ok) {
+    state.ui->message_box("Error writing the database file:- " + path, {}, kMsgError);
+    return 0;
+  }
+  return 1;
 }
 
 void custom_report_section(const ReportSession& state, TemplateProcessor& tp, std::string& out) {

@@ -1,4 +1,5 @@
 #include "reports/main_report.h"
+#include "platform/text_encoding.h"
 
 #include <algorithm>
 #include <cmath>
@@ -253,13 +254,17 @@ int write_main_report(const ReportSession& state) {
     for (NuclideResult& r : state.results.results) round_result(r);
   std::string name = to_string(p.report_template);
   if (name.empty()) name = "report.tpl";
+  if (!stays_inside(name)) {
+    state.ui->message_box("The report template must be a file in the working folder:- " + name, {}, kMsgError);
+    return 0;
+  }
   std::string tpl;
   if (!fetch_template(state, name, tpl)) {
     state.ui->message_box("Could not find the template file:- " + name);
     return 0;
   }
   TokenContext ctx(state);
-  const std::string report = build_main_report(state, ctx, tpl, name);
+  const std::string report = text_as_utf8(build_main_report(state, ctx, tpl, name));
   const std::string& wd = state.paths.working_dir;
   std::string error;
   if (!write_text_atomic(join_path(wd, kMainReport), report, &error)) {
@@ -268,7 +273,7 @@ int write_main_report(const ReportSession& state) {
   }
   bool exported = true;
   if (p.update_database != 0 && p.database_odbc == 0) {
-    update_activity_database(state);
+    exported = update_activity_database(state) == 1;
   } else if (p.update_database != 0) {
     if (state.activity_database == nullptr) {
       state.ui->message_box("The ODBC activity database is not available in this build", {}, kMsgWarning);
@@ -280,17 +285,38 @@ int write_main_report(const ReportSession& state) {
   const std::string file = base_name(state.flags.current_file);
   const auto dot = file.rfind('.');
   const std::string stem = dot == std::string::npos ? file : file.substr(0, dot);
-  if (p.named_reports != 0 && !stem.empty()) write_text_atomic(join_path(wd, stem + ".txt"), report, nullptr);
+  bool written = true;
+  // A copy of the report may never replace the spectrum it reports on.
+  auto write_copy = [&](const std::string& path) {
+    if (same_file(path, state.flags.spectrum_path)) {
+      state.ui->message_box("The report would replace the spectrum file:- " + path, {}, kMsgError);
+      written = false;
+      return;
+    }
+    if (!write_text_atomic(path, report, &error)) {
+      state.ui->message_box("Error Creating:- " + path + " (" + error + ")", {}, kMsgError);
+      written = false;
+    }
+  };
+  // The named copy keeps the spectrum's whole name ("s.txt" reports into
+  // "s.txt.txt"), so that it never takes the name of a spectrum.
+  if (p.named_reports != 0 && !file.empty()) write_copy(join_path(wd, file + ".txt"));
   if (p.numbered_reports != 0 && !stem.empty()) {
-    for (int n = 1; n <= 999; ++n) {
+    bool placed = false;
+    for (int n = 1; n <= 999 && !placed; ++n) {
       const std::string path = join_path(wd, c_format("%s.%03d", stem.c_str(), n));
       if (file_exists(resolve_path(path))) continue;
-      write_text_atomic(path, report, nullptr);
-      break;
+      write_copy(path);
+      placed = true;
+    }
+    if (!placed) {
+      state.ui->message_box("No free numbered report name for:- " + stem, {}, kMsgError);
+      written = false;
     }
   }
-  write_header_report(state);
-  return exported ? 1 : 0;
+  if (file_exists(resolve_path(join_path(wd, "Header Report.tpl"))) && !write_header_report(state))
+    written = false;
+  return exported && written ? 1 : 0;
 }
 
 }  // namespace kestrim

@@ -1,4 +1,5 @@
 #include "reports/template_reports.h"
+#include "platform/text_encoding.h"
 
 #include <cstdint>
 #include <vector>
@@ -17,7 +18,7 @@ constexpr std::size_t kMaxTemplateBytes = 1u << 20;
 int write_report(const ReportSession& state, const std::string& template_name, const std::string& template_text,
                  const std::string& report_name) {
   TokenContext ctx(state);
-  std::string out = substitute_template(ctx, template_text, template_name, state.ui);
+  std::string out = text_as_utf8(substitute_template(ctx, template_text, template_name, state.ui));
   std::string path = join_path(state.paths.working_dir, report_name);
   std::string error;
   if (!write_text_atomic(path, out, &error)) {

@@ -1,6 +1,7 @@
 #include "settings/calibration_text.h"
 #include "platform/c_locale.h"
 
+#include <cctype>
 #include <cmath>
 #include <locale>
 #include <cstdio>
@@ -150,7 +151,9 @@ bool parse_quoted(const std::string& v, std::string& out) {
     char e = v[++i];
     if (e == '"' || e == '\\') {
       out += e;
-    } else if (e == 'x' && i + 2 < v.size()) {
+    } else if (e == 'x' && i + 2 < v.size() - 1 && std::isxdigit(static_cast<unsigned char>(v[i + 1])) &&
+               std::isxdigit(static_cast<unsigned char>(v[i + 2]))) {
+      // Exactly two hexadecimal digits; "\xZZ" is refused, never a NUL.
       out += static_cast<char>(std::strtol(v.substr(i + 1, 2).c_str(), nullptr, 16));
       i += 2;
     } else {
@@ -163,7 +166,7 @@ bool parse_quoted(const std::string& v, std::string& out) {
 bool parse_number(const std::string& t, double& v) {
   char* end = nullptr;
   v = c_strtod(t.c_str(), &end);
-  return end != t.c_str() && *end == 0;
+  return end != t.c_str() && *end == 0 && std::isfinite(v);
 }
 
 }  // namespace
@@ -187,6 +190,7 @@ bool detector_file_from_text(const std::string& text, std::vector<std::uint8_t>&
   std::string raw;
   int line_no = 0;
   int geometry = 0;
+  int fields = 0;
   auto fail = [&](const std::string& why) {
     error = "line " + std::to_string(line_no) + ": " + why;
     return false;
@@ -213,6 +217,7 @@ bool detector_file_from_text(const std::string& text, std::vector<std::uint8_t>&
     for (const Field& f : kFields)
       if (name == f.name) field = &f;
     if (!field) return fail("unknown field '" + name + "'");
+    ++fields;
     std::uint8_t* p = file.data() + static_cast<std::size_t>(geometry - 1) * kSection + field->offset;
     if (field->kind == Kind::Text) {
       std::string s;
@@ -255,6 +260,11 @@ bool detector_file_from_text(const std::string& text, std::vector<std::uint8_t>&
     }
     // Values left out at the end of a list are zero.
     if (i == 0) return fail("'" + name + "' needs a value");
+  }
+  // An empty text would make a file of zeros: no calibration at all.
+  if (fields == 0) {
+    error = "no calibration fields in the text";
+    return false;
   }
   return true;
 }

@@ -417,6 +417,11 @@ bool defaults_from_text(std::string_view text, std::vector<std::uint8_t>& bytes,
     }
   }
 
+  // An empty text would give a file of nothing but the initial values.
+  if (seen.empty()) {
+    error = "no settings in the text";
+    return false;
+  }
   bin::put_i32(rec.data() + find_parameter_field(kChecksumName)->offset,
                compute_checksum(rec.data()));
   AnalysisParameters p;

@@ -299,8 +299,14 @@ int write_detector_calibration(const SettingsSession& st, bool owner) {
   }
 
   std::vector<std::uint8_t> file;
+  std::string shipped_path;
   if (!file_exists(path)) {
-    file.assign(kNewDetectorFileSections * kSection, 0);
+    // A new file starts from the detector file the calibration was read
+    // from (the shipped one), so that what this run did not change (width,
+    // geometries, efficiencies) is kept; only a detector without any file
+    // starts from empty sections.
+    if (!open_detector_file(st, nn, false, file, shipped_path) || file.size() < kSection)
+      file.assign(kNewDetectorFileSections * kSection, 0);
   } else {
     if (owner && (st.flags.energy_calibration_changed || !st.flags.efficiency_update_pending)) {
       const int answer = st.ui->message_box(format_text("Update Calibration file %s ?", path),
@@ -346,7 +352,7 @@ int write_detector_calibration(const SettingsSession& st, bool owner) {
     }
     std::memcpy(section, rec.data(), kSection);
     if (!write_whole(st, path, file)) return 0;
-    write_efficiency_points(st, nn, geometry);
+    if (!write_efficiency_points(st, nn, geometry)) return 0;
     st.flags.efficiency_update_pending = false;
   }
   save_parameters(st);

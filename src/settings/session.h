@@ -18,12 +18,15 @@ struct AnalysisParameters;
 struct Passwords;
 struct SpectrumRecord;
 
-inline constexpr const char* kVersionText = "3.71 11th April 2016";
-
 // Flags and names of the session that the analysis layers read or set.
 struct SessionFlags {
   std::string current_file;  // bare name of the spectrum in memory (<= 64 chars)
   int spectrum_type = 0;     // 0 native, 1-15 foreign, 16 acquired
+  // Channels of the spectrum as read, before the cut to the channels the
+  // analysis uses; a save writes them all back.
+  int channels_in_file = 0;
+  // The file the spectrum in memory was read from ("" when acquired).
+  std::string spectrum_path;
 
   bool batch_mode = false;
   bool batch_analysis = false;  // analysing a list of spectra
@@ -57,8 +60,9 @@ struct SessionFlags {
   // Title shown by the desktop window.
   std::string window_title;
 
-  // Program version printed in reports.
-  std::string version = kVersionText;
+  // Program version printed in reports (the application sets the
+  // project's version, the one `--version` prints).
+  std::string version;
   // The activity database named by dbase= (path without extension); the
   // parameters keep it too when it fits their field.
   std::string database_path;

@@ -1,5 +1,6 @@
 #include "settings/spectrum_info.h"
 #include "platform/c_locale.h"
+#include "platform/text_encoding.h"
 
 #include <cmath>
 #include <cstdio>
@@ -23,6 +24,26 @@ nlohmann::json date_or_null(const DateTime& dt) {
 }
 
 }  // namespace
+
+void json_text_as_utf8(nlohmann::json& j) {
+  if (j.is_string()) {
+    const auto& s = j.get_ref<const std::string&>();
+    if (!is_valid_utf8(s)) j = text_as_utf8(s);
+  } else if (j.is_array()) {
+    for (auto& e : j) json_text_as_utf8(e);
+  } else if (j.is_object()) {
+    bool keys_ok = true;
+    for (auto it = j.begin(); it != j.end(); ++it) {
+      if (!is_valid_utf8(it.key())) keys_ok = false;
+      json_text_as_utf8(it.value());
+    }
+    if (!keys_ok) {
+      nlohmann::json fixed = nlohmann::json::object();
+      for (auto it = j.begin(); it != j.end(); ++it) fixed[text_as_utf8(it.key())] = it.value();
+      j = std::move(fixed);
+    }
+  }
+}
 
 std::string iso_date_time(const DateTime& dt) {
   if (dt.day <= 0 || dt.month < 1 || dt.month > 12) return {};
@@ -74,6 +95,7 @@ nlohmann::json spectrum_info_json(const SpectrumRecord& rec, const std::string& 
   for (int i = 0; i < h.channels && i < kMaxChannelsStored; ++i)
     counts.push_back(number_or_null(rec.counts[i]));
   j["counts"] = counts;
+  json_text_as_utf8(j);
   return j;
 }
 
@@ -82,8 +104,10 @@ std::string spectrum_info_text(const SpectrumRecord& rec, const std::string& fil
   std::string out;
   char buf[512];
   auto line = [&](const char* label, const std::string& value) {
-    c_snprintf(buf, sizeof buf, "%-22s %s\n", label, value.c_str());
+    c_snprintf(buf, sizeof buf, "%-22s ", label);
     out += buf;
+    out += text_as_utf8(value);
+    out += '\n';
   };
   auto date = [](const DateTime& dt) {
     if (dt.day <= 0) return std::string("-");

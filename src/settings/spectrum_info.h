@@ -20,6 +20,11 @@ namespace kestrim {
 std::string iso_date_time(const DateTime& dt);
 
 nlohmann::json spectrum_info_json(const SpectrumRecord& rec, const std::string& file, int type);
+// Makes every string of `j` (keys and values) UTF-8: text read from files
+// that is not UTF-8 is taken as Windows-1252 (the JSON writer rejects
+// anything else).
+void json_text_as_utf8(nlohmann::json& j);
+
 std::string spectrum_info_text(const SpectrumRecord& rec, const std::string& file, int type);
 
 }  // namespace kestrim

@@ -5,6 +5,7 @@
 #include "app/state.h"
 #include "platform/files.h"
 #include "platform/scripted_platform.h"
+#include "nuclides/library_bytes.h"
 #include "support/test_support.h"
 
 namespace kestrim {
@@ -18,9 +19,11 @@ class CommandLineTest : public ::testing::Test {
     state.paths.user_dir = dir.file("user");
     make_directories(dir.file("program/Libraries"));
     test::write_text(dir.file("program/Libraries/search.lib"), "x");
-    // A library file with no nuclide: the marker and the end bytes.
-    test::write_text(dir.file("program/Libraries/nai.lib"),
-                     std::string("FFFFFFFE\x09\x09", 10) + std::string(1, '\0') + "FFFFE");
+    // A library of one nuclide (one without any is refused when loaded).
+    test::LibraryBytes lib;
+    lib.marker("FFFFFFFE").nuclide("K-40", "potassium", "test", 6.7e14f, 1, '\x09', 1460.8f);
+    lib.line(1460.8f, 0.107f, 0.001f).end();
+    test::write_bytes(dir.file("program/Libraries/nai.lib"), lib.b);
   }
   test::TempDir dir;
   ScriptedPlatform ui;

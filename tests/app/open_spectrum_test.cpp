@@ -188,6 +188,7 @@ TEST_F(OpenSpectrumTest, DirectoryListingSkipsSmallAndUnknownFiles) {
 }
 
 TEST_F(OpenSpectrumTest, BatchRunAnalysesTheListAndDeletesIt) {
+  test::write_text(dir.file("work/report.tpl"), "Report of ?SPCF\r\n");
   write_spectrum("a.dat", simple_spectrum(1024, 1));
   write_spectrum("b.dat", simple_spectrum(1024, 1));
   test::write_text(dir.file("work/batchspc.$$$"), "a.dat\r\nmissing.dat\r\nb.dat\r\n");
@@ -237,7 +238,9 @@ TEST_F(OpenSpectrumTest, OfferToSaveAsksOnlyForChangedNamedSpectra) {
 }
 
 TEST_F(OpenSpectrumTest, CommandLineBatchRunsTheAnalysisAndSucceeds) {
-  // A batch needs an efficiency to give activities: a flat 10 % curve.
+  // A batch needs an efficiency to give activities (a flat 10 % curve) and
+  // the main report its template: a run without either fails.
+  test::write_text(dir.file("work/report.tpl"), "Report of ?SPCF\r\n");
   SpectrumRecord rec = simple_spectrum(1024, 20);
   rec.calibration.low_eff_terms = 1;
   rec.calibration.high_eff_terms = 1;
@@ -316,6 +319,28 @@ TEST_F(PeakDataRestoreTest, InteractiveOpenTakesOverStoredPeaksBatchIgnoresThem)
   state.app.batch_mode = true;
   ASSERT_EQ(open_spectrum(state, false), 1);
   EXPECT_EQ(state.peaks.count, 0);
+}
+
+
+// A spectrum opened after a longer one holds no counts of the first beyond
+// its own channels, whatever the reader: native, and a text file read by a
+// foreign reader that fills only the channels it finds.
+TEST_F(OpenSpectrumTest, OpeningClearsTheCountsOfThePreviousSpectrum) {
+  write_spectrum("long.dat", simple_spectrum(4096, 7));
+  std::string text;
+  for (int i = 0; i < 300; ++i) text += "3\r\n";
+  test::write_text(dir.file("spectra/short.txt"), text);
+  state.params.text_channels_per_line = 1;
+  write_spectrum("short.dat", simple_spectrum(512, 2));
+  for (const char* second : {"short.dat", "short.txt"}) {
+    SCOPED_TRACE(second);
+    ASSERT_EQ(open("long.dat"), 1);
+    ASSERT_EQ(state.spectrum.counts[3000], 7.0f);
+    ASSERT_EQ(open(second), 1);
+    int left = 0;
+    for (int ch = 600; ch < kMaxChannelsStored; ++ch) left += state.spectrum.counts[ch] != 0;
+    EXPECT_EQ(left, 0);
+  }
 }
 
 }  // namespace

@@ -169,14 +169,15 @@ TEST_F(ActivityDatabase, FileInUseRetriesUntilDismissed) {
   EXPECT_EQ(update_activity_database(state, busy_twice), 0);
   EXPECT_EQ(calls, 1);
   EXPECT_TRUE(state.app.abort_requested);
-  // Other errors end the update silently.
+  // Other errors end the update with a message: the row was not written.
   const std::size_t before = ui.texts().size();
   auto missing = [](const std::string&, const char*) -> std::FILE* {
     errno = ENOENT;
     return nullptr;
   };
   EXPECT_EQ(update_activity_database(state, missing), 0);
-  EXPECT_EQ(ui.texts().size(), before);
+  EXPECT_EQ(ui.texts().size(), before + 1);
+  EXPECT_TRUE(ui.said("Could not open database file:- " + dir.file("dbase.CSV")));
 }
 
 // A continuum of 20 counts per channel below the peak and 10 above: over a

@@ -1,0 +1,393 @@
+// Runs a lab can rely on, through the kestrim command with the shipped
+// Defaults and libraries: damaged or unusual inputs and files that cannot be
+// written give a message and a failing status, and nothing the user had is
+// lost or silently changed.
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <limits>
+#include <regex>
+#include <sstream>
+
+#include "platform/binio.h"
+#include "platform/c_format.h"
+#include "platform/files.h"
+#include "platform/text_encoding.h"
+#include "spectrum/native_file.h"
+#include "support/test_support.h"
+
+namespace kestrim {
+namespace {
+
+class TrustedRuns : public ::testing::Test {
+ protected:
+  TrustedRuns() { make_directories(dir.file("work")); }
+
+  // Runs kestrim in the working folder with a private user folder.
+  int kestrim(const std::string& args, std::string* out = nullptr) {
+    std::string ignored;
+    return test::run_command("cd '" + dir.file("work") + "' && XDG_DATA_HOME='" + dir.file("user") +
+                                 "' '" + test::kestrim_binary() + "' " + args + " 2>&1",
+                             out ? out : &ignored, true);
+  }
+  std::string work(const std::string& name) const { return dir.file("work/" + name); }
+  std::string example() const { return test::source_data_dir() + "/examples/example-nai.dat"; }
+
+  // The shipped Defaults with some settings changed, made into the user's
+  // Defaults file 0 by `kestrim defaults make`.
+  void use_defaults(const std::vector<std::pair<std::string, std::string>>& changes) {
+    std::istringstream in(test::read_text(test::source_data_dir() + "/DefaultFiles/Normal.txt"));
+    std::string text, line;
+    while (std::getline(in, line)) {
+      for (const auto& [key, value] : changes) {
+        if (line.rfind(key + " ", 0) == 0 || line.rfind(key + "=", 0) == 0) line = key + " = " + value;
+      }
+      text += line + "\n";
+    }
+    test::write_text(dir.file("defaults.txt"), text);
+    make_directories(dir.file("user/kestrim/DefaultFiles"));
+    std::string out;
+    ASSERT_EQ(kestrim("defaults make '" + dir.file("defaults.txt") + "' -o '" +
+                          dir.file("user/kestrim/DefaultFiles/Normal.000") + "'",
+                      &out),
+              0)
+        << out;
+  }
+
+  // The example spectrum with its header changed, written to the working folder.
+  std::string example_with(const std::string& name,
+                           const std::function<void(std::vector<std::uint8_t>&)>& change) {
+    std::vector<std::uint8_t> bytes = test::read_bytes(example());
+    change(bytes);
+    test::write_bytes(work(name), bytes);
+    return work(name);
+  }
+  static void put_title(std::vector<std::uint8_t>& bytes, const std::string& title) {
+    for (int i = 0; i < 48; ++i)
+      bytes[header_offset::kTitle + i] = i < static_cast<int>(title.size()) ? title[i] : ' ';
+  }
+
+  test::TempDir dir;
+};
+
+// Latin-1 / Windows-1252 text in a header is shown and exported as UTF-8
+// (the JSON writer used to abort on it).
+TEST_F(TrustedRuns, LegacyHeaderTextIsShownAsUtf8) {
+  const std::string file = example_with("latin.dat", [](std::vector<std::uint8_t>& b) {
+    put_title(b, "Boden M\xFC" "nchen \x80 5");
+    const char user[] = "J\xF6rg";
+    for (int i = 0; i < 5; ++i) b[header_offset::kUser + i] = static_cast<std::uint8_t>(user[i]);
+  });
+  std::string out;
+  ASSERT_EQ(kestrim("info --json '" + file + "'", &out), 0) << out;
+  nlohmann::json j = nlohmann::json::parse(out);
+  EXPECT_EQ(j["title"].get<std::string>().substr(0, 20), "Boden M\xC3\xBCnchen \xE2\x82\xAC 5");
+  EXPECT_EQ(j["user"], "J\xC3\xB6rg");
+  ASSERT_EQ(kestrim("info '" + file + "'", &out), 0) << out;
+  EXPECT_TRUE(is_valid_utf8(out)) << out;
+  EXPECT_NE(out.find("M\xC3\xBCnchen"), std::string::npos) << out;
+}
+
+// Every report of a batch run is UTF-8 text (the activity and diagnostic
+// reports held raw legacy glyphs), names the program's own version, and the
+// exponent tidy-up leaves a file name in the title alone.
+TEST_F(TrustedRuns, BatchReportsAreUtf8WithTheProgramVersion) {
+  const std::string file = example_with("site_e2019.dat", [](std::vector<std::uint8_t>& b) {
+    put_title(b, "site_e2019.dat");
+  });
+  std::string out;
+  ASSERT_EQ(kestrim("/batch /file=" + file, &out), 0) << out;
+  std::string version;
+  ASSERT_EQ(kestrim("--version", &version), 0);
+  version = version.substr(std::string("kestrim ").size());
+  while (!version.empty() && std::isspace(static_cast<unsigned char>(version.back()))) version.pop_back();
+  const std::string main = test::read_text(work("Main Report.txt"));
+  EXPECT_NE(main.find("Kestrim " + version), std::string::npos) << main;
+  EXPECT_EQ(main.find("3.71"), std::string::npos);
+  EXPECT_NE(main.find("site_e2019.dat"), std::string::npos) << main;
+  const std::string activity = test::read_text(work("Activity Report.txt"));
+  EXPECT_NE(activity.find("P\xC3\xA7"), std::string::npos);
+  for (const char* name : {"Main Report.txt", "Activity Report.txt", "Diagnostic Report.txt",
+                           "Peak Fit Report.txt", "Header Report.txt"}) {
+    SCOPED_TRACE(name);
+    ASSERT_TRUE(file_exists(work(name)));
+    EXPECT_TRUE(is_valid_utf8(test::read_text(work(name))));
+  }
+  // Numbers keep their two-digit exponents.
+  EXPECT_EQ(tidy_exponents(c_format("%10.3e site_e2019.dat e-012", 1234.5)),
+            "1.234e+03 site_e2019.dat e-012");
+}
+
+// /update writes back every channel of an 8192-channel file, not the 4096
+// that the analysis uses; and opening a short spectrum after a long one
+// leaves no counts of the first beyond its end.
+TEST_F(TrustedRuns, UpdateKeepsEveryChannelOfALongSpectrum) {
+  std::vector<std::uint8_t> bytes = test::read_bytes(example());
+  SpectrumRecord rec;
+  BackgroundRecord bkg;
+  NativeReadResult result;
+  ASSERT_EQ(read_native(bytes, rec, bkg, NativeReadOptions{}, result), 1) << result.problem;
+  const int original = rec.header.channels;
+  rec.header.channels = 8192;
+  for (int ch = original; ch < 8192; ++ch) rec.counts[ch] = static_cast<float>(ch % 97 + 1);
+  test::write_bytes(work("long.dat"), encode_native(rec, DateTime{1, 1, 2026, 0, 0}, nullptr));
+
+  std::string out;
+  ASSERT_EQ(kestrim("/batch /update /file=" + work("long.dat"), &out), 0) << out;
+  SpectrumRecord back;
+  ASSERT_EQ(read_native(test::read_bytes(work("long.dat")), back, bkg, NativeReadOptions{}, result), 1);
+  EXPECT_EQ(back.header.channels, 8192);
+  int differing = 0;
+  for (int ch = original; ch < 8192; ++ch) differing += back.counts[ch] != rec.counts[ch];
+  EXPECT_EQ(differing, 0);
+}
+
+// With named reports on, the report copy of a text spectrum "s.txt" never
+// replaces the spectrum itself.
+TEST_F(TrustedRuns, NamedReportNeverReplacesTheSpectrum) {
+  use_defaults({{"named_reports", "1"}});
+  std::string out;
+  ASSERT_EQ(kestrim("export-text '" + example() + "' -o '" + work("s.txt") + "'", &out), 0) << out;
+  const std::string spectrum = test::read_text(work("s.txt"));
+  ASSERT_FALSE(spectrum.empty());
+  EXPECT_EQ(kestrim("/batch /file=" + work("s.txt"), &out), 0) << out;
+  EXPECT_EQ(test::read_text(work("s.txt")), spectrum);
+  EXPECT_EQ(test::read_text(work("s.txt.txt")), test::read_text(work("Main Report.txt")));
+}
+
+// A title holding quotes and commas stays one field of the CSV database.
+TEST_F(TrustedRuns, DatabaseRowsQuoteTheirText) {
+  use_defaults({{"update_database", "1"}});
+  const std::string file =
+      example_with("soil.dat", [](std::vector<std::uint8_t>& b) { put_title(b, "Soil \"A\", 12"); });
+  std::string out;
+  ASSERT_EQ(kestrim("/batch /file=" + file, &out), 0) << out;
+  ASSERT_EQ(kestrim("/batch /file=" + file, &out), 0) << out;
+  const std::string csv = test::read_text(work("dbase.CSV"));
+  // RFC 4180 fields of each line.
+  auto fields = [](const std::string& line) {
+    std::vector<std::string> out(1);
+    bool quoted = false;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+      const char c = line[i];
+      if (c == '"' && quoted && i + 1 < line.size() && line[i + 1] == '"') {
+        out.back() += '"';
+        ++i;
+      } else if (c == '"') {
+        quoted = !quoted;
+      } else if (c == ',' && !quoted) {
+        out.emplace_back();
+      } else if (c != '\r') {
+        out.back() += c;
+      }
+    }
+    return out;
+  };
+  std::vector<std::string> lines;
+  std::istringstream in(csv);
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty() && line != "\r") lines.push_back(line);
+  ASSERT_EQ(lines.size(), 3u) << csv;
+  const std::vector<std::string> header = fields(lines[0]);
+  ASSERT_GE(header.size(), 13u);
+  EXPECT_EQ(header[3], "Title");
+  EXPECT_EQ(header[12], "Size");
+  for (std::size_t row = 1; row < 3; ++row) {
+    const std::vector<std::string> f = fields(lines[row]);
+    ASSERT_GE(f.size(), header.size()) << lines[row];
+    EXPECT_EQ(f[3].substr(0, 13), "Soil \"A\", 12 ") << lines[row];
+    EXPECT_NE(f[12].find("kg"), std::string::npos) << lines[row];
+  }
+  EXPECT_EQ(csv.substr(csv.size() - 2), "\r\n");
+}
+
+// An analysis library cut short is refused, as `library list` refuses it;
+// one with no nuclide is refused too.
+TEST_F(TrustedRuns, DamagedLibraryFailsTheRun) {
+  const char* home = std::getenv("KESTRIM_HOME");
+  ASSERT_NE(home, nullptr);
+  const std::string shipped = std::string(home) + "/Libraries/NaI_Analysis.lib";
+  std::vector<std::uint8_t> lib = test::read_bytes(shipped);
+  ASSERT_GT(lib.size(), 3000u);
+  make_directories(dir.file("user/kestrim/Libraries"));
+  lib.resize(3000);
+  test::write_bytes(dir.file("user/kestrim/Libraries/NaI_Analysis.lib"), lib);
+  std::string out;
+  EXPECT_EQ(kestrim("library list '" + dir.file("user/kestrim/Libraries/NaI_Analysis.lib") + "'", &out), 1);
+  EXPECT_EQ(kestrim("/batch /file=" + example(), &out), 1) << out;
+  EXPECT_NE(out.find("The Analysis Library is damaged:- "), std::string::npos) << out;
+
+  // Marker and end bytes only: no nuclide at all.
+  std::vector<std::uint8_t> empty(lib.begin(), lib.begin() + 8);
+  test::write_bytes(dir.file("user/kestrim/Libraries/NaI_Analysis.lib"), empty);
+  EXPECT_EQ(kestrim("/batch /file=" + example(), &out), 1) << out;
+  EXPECT_NE(out.find("Failed to Read Analysis Library"), std::string::npos) << out;
+}
+
+// The sum-peak marker of a nuclide name is exported as UTF-8 and reads back
+// from either form; yields and half-lives must be numbers that make sense,
+// and a CSV without nuclides makes no library.
+TEST_F(TrustedRuns, LibraryCsvRoundTripsAndRefusesNonsense) {
+  const std::string head = "nuclide,\"Co-60";
+  const std::string rest = "\",5.27,Y,1332.5,\"sum\",\"test\"\r\nline,2505.7,0.0001,0\r\n";
+  const std::string good = "nuclide,\"Co-60\",5.27,Y,1332.5,\"cobalt\",\"test\"\r\nline,1173.2,0.9985,0\r\n";
+  test::write_text(work("legacy.csv"), good + head + "\xE4" + rest);
+  std::string out;
+  ASSERT_EQ(kestrim("library import-csv legacy.csv -o legacy.lib", &out), 0) << out;
+  ASSERT_EQ(kestrim("library export-csv legacy.lib -o exported.csv", &out), 0) << out;
+  const std::string exported = test::read_text(work("exported.csv"));
+  EXPECT_TRUE(is_valid_utf8(exported));
+  EXPECT_NE(exported.find("Co-60\xC3\xA4"), std::string::npos) << exported;
+  ASSERT_EQ(kestrim("library import-csv exported.csv -o again.lib", &out), 0) << out;
+  EXPECT_EQ(test::read_bytes(work("again.lib")), test::read_bytes(work("legacy.lib")));
+
+  for (const std::string& bad :
+       {std::string("nuclide,\"X\",5,Y,100,\"\",\"\"\r\nline,100,nan,0\r\n"),
+        std::string("nuclide,\"X\",5,Y,100,\"\",\"\"\r\nline,100,inf,0\r\n"),
+        std::string("nuclide,\"X\",-5,Y,100,\"\",\"\"\r\nline,100,0.5,0\r\n"),
+        std::string("# nothing\r\n"), std::string()}) {
+    SCOPED_TRACE(bad);
+    test::write_text(work("bad.csv"), bad);
+    remove_file(work("bad.lib"));
+    EXPECT_EQ(kestrim("library import-csv bad.csv -o bad.lib", &out), 1) << out;
+    EXPECT_FALSE(file_exists(work("bad.lib")));
+  }
+}
+
+// A report that cannot be written (here a folder stands where the file
+// goes) fails the run with a message.
+TEST_F(TrustedRuns, ReportsThatCannotBeWrittenFailTheRun) {
+  for (const char* name : {"Main Report.txt", "Activity Report.txt", "Diagnostic Report.txt",
+                           "Peak Fit Report.txt", "Header Report.txt"}) {
+    SCOPED_TRACE(name);
+    test::TempDir local;
+    const std::string wd = local.path();
+    make_directories(wd + "/" + name + "/blocked");
+    std::string out;
+    const int status = test::run_command("cd '" + wd + "' && XDG_DATA_HOME='" + dir.file("user") + "' '" +
+                                             test::kestrim_binary() + "' /batch /file=" + example() + " 2>&1",
+                                         &out, true);
+    EXPECT_EQ(status, 1) << out;
+    EXPECT_NE(out.find(name), std::string::npos) << out;
+  }
+}
+
+
+// Headers no measurement can have are refused with a message, never
+// analysed into "nan", "inf" or absurd activities.
+TEST_F(TrustedRuns, ImpossibleSpectraAreRefused) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  struct Case {
+    const char* name;
+    std::function<void(std::vector<std::uint8_t>&)> change;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"negative.dat", [](auto& b) { bin::put_f32(b.data() + header_offset::kLiveTime, -3600.0f); },
+       "The Live Count Time of the spectrum is not a positive number:- negative.dat"},
+      {"nanlive.dat", [&](auto& b) { bin::put_f32(b.data() + header_offset::kLiveTime, nan); },
+       "The Live Count Time of the spectrum is not a positive number:- nanlive.dat"},
+      {"inflive.dat", [&](auto& b) { bin::put_f32(b.data() + header_offset::kLiveTime, inf); },
+       "The Live Count Time of the spectrum is not a positive number:- inflive.dat"},
+      {"nancal.dat", [&](auto& b) { bin::put_f32(b.data() + kNativeCalibrationOffset + 8, nan); },
+       "The energy or width calibration of the spectrum is not a valid number:- nancal.dat"},
+      {"zeros.dat", [](auto& b) { std::fill(b.begin(), b.begin() + 3072, 0); b.resize(3072); }, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = example_with(c.name, c.change);
+    remove_file(work("Main Report.txt"));
+    std::string out;
+    EXPECT_EQ(kestrim("/batch /file=" + file, &out), 1) << out;
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    EXPECT_FALSE(file_exists(work("Main Report.txt")));
+    EXPECT_EQ(kestrim("peaks --json '" + file + "'", &out), 1) << out;
+  }
+  // An empty text spectrum.
+  test::write_text(work("empty.txt"), "");
+  std::string out;
+  EXPECT_EQ(kestrim("/batch /file=" + work("empty.txt"), &out), 1) << out;
+}
+
+// Text that would make a file of zeros, or a NUL from a bad escape, is
+// refused by `defaults make` and `detector make`, which then write nothing.
+TEST_F(TrustedRuns, MakeCommandsRefuseEmptyAndBadText) {
+  std::string out;
+  test::write_text(work("empty.txt"), "# nothing here\n");
+  EXPECT_EQ(kestrim("defaults make empty.txt -o Normal.000", &out), 1) << out;
+  EXPECT_FALSE(file_exists(work("Normal.000")));
+  EXPECT_EQ(kestrim("detector make empty.txt -o Det_01.cal", &out), 1) << out;
+  EXPECT_FALSE(file_exists(work("Det_01.cal")));
+  test::write_text(work("bad.txt"), "[geometry 1]\ngeometry_text = \"pot \\xZZ 1 litre\"\n");
+  EXPECT_EQ(kestrim("detector make bad.txt -o Det_01.cal", &out), 1) << out;
+  EXPECT_FALSE(file_exists(work("Det_01.cal")));
+  test::write_text(work("nan.txt"), "[geometry 1]\nenergy = nan 3 0\n");
+  EXPECT_EQ(kestrim("detector make nan.txt -o Det_01.cal", &out), 1) << out;
+  EXPECT_FALSE(file_exists(work("Det_01.cal")));
+}
+
+
+// Names stored in a Defaults file stay in the working folder: a database,
+// report template or background name that climbs out of it is refused.
+TEST_F(TrustedRuns, StoredNamesCannotLeaveTheWorkingFolder) {
+  make_directories(dir.file("outside"));
+  test::write_text(dir.file("outside/evil.tpl"), "stolen ?SPCF\r\n");
+  struct Case {
+    std::vector<std::pair<std::string, std::string>> defaults;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {{{"update_database", "1"}, {"database_name", "\"../x\""}},
+       "The database name must be a file in the working folder:- ../x"},
+      {{{"report_template", "\"../outside/evil.tpl\""}},
+       "The report template must be a file in the working folder:- ../outside/evil.tpl"},
+      {{{"report_template", "\"/etc/passwd\""}},
+       "The report template must be a file in the working folder:- /etc/passwd"},
+      {{{"background_cps_subtraction", "1"}, {"BKGF", "\"../outside/b.bkg\""}},
+       "The Background file name must name a file in its folder:- ../outside/b.bkg"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.message);
+    use_defaults(c.defaults);
+    std::string out;
+    const int status = kestrim("/batch /file=" + example(), &out);
+    // The background is optional: without it the run goes on, as for a
+    // background file that is missing.
+    if (std::string(c.message).find("Background") == std::string::npos) {
+      EXPECT_EQ(status, 1) << out;
+    }
+    EXPECT_NE(out.find(c.message), std::string::npos) << out;
+    EXPECT_FALSE(file_exists(dir.file("x.CSV")));
+    EXPECT_EQ(test::read_text(work("Main Report.txt")).find("stolen"), std::string::npos);
+  }
+}
+
+// A spectrum folder longer than the parameters' 224-byte field is used
+// whole: the run analyses the file asked for, not one in a folder whose
+// name is the cut path.
+TEST_F(TrustedRuns, LongFolderPathsAreNeverCut) {
+  std::string deep = dir.file("long");
+  while (deep.size() < 260) deep += "/" + std::string(40, 'd');
+  make_directories(deep);
+  const std::string cut = deep.substr(0, 223);
+  make_directories(cut);
+  std::vector<std::uint8_t> right = test::read_bytes(example());
+  put_title(right, "the right one");
+  test::write_bytes(deep + "/s.dat", right);
+  std::vector<std::uint8_t> wrong = test::read_bytes(example());
+  put_title(wrong, "the wrong one");
+  test::write_bytes(cut + "/s.dat", wrong);
+  std::string out;
+  ASSERT_EQ(kestrim("/batch /file=" + deep + "/s.dat", &out), 0) << out;
+  const std::string report = test::read_text(work("Main Report.txt"));
+  EXPECT_NE(report.find("the right one"), std::string::npos) << report;
+  EXPECT_EQ(report.find("the wrong one"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrim
