@@ -140,7 +140,8 @@ void set_region_bounds(const PeakSession& state) {
 
   int start = trunc_channel(cf - mf);
   if (f == 1) {
-    int lo = std::max(trunc_channel(p.search_start - sf), 0);
+    // Channels 0 and 1 hold the live and true times, not counts.
+    int lo = std::max(trunc_channel(p.search_start - sf), 2);
     int hi = search_last_channel(p, nch);
     for (int x = lo; x < hi && x < nch; ++x) {
       if (count_at(state, x) > 0) {
@@ -184,7 +185,7 @@ void set_region_bounds(const PeakSession& state) {
 
   const int m1 = trunc_channel(cf - mf);
   const int m2 = trunc_channel(cl + ml) + 1;
-  while (start > 0 && end - start + 1 >= kMaxRegionChannels) {
+  while (end - start + 1 >= kMaxRegionChannels) {
     if (m1 - start > end - m2)
       ++start;
     else

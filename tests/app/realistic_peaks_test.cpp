@@ -72,5 +72,25 @@ TEST_F(RealisticPeaks, SearchAndFitReachTheLastChannelOfEveryChannelCount) {
   }
 }
 
+// A width calibration far too wide for the spectrum (a sigma of 200
+// channels, FWHM = 60 sqrt(E), 1e30) gives regions wider than the fitting
+// engine holds: the analysis must end normally, not by a signal.
+TEST_F(RealisticPeaks, AbsurdWidthCalibrationsDoNotCrashPeaksOrBatch) {
+  SimOptions o = example_nai_options(1024, 5);
+  const std::vector<std::pair<std::string, void (*)(SpectrumRecord&)>> cases = {
+      {"sigma200.dat", [](SpectrumRecord& r) { r.calibration.width_terms = 1; r.calibration.width = {200, 0, 0}; }},
+      {"sqrt60.dat", [](SpectrumRecord& r) { r.calibration.width_terms = -2; r.calibration.width = {0, 60, 0}; }},
+      {"huge.dat", [](SpectrumRecord& r) { r.calibration.width_terms = 1; r.calibration.width = {1e30f, 0, 0}; }},
+  };
+  for (const auto& [name, edit] : cases) {
+    const std::string path = write(o, name, edit);
+    std::string out;
+    const int peaks = kestrim("peaks --json '" + path + "'", &out, true);
+    EXPECT_TRUE(peaks == 0 || peaks == 1) << name << ": exit status " << peaks << "\n" << out;
+    const int batch = kestrim("/batch /file=" + path, &out, true);
+    EXPECT_TRUE(batch == 0 || batch == 1) << name << ": exit status " << batch << "\n" << out;
+  }
+}
+
 }  // namespace
 }  // namespace kestrim
