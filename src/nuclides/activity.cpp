@@ -541,7 +541,7 @@ int run_nuclide_analysis(const NuclideSession& state) {
   res.lower = channel_to_energy(cal, list.region.first_live);
   if (list.count > 0) res.lower = std::min(res.lower, peak_energy(state, 1));
   const int nch = state.spectrum.channels();
-  res.upper = channel_to_energy(cal, std::min(static_cast<int>(par.search_stop), nch));
+  res.upper = channel_to_energy(cal, par.search_stop > 0 ? std::min(static_cast<int>(par.search_stop), nch) : nch);
   res.activity_unit = par.activity_factor > 0 ? four_chars(to_string(par.activity_unit))
                                               : four_chars(to_string(h.units));
   res.quantity_unit = four_chars(to_string(h.units));

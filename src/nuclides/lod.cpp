@@ -264,7 +264,7 @@ int lod_section(const NuclideSession& state, bool template_mode, std::vector<Lod
 
   const int nch = state.spectrum.channels();
   const double lower = channel_to_energy(cal, par.search_start);
-  const double upper = channel_to_energy(cal, std::min<double>(par.search_stop, nch));
+  const double upper = channel_to_energy(cal, std::min<double>(par.search_stop > 0 ? par.search_stop : nch, nch));
   const double decay = res.decay_interval;
 
   LibraryReader reader;

@@ -408,7 +408,9 @@ void compute_residuals(const PeakSession& state) {
   FitWorkspace& w = state.peaks.work;
   r.min_residual = -3;
   r.max_residual = 3;
-  for (int x = r.start; x <= r.end; ++x) {
+  // The residual buffer holds one region of at most kMaxRegionChannels.
+  const int last = std::min(r.end, r.start + static_cast<int>(w.residual.size()) - 1);
+  for (int x = std::max(r.start, 0); x <= last; ++x) {
     double m = region_model(state, x);
     double c = count_at(state, x);
     double res = m > 10 ? (c - m) / std::sqrt(m) : (c - m) / 3.16;

@@ -103,7 +103,7 @@ int library_peak_search(const PeakSession& state) {
   const CalibrationRecord& cal = state.spectrum.calibration;
   const AnalysisParameters& p = state.params;
   const double lower = channel_to_energy(cal, p.search_start);
-  const double upper = channel_to_energy(cal, std::min<double>(p.search_stop, nch));
+  const double upper = channel_to_energy(cal, std::min<double>(p.search_stop > 0 ? p.search_stop : nch, nch));
   LibraryReader reader;
   if (!reader.open_title(*state.ui, state.paths, to_string(p.peak_search_library))) return 0;
   CurrentNuclide cur;

@@ -140,8 +140,9 @@ void set_region_bounds(const PeakSession& state) {
 
   int start = trunc_channel(cf - mf);
   if (f == 1) {
-    int lo = std::max(trunc_channel(p.search_start - sf), 0);
-    int hi = trunc_channel(p.search_stop);
+    // Channels 0 and 1 hold the live and true times, not counts.
+    int lo = std::max(trunc_channel(p.search_start - sf), 2);
+    int hi = search_last_channel(p, nch);
     for (int x = lo; x < hi && x < nch; ++x) {
       if (count_at(state, x) > 0) {
         r.first_live = x;
@@ -169,9 +170,14 @@ void set_region_bounds(const PeakSession& state) {
   }
 
   if (!minimum) {
+    // ENDC channels of a 1024-channel spectrum at its last channel, in units
+    // of that channel's width: the same extension in widths whatever the
+    // number of channels (a 4096-channel spectrum's peaks are four times as
+    // wide in channels).
     const double send = sigma_at(state, nch);
-    start = trunc_channel(cf - mf - p.region_end_channels * sf / send);
-    end = trunc_channel(cl + ml + p.region_end_channels * sl / send);
+    const double widths = p.region_end_channels / send * std::max(nch / 1024.0, 1.0);
+    start = trunc_channel(cf - mf - widths * sf);
+    end = trunc_channel(cl + ml + widths * sl);
   }
   start = std::max(start, r.first_live);
   start = std::max(start, 0);
@@ -179,7 +185,7 @@ void set_region_bounds(const PeakSession& state) {
 
   const int m1 = trunc_channel(cf - mf);
   const int m2 = trunc_channel(cl + ml) + 1;
-  while (start > 0 && end - start + 1 >= kMaxRegionChannels) {
+  while (end - start + 1 >= kMaxRegionChannels) {
     if (m1 - start > end - m2)
       ++start;
     else

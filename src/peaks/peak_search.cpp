@@ -221,14 +221,14 @@ void run_peak_search(const PeakSession& state) {
   Region& r = list.region;
 
   const int star = trunc_channel(p.search_start);
-  const int stop = trunc_channel(p.search_stop);
-  for (int x = std::max(star + 1, 0); x < stop && x < nch; ++x) {
+  const int stop = search_last_channel(p, nch);
+  for (int x = std::max(star + 1, 0); x < stop; ++x) {
     if (state.spectrum.counts[x] > 1) {
       r.first_live = x;
       break;
     }
   }
-  S.last_channel = std::min(stop, nch - 1);
+  S.last_channel = stop;
   S.stop = false;
   S.aborted = false;
 

@@ -121,3 +121,14 @@ std::string unscramble_password(const std::uint8_t* field) {
 }
 
 }  // namespace kestrim
+
+namespace kestrim {
+
+int search_last_channel(const AnalysisParameters& p, int channels) {
+  const int last = channels > 0 ? channels - 1 : 0;
+  const double stop = p.search_stop;
+  if (!(stop > 0) || !(stop < last)) return last;
+  return static_cast<int>(stop);
+}
+
+}  // namespace kestrim

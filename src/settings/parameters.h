@@ -57,6 +57,11 @@ std::int32_t compute_checksum(const AnalysisParameters& p);
 // A fresh record as the program starts with: zeroed, application "Normal".
 AnalysisParameters make_initial_parameters();
 
+// The last channel the peak search covers in a spectrum of `channels`
+// channels: STOP, cut to the spectrum's last channel; STOP 0 (or less)
+// means the spectrum's last channel.
+int search_last_channel(const AnalysisParameters& p, int channels);
+
 // Description of one field of the table, for the text form and reports.
 enum class ParamKind { I32, F32, I16, U8, TXT, TXU };
 struct ParamField {

@@ -18,7 +18,7 @@ void soft(std::vector<SetupCheckFailure>& out, bool failed, const char* message)
 
 std::vector<SetupCheckFailure> check_peak_search_page(const AnalysisParameters& p) {
   std::vector<SetupCheckFailure> out;
-  hard(out, p.search_stop < p.search_start,
+  hard(out, p.search_stop > 0 && p.search_stop < p.search_start,
        "The Search Start Channel should be > the Stop Channel");
   soft(out, p.search_discriminator < 3.0f,
        "The Search Discriminator is usually greater than 3.0");

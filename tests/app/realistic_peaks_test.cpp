@@ -1,0 +1,96 @@
+// `kestrim peaks` on simulated NaI spectra of known truth, with the shipped
+// Defaults: what a new user sees on 1024-, 2048- and 4096-channel spectra,
+// and on spectra whose width calibration is absurd.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+#include "platform/files.h"
+#include "spectrum/native_file.h"
+#include "spectrum/simulate.h"
+#include "spectrum/spectrum_record.h"
+#include "support/test_support.h"
+
+namespace kestrim {
+namespace {
+
+class RealisticPeaks : public ::testing::Test {
+ protected:
+  int kestrim(const std::string& args, std::string* out, bool merge = false) {
+    return test::run_command("cd '" + dir.path() + "' && XDG_DATA_HOME='" + dir.file("user") +
+                                 "' '" + test::kestrim_binary() + "' " + args,
+                             out, merge);
+  }
+  // Writes the simulated spectrum as a native file; `edit` may change the
+  // record (its calibration) first.
+  std::string write(const SimOptions& o, const std::string& name,
+                    void (*edit)(SpectrumRecord&) = nullptr) {
+    SimSpectrum sim = simulate_spectrum(o);
+    SpectrumRecord rec;
+    store_simulated(sim, o, rec);
+    rec.header.collected = {7, 12, 2026, 9, 0};
+    if (edit) edit(rec);
+    const std::string path = dir.file(name);
+    std::string error;
+    EXPECT_TRUE(write_file_atomic(path, encode_native(rec, rec.header.collected, nullptr), &error)) << error;
+    return path;
+  }
+  test::TempDir dir;
+};
+
+// Lines over the whole energy range, the last close to the last channel,
+// are found and measured whatever the number of channels.
+TEST_F(RealisticPeaks, SearchAndFitReachTheLastChannelOfEveryChannelCount) {
+  for (int channels : {1024, 2048, 4096}) {
+    for (std::uint64_t seed : {3u, 4u}) {
+      SimOptions o = nai_3x3_options(channels, seed);
+      for (double e : {662.0, 1460.8, 2614.5, 2900.0}) {
+        SimPeak p;
+        p.energy = e;
+        p.area = 10000;
+        p.compton_to_peak = 2.5;
+        o.peaks.push_back(p);
+      }
+      const std::string path = write(o, "sim" + std::to_string(channels) + ".dat");
+      std::string out;
+      ASSERT_EQ(kestrim("peaks --json '" + path + "'", &out), 0) << out;
+      nlohmann::json j = nlohmann::json::parse(out);
+      for (double e : {662.0, 1460.8, 2614.5, 2900.0}) {
+        const double fwhm = sim_fwhm_kev(o, e);
+        const nlohmann::json* best = nullptr;
+        for (const auto& q : j["peaks"])
+          if (std::abs(q["energy"].get<double>() - e) < 0.5 * fwhm &&
+              (!best || std::abs(q["energy"].get<double>() - e) < std::abs((*best)["energy"].get<double>() - e)))
+            best = &q;
+        ASSERT_NE(best, nullptr) << e << " keV not found in " << channels << " channels, seed " << seed;
+        const double area = (*best)["area"], sd = (*best)["area_uncertainty"];
+        EXPECT_LT(std::abs(area - 10000), 4 * sd + 300)
+            << e << " keV in " << channels << " channels, seed " << seed << ": " << area << " +- " << sd;
+      }
+    }
+  }
+}
+
+// A width calibration far too wide for the spectrum (a sigma of 200
+// channels, FWHM = 60 sqrt(E), 1e30) gives regions wider than the fitting
+// engine holds: the analysis must end normally, not by a signal.
+TEST_F(RealisticPeaks, AbsurdWidthCalibrationsDoNotCrashPeaksOrBatch) {
+  SimOptions o = example_nai_options(1024, 5);
+  const std::vector<std::pair<std::string, void (*)(SpectrumRecord&)>> cases = {
+      {"sigma200.dat", [](SpectrumRecord& r) { r.calibration.width_terms = 1; r.calibration.width = {200, 0, 0}; }},
+      {"sqrt60.dat", [](SpectrumRecord& r) { r.calibration.width_terms = -2; r.calibration.width = {0, 60, 0}; }},
+      {"huge.dat", [](SpectrumRecord& r) { r.calibration.width_terms = 1; r.calibration.width = {1e30f, 0, 0}; }},
+  };
+  for (const auto& [name, edit] : cases) {
+    const std::string path = write(o, name, edit);
+    std::string out;
+    const int peaks = kestrim("peaks --json '" + path + "'", &out, true);
+    EXPECT_TRUE(peaks == 0 || peaks == 1) << name << ": exit status " << peaks << "\n" << out;
+    const int batch = kestrim("/batch /file=" + path, &out, true);
+    EXPECT_TRUE(batch == 0 || batch == 1) << name << ": exit status " << batch << "\n" << out;
+  }
+}
+
+}  // namespace
+}  // namespace kestrim
