@@ -153,18 +153,6 @@ std::vector<std::string> split_command_line(const std::string& text) {
   return tokens;
 }
 
-std::string command_line_from_args(const std::vector<std::string>& args) {
-  std::string line;
-  for (const std::string& a : args) {
-    if (!line.empty()) line += ' ';
-    if (a.size() > 2 && a[0] == '-' && a[1] == '-')
-      line += "/" + a.substr(2);
-    else
-      line += a;
-  }
-  return line;
-}
-
 CommandLineResult parse_command_line(State& state, const std::string& text) {
   CommandLineResult r;
   if (trim(text).empty()) {

@@ -44,10 +44,6 @@ bool command_line_tokens(const std::vector<std::string>& args, std::vector<std::
 // of its own.
 std::vector<std::string> split_command_line(const std::string& text);
 
-// Joins program arguments into one command-line text: "--keyword" arguments
-// become "/keyword", others are kept as they are.
-std::string command_line_from_args(const std::vector<std::string>& args);
-
 // Parses and carries out the command line. On success with /file= the
 // spectrum has been opened (the result is that of the open).
 CommandLineResult parse_command_line(State& state, const std::string& text);

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
+#include "platform/c_locale.h"
 #include "support/test_support.h"
 
 namespace kestrim {
@@ -249,7 +250,7 @@ TEST_F(CliArgs, AnalyseJsonReportsTheExampleNuclides) {
     for (const auto& p : j["peaks"]) listed = listed || p["index"] == u["index"];
     EXPECT_TRUE(listed);
     char row[32];
-    std::snprintf(row, sizeof row, "%4d %8.2f", u["index"].get<int>(), u["energy"].get<double>());
+    c_snprintf(row, sizeof row, "%4d %8.2f", u["index"].get<int>(), u["energy"].get<double>());
     EXPECT_NE(activity.find(row), std::string::npos) << row;
   }
 }

@@ -39,9 +39,20 @@ TEST(SplitCommandLine, SlashStartsAKeywordOnlyAtStartOrAfterBlank) {
   EXPECT_EQ(split_command_line("stray /batch"), (std::vector<std::string>{"stray", "batch"}));
 }
 
-TEST(SplitCommandLine, GnuFormsBecomeKeywords) {
-  EXPECT_EQ(command_line_from_args({"--batch", "--file=/a b/c.dat", "/print"}),
-            "/batch /file=/a b/c.dat /print");
+TEST(SplitCommandLine, ArgumentsBecomeKeywordsAsGiven) {
+  std::vector<std::string> tokens;
+  std::string error;
+  ASSERT_TRUE(command_line_tokens({"--batch", "--file=/a /b/c.dat", "/print"}, tokens, error));
+  EXPECT_EQ(tokens, (std::vector<std::string>{"batch", "file=/a /b/c.dat", "print"}));
+  ASSERT_TRUE(command_line_tokens({"--FILE", "/a /b/c.dat", "--lib", "x.lib", "/Batch"}, tokens, error));
+  EXPECT_EQ(tokens, (std::vector<std::string>{"FILE=/a /b/c.dat", "lib=x.lib", "Batch"}));
+  ASSERT_TRUE(command_line_tokens({"/batch", "--", "--odd name.dat"}, tokens, error));
+  EXPECT_EQ(tokens, (std::vector<std::string>{"batch", "file=--odd name.dat"}));
+  EXPECT_FALSE(command_line_tokens({"/batch/file=x.dat"}, tokens, error));
+  EXPECT_EQ(error, "Unknown parameter:- /batch/file=x.dat");
+  EXPECT_FALSE(command_line_tokens({"x.dat"}, tokens, error));
+  EXPECT_FALSE(command_line_tokens({"--det"}, tokens, error));
+  EXPECT_EQ(error, "option --det needs a value");
 }
 
 TEST_F(CommandLineTest, EmptyLineStartsWithoutMessage) {
