@@ -702,6 +702,14 @@ int choose_continuum_and_fit(const PeakSession& state) {
     if (r.step_requested && forced) r.step = true;
     result = fit_region_completely(state);
     if (!result) return 0;
+    if (r.edge && !(r.edge_height > 0)) {
+      // The continuum falls at a Compton edge; a rising step is a peak's
+      // area taken into the continuum (or given to it): fit without it.
+      r.edge = false;
+      r.edge_height = 0;
+      result = fit_region_completely(state);
+      if (!result) return 0;
+    }
 
     if (!forced && r.terms == 3 && !r.step) {
       for (int k = 0; k < 5 && r.coeff[2] > 0; ++k) {
