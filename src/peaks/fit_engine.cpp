@@ -576,7 +576,7 @@ int fit_region_completely(const PeakSession& state) {
     if (!r.bounds_fixed && !r.bounds_user) {
       const int s0 = r.start, e0 = r.end;
       set_region_bounds(state);
-      if (fit_region_linear(state, false) && (r.start != s0 || r.end != e0) && !r.shape_calibration)
+      if (fit_region_linear(state, false) && (r.start != s0 || r.end != e0) && !r.shape_calibration && r.count == 1)
         iterate_region(state);  // the shape found on the old bounds is refined on the new ones
     }
     if (r.shape_calibration) iterate_region(state);
@@ -642,8 +642,8 @@ namespace {
 // The Compton edge E (1 - 1 / (1 + 2E / 511 keV)) of a found line lies
 // inside the region: its smeared step joins the continuum, so that the
 // continuum's fall at the edge is not taken for (or into) a peak. The line
-// must be stronger than every region peak near its edge; the strongest such
-// line is taken.
+// must be stronger than every region peak near its edge and at least half as
+// significant as every other region peak; the strongest such line is taken.
 void find_compton_edge(const PeakSession& state) {
   Region& r = state.peaks.region;
   const PeakList& list = state.peaks;
@@ -658,11 +658,14 @@ void find_compton_edge(const PeakSession& state) {
     const double xe = energy_to_channel(cal, edge);
     const double se = width_at_channel(cal, xe, calibration_context(state.spectrum, state.flags));
     if (!(xe > r.start + 2 && xe < r.end - 2) || list.significance[k] <= best) continue;
+    // A weak line's edge is lost in the noise of the region's stronger
+    // peaks, and a free step there only blurs their areas.
     bool stronger = true;
     for (int i = 0; i < r.count; ++i) {
       const int j = r.first + i;
-      if (j != k && std::fabs(list.centre[j] - xe) < 2 * se && list.significance[j] >= list.significance[k])
-        stronger = false;
+      if (j == k) continue;
+      if (std::fabs(list.centre[j] - xe) < 2 * se && list.significance[j] >= list.significance[k]) stronger = false;
+      if (list.significance[j] > 2 * list.significance[k]) stronger = false;
     }
     if (!stronger) continue;
     best = list.significance[k];
