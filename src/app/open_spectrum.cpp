@@ -11,6 +11,7 @@
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "spectrum/formats.h"
+#include "settings/calibration_functions.h"
 #include "spectrum/readers/readers.h"
 #include "app/spectrum_file.h"
 
@@ -252,6 +253,10 @@ int open_spectrum(State& state, bool redraw) {
       if (!name.empty() && !app_load_background(state, name)) app.background_name = kept;
     }
     if (rec.calibration.low_eff_terms == 0) rec.calibration.crossover = 0;
+    // Efficiency points read with the spectrum are used as those of a
+    // detector file would be.
+    app.use_efficiency_points =
+        use_efficiency_points_rule(rec.calibration, rec.efficiency, p.interpolated_efficiency != 0);
   }
   if (p.background_stripping != 0) {
     app.background_name = to_string(p.background_file);

@@ -33,10 +33,15 @@ double basis_variable(const Region& r, double x) {
   return std::clamp(t, -1.0, 1.0);
 }
 
+double edge_value(const Region& r, double x) {
+  return 0.5 * std::erfc((x - r.edge_channel) / (std::sqrt(2.0) * r.edge_sigma));
+}
+
 double continuum_value(const Region& r, double x) {
   double u = basis_variable(r, x);
-  if (r.step) return r.coeff[0] + (r.terms > 1 ? r.coeff[1] * u : 0.0);
-  double v = 0, p = 1;
+  const double edge = r.edge ? r.edge_height * edge_value(r, x) : 0.0;
+  if (r.step) return edge + r.coeff[0] + (r.terms > 1 ? r.coeff[1] * u : 0.0);
+  double v = edge, p = 1;
   for (int k = 0; k < r.terms; ++k) {
     v += r.coeff[k] * p;
     p *= u;
@@ -84,6 +89,8 @@ double fit_chi(const PeakSession& s) { return fit_region_linear(s, false) ? s.pe
 
 }  // namespace
 
+int continuum_columns(const Region& r) { return std::clamp(r.terms, 1, 3) + (r.edge ? 1 : 0); }
+
 double region_continuum(const PeakSession& state, int x) { return continuum_value(state.peaks.region, x); }
 
 double region_model(const PeakSession& state, int x, bool step_positive) {
@@ -99,7 +106,8 @@ int fit_region_linear(const PeakSession& state, bool final_pass) {
   Region& r = state.peaks.region;
   FitWorkspace& w = state.peaks.work;
   const int np = r.count;
-  const int T = std::clamp(r.terms, 1, 3);
+  const int T = continuum_columns(r);
+  const int P = std::clamp(r.terms, 1, 3);  // polynomial (or step) columns
   const int n = T + np;
   const int width = r.end - r.start + 1;
   if (np < 1 || np > kMaxRegionPeaks || width < 1 || width > kMaxRegionChannels || r.start < 0 ||
@@ -124,7 +132,6 @@ int fit_region_linear(const PeakSession& state, bool final_pass) {
   // weighted sum of squared counts for the chi-squared.
   NormalEquations& eq = w.eq;
   eq.reset(n);
-  const int nb = 2 * T - 1;
   double S = 0;
   const bool smooth = !final_pass && !r.step;
   for (int x = r.start; x <= r.end; ++x) {
@@ -145,12 +152,13 @@ int fit_region_linear(const PeakSession& state, bool final_pass) {
     wt = std::min(wt, 1.0);
 
     double u = basis_variable(r, x);
-    std::array<double, 5> b{};
+    std::array<double, 4> b{};
     b[0] = 1;
-    for (int k = 1; k < nb; ++k) b[k] = b[k - 1] * u;
+    for (int k = 1; k < P; ++k) b[k] = b[k - 1] * u;
+    if (T > P) b[P] = edge_value(r, x);
     const double* g = &w.shape[static_cast<size_t>(x - r.start) * kCols];
     for (int j = 0; j < T; ++j) {
-      for (int k = 0; k <= j; ++k) eq.normal(j, k) += wt * b[j + k];
+      for (int k = 0; k <= j; ++k) eq.normal(j, k) += wt * b[j] * b[k];
       eq.rhs(j) += wt * v * b[j];
     }
     for (int i = 0; i < np; ++i) {
@@ -179,7 +187,8 @@ int fit_region_linear(const PeakSession& state, bool final_pass) {
   r.failed = false;
   if (final_pass) return 1;
 
-  for (int k = 0; k < 3; ++k) r.coeff[k] = k < T ? eq.solution(k) : 0.0;
+  for (int k = 0; k < 3; ++k) r.coeff[k] = k < P ? eq.solution(k) : 0.0;
+  r.edge_height = T > P ? eq.solution(P) : 0.0;
   for (int i = 0; i < np; ++i) r.height[i] = eq.solution(T + i);
   double chi = S;
   for (int i = 0; i < n; ++i) {
@@ -389,6 +398,23 @@ void shape_iteration(const PeakSession& state) {
   }
 }
 
+namespace {
+
+// True when the common width sits at a bound of the allowed change (MAXW
+// around the calibrated width): the shape iteration stopped there, and a
+// better position found since may let it move back.
+bool width_at_limit(const PeakSession& state) {
+  const Region& r = state.peaks.region;
+  if (r.shape_calibration || cache_held(state) || !(r.ref_sigma > 0)) return false;
+  const double maxw = state.flags.working_max_width_change > 0 ? state.flags.working_max_width_change
+                                                               : state.params.max_width_change;
+  const double lo = r.ref_sigma * (1 - maxw), hi = r.ref_sigma * (1 + maxw);
+  const double tol = 1e-3 * r.ref_sigma;
+  return std::fabs(r.sigma[0] - lo) < tol || std::fabs(r.sigma[0] - hi) < tol;
+}
+
+}  // namespace
+
 void iterate_region(const PeakSession& state) {
   Region& r = state.peaks.region;
   if (r.failed) return;
@@ -399,7 +425,13 @@ void iterate_region(const PeakSession& state) {
   if (state.params.iterate_width != 0 && r.largest_significance >= 5) {
     shape_iteration(state);
     if (positions) position_iteration(state);
-    if (!(!r.shape_calibration && r.width_gain <= 0.025 && !cache_held(state))) shape_iteration(state);
+    if (!(!r.shape_calibration && r.width_gain <= 0.025 && !cache_held(state)) || width_at_limit(state)) {
+      shape_iteration(state);
+      if (positions && width_at_limit(state)) {
+        position_iteration(state);
+        shape_iteration(state);
+      }
+    }
   }
 }
 
@@ -425,7 +457,7 @@ void compute_areas(const PeakSession& state) {
   Region& r = state.peaks.region;
   PeakList& list = state.peaks;
   const NormalEquations& eq = list.work.eq;
-  const int T = std::clamp(r.terms, 1, 3);
+  const int T = continuum_columns(r);
   const double psig = state.params.peak_sigma;
   const int steps = (r.end - r.start) * 10;
   for (int i = 0; i < r.count; ++i) {
@@ -542,8 +574,10 @@ int fit_region_completely(const PeakSession& state) {
     if (!fit_region_linear(state, false)) break;
     iterate_region(state);
     if (!r.bounds_fixed && !r.bounds_user) {
+      const int s0 = r.start, e0 = r.end;
       set_region_bounds(state);
-      fit_region_linear(state, false);
+      if (fit_region_linear(state, false) && (r.start != s0 || r.end != e0) && !r.shape_calibration && r.count == 1)
+        iterate_region(state);  // the shape found on the old bounds is refined on the new ones
     }
     if (r.shape_calibration) iterate_region(state);
     if (!r.bounds_user && !r.failed) extend_and_trim(state);
@@ -603,6 +637,46 @@ int fit_region_completely(const PeakSession& state) {
   return 0;
 }
 
+namespace {
+
+// The Compton edge E (1 - 1 / (1 + 2E / 511 keV)) of a found line lies
+// inside the region: its smeared step joins the continuum, so that the
+// continuum's fall at the edge is not taken for (or into) a peak. The line
+// must be stronger than every region peak near its edge and at least half as
+// significant as every other region peak; the strongest such line is taken.
+void find_compton_edge(const PeakSession& state) {
+  Region& r = state.peaks.region;
+  const PeakList& list = state.peaks;
+  const CalibrationRecord& cal = state.spectrum.calibration;
+  r.edge = false;
+  if (r.shape_calibration || state.params.fit_switch_228 == 0 || term_count(cal.energy_terms) < 2) return;
+  float best = 0;
+  for (int k = 1; k <= list.count; ++k) {
+    const double e = channel_to_energy(cal, list.centre[k]);
+    if (!(e > 100)) continue;
+    const double edge = e * (1 - 1 / (1 + 2 * e / 511.0));
+    const double xe = energy_to_channel(cal, edge);
+    const double se = width_at_channel(cal, xe, calibration_context(state.spectrum, state.flags));
+    if (!(xe > r.start + 2 && xe < r.end - 2) || list.significance[k] <= best) continue;
+    // A weak line's edge is lost in the noise of the region's stronger
+    // peaks, and a free step there only blurs their areas.
+    bool stronger = true;
+    for (int i = 0; i < r.count; ++i) {
+      const int j = r.first + i;
+      if (j == k) continue;
+      if (std::fabs(list.centre[j] - xe) < 2 * se && list.significance[j] >= list.significance[k]) stronger = false;
+      if (list.significance[j] > 2 * list.significance[k]) stronger = false;
+    }
+    if (!stronger) continue;
+    best = list.significance[k];
+    r.edge = true;
+    r.edge_channel = xe;
+    r.edge_sigma = se;
+  }
+}
+
+}  // namespace
+
 int choose_continuum_and_fit(const PeakSession& state) {
   Region& r = state.peaks.region;
   const PeakList& list = state.peaks;
@@ -610,7 +684,11 @@ int choose_continuum_and_fit(const PeakSession& state) {
   for (int round = 0; round < kMaxRegionPeaks; ++round) {
     const int before = r.count;
     if (r.count < 1) return 0;
-    const bool forced = r.continuum_forced || r.aux_forced;
+    find_compton_edge(state);
+    // The Defaults' continuum switches: linear fixed, non-linear fixed, or
+    // (both off) the better of quadratic and linear for every region.
+    const bool fixed_nonlinear = state.params.continuum_linear == 0 && state.params.continuum_nonlinear != 0;
+    const bool forced = r.continuum_forced || r.aux_forced || fixed_nonlinear;
     int choice = r.continuum_choice;
     if (!forced && choice == 0 && list.region_choice[r.first] != 0)
       choice = std::abs(list.region_choice[r.first]);
@@ -622,11 +700,19 @@ int choose_continuum_and_fit(const PeakSession& state) {
       r.terms = std::min(choice, 3);
     } else {
       r.step = false;
-      r.terms = (state.params.continuum_linear == 0 && r.count >= 2) ? 3 : 2;
+      r.terms = fixed_nonlinear || (state.params.continuum_linear == 0 && r.count >= 2) ? 3 : 2;
     }
     if (r.step_requested && forced) r.step = true;
     result = fit_region_completely(state);
     if (!result) return 0;
+    if (r.edge && !(r.edge_height > 0)) {
+      // The continuum falls at a Compton edge; a rising step is a peak's
+      // area taken into the continuum (or given to it): fit without it.
+      r.edge = false;
+      r.edge_height = 0;
+      result = fit_region_completely(state);
+      if (!result) return 0;
+    }
 
     if (!forced && r.terms == 3 && !r.step) {
       for (int k = 0; k < 5 && r.coeff[2] > 0; ++k) {

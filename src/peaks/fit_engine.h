@@ -28,6 +28,7 @@
 namespace kestrim {
 
 struct PeakSession;
+struct Region;
 
 // One weighted linear fit with positions, sigmas and tails fixed.
 // final_pass = false: solves for heights and continuum and stores the
@@ -41,6 +42,9 @@ double region_model(const PeakSession& state, int x, bool step_positive = false)
 // Continuum value at channel x (the model used for residuals: c0 + c1 t for
 // the step whatever the number of terms).
 double region_continuum(const PeakSession& state, int x);
+// Columns of the continuum in the least-squares fit: the polynomial (or
+// step) terms and, when the region holds a Compton edge, the edge step.
+int continuum_columns(const Region& r);
 
 // The outer iterations, each re-running the linear fit: the position
 // iteration, one step of the common width, the tailing steps, the shape

@@ -27,10 +27,11 @@ bool single_fit_keeps(const PeakSession& state, double x, double s, int lo, int 
   r.tail[0] = low_tail_at_channel(state.spectrum.calibration, x, calibration_context(state.spectrum, state.flags));
   r.terms = 2;
   r.step = false;
+  r.edge = false;
   bool keep = false;
   if (fit_region_linear(state, false) == 1) {
     const double height = r.height[0];
-    const double var = state.peaks.work.eq.inverse(r.terms, r.terms);
+    const double var = state.peaks.work.eq.inverse(continuum_columns(r), continuum_columns(r));
     double rel = 100;
     if (var > 0 && height > 0) rel = 100 * std::sqrt(var) / height;
     keep = height >= 0 && rel < 100;

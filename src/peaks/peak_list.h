@@ -88,6 +88,13 @@ struct Region {
   bool step = false;         // step continuum
   double x0 = 0;             // continuum reference channel
   double step_half = 1;      // 2.5 sigma of the first peak
+  // Compton edge of a stronger line inside the region: a falling step
+  // 0.5 erfc((x - edge_channel) / (sqrt 2 edge_sigma)) of fitted height
+  // edge_height joins the continuum (an extra least-squares column).
+  bool edge = false;
+  double edge_channel = 0;
+  double edge_sigma = 1;
+  double edge_height = 0;
   double chi2 = 0;           // reduced chi-squared of the last first-pass fit
   double width_gain = 0;     // improvement of the last width step
   double tail_change = 0;    // relative change of the last tailing step

@@ -55,6 +55,24 @@ TEST_F(OpenSpectrumTest, OpeningFillsTimesSamplingUncertaintyAndStatus) {
   EXPECT_EQ(to_string(state.params.current_spectrum), "s1.dat");
 }
 
+// Efficiency points that come with the spectrum (no detector file) are
+// used as those of a detector file: on without a high-energy efficiency
+// function, and off again for a spectrum without points.
+TEST_F(OpenSpectrumTest, EfficiencyPointsOfTheSpectrumAreSwitchedOn) {
+  SpectrumRecord rec = simple_spectrum(1024, 5);
+  rec.efficiency.count = 3;
+  rec.efficiency.energy = {100, 600, 1400};
+  rec.efficiency.efficiency = {0.05f, 0.02f, 0.01f};
+  write_spectrum("points.dat", rec);
+  write_spectrum("none.dat", simple_spectrum(1024, 5));
+  ASSERT_EQ(open("points.dat"), 1);
+  ASSERT_EQ(state.spectrum.header.detector_file, 0);
+  EXPECT_EQ(state.spectrum.efficiency.count, 3);
+  EXPECT_TRUE(state.app.use_efficiency_points);
+  ASSERT_EQ(open("none.dat"), 1);
+  EXPECT_FALSE(state.app.use_efficiency_points);
+}
+
 TEST_F(OpenSpectrumTest, ZeroLiveTimeOnlyWarns) {
   SpectrumRecord rec = simple_spectrum(256, 1);
   rec.header.live_time = 0;

@@ -72,7 +72,7 @@ TEST(ShippedNormalDefaults, ValuesSuitA3x3InchNaIDetector) {
   EXPECT_FLOAT_EQ(p.activity_factor, 1);
   EXPECT_EQ(to_string(p.report_template), "report.tpl");
   // Foreign spectra take the calibration of the shipped example detector.
-  EXPECT_EQ(p.default_detector_file, 1);
+  EXPECT_EQ(p.default_detector_file, 0);  // foreign spectra keep their own calibration
   EXPECT_EQ(to_string(p.analysis_library), "NaI_Analysis.lib");
   EXPECT_EQ(p.default_spectrum_type, 0);
   EXPECT_TRUE(to_string(p.own_format_dir).empty());

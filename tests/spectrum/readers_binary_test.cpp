@@ -347,8 +347,9 @@ TEST(CnfReader, ReadsBlocksTimesCalibrationsAndSample) {
   EXPECT_NEAR(cal.energy[0], -10.0 + 3.0 + 6.4e-5, 1e-5);
   EXPECT_NEAR(cal.energy[1], 3.0, 1e-6);
   EXPECT_EQ(cal.width_terms, -2);
-  EXPECT_NEAR(cal.width[0], -5.0 / 2.355, 1e-5);
-  EXPECT_NEAR(cal.width[1], 1.9 / 2.355, 1e-5);
+  // The resolution form holds FWHMs in keV: a and b are taken as they are.
+  EXPECT_NEAR(cal.width[0], -5.0, 1e-5);
+  EXPECT_NEAR(cal.width[1], 1.9, 1e-5);
   EXPECT_EQ(cal.low_tail_terms, 2);
   EXPECT_NEAR(cal.low_tail[0], 0.1, 1e-6);  // 0.3 / linear 3
   EXPECT_NEAR(cal.low_tail[1], 0.002, 1e-7);

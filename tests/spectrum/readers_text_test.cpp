@@ -192,6 +192,18 @@ TEST(SpeDate, SeparatorDecidesTheOrder) {
   EXPECT_FALSE(readers::parse_spe_date("13/40/2018", dt));
 }
 
+TEST(SpeDate, TwelveHourTimes) {
+  DateTime dt;
+  ASSERT_TRUE(readers::parse_spe_date("03/04/2018 01:20:30 PM", dt));
+  EXPECT_EQ(dt, (DateTime{4, 3, 2018, 13, 20}));
+  ASSERT_TRUE(readers::parse_spe_date("03/04/2018 12:05:00 pm", dt));
+  EXPECT_EQ(dt, (DateTime{4, 3, 2018, 12, 5}));  // noon
+  ASSERT_TRUE(readers::parse_spe_date("03/04/2018 12:05:00 AM", dt));
+  EXPECT_EQ(dt, (DateTime{4, 3, 2018, 0, 5}));  // midnight
+  ASSERT_TRUE(readers::parse_spe_date("03/04/2018 11:59:00 AM", dt));
+  EXPECT_EQ(dt, (DateTime{4, 3, 2018, 11, 59}));
+}
+
 const char kExploranium[] =
     "$SPEC_ID:\r\nHandheld 4\r\n"
     "$DATE_MEA:\r\n26.03.2018 12:34:56\r\n"
@@ -213,12 +225,13 @@ TEST(ExploraniumReader, GermanKeysAndFwhmFit) {
   EXPECT_EQ(r.rec.calibration.energy_terms, 2);
   EXPECT_FLOAT_EQ(r.rec.calibration.energy[0], -3.5f);
   EXPECT_FLOAT_EQ(r.rec.calibration.energy[1], 2.9f);
-  // sigma = 0.4246 FWHM: (122, 7.85510) and (662, 18.27903); the line through
-  // them has slope 10.42393 / 540 = 0.01930357 and intercept
-  // 7.85510 - 122 x 0.01930357 = 5.50006.
+  // sigma = 0.4246 FWHM: (122, 7.85510) and (662, 18.27903) keV; the line
+  // through them has slope 10.42393 / 540 = 0.01930357 and intercept
+  // 7.85510 - 122 x 0.01930357 = 5.50006 keV, in channels of 2.9 keV:
+  // 0.00665640 and 1.89657.
   EXPECT_EQ(r.rec.calibration.width_terms, 2);
-  EXPECT_NEAR(r.rec.calibration.width[1], 0.01930357, 1e-7);
-  EXPECT_NEAR(r.rec.calibration.width[0], 5.50006, 1e-4);
+  EXPECT_NEAR(r.rec.calibration.width[1], 0.01930357 / 2.9, 1e-7);
+  EXPECT_NEAR(r.rec.calibration.width[0], 5.50006 / 2.9, 1e-4);
   EXPECT_EQ(r.rec.calibration.width[2], 0.0f);
   EXPECT_NE(r.rec.calibration.shape_date.year, 0);
 }

@@ -232,7 +232,10 @@ int read_cnf(const Bytes& b, SpectrumRecord& rec, const ReaderOptions& options, 
       warn(ui, "Warning, Energy Calibration not found");
     }
     double fa = dec_float(c + cnf::kFwhm), fb = dec_float(c + cnf::kFwhm + 4);
-    set_width_from_fwhm(rec, fa, fb, 0.0, -2);
+    // FWHM(E) = a + b sqrt(E) keV is the resolution form itself (order -2),
+    // whose coefficients are FWHMs: stored as they are, not divided by 2.355.
+    rec.calibration.width_terms = -2;
+    rec.calibration.width = {static_cast<float>(fa), static_cast<float>(fb), 0.0f};
     double t0 = dec_float(c + cnf::kLowTail), t1 = dec_float(c + cnf::kLowTail + 4);
     if (c1 > 0) {
       t0 /= c1;

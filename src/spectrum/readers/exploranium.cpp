@@ -80,9 +80,12 @@ int read_exploranium(const Bytes& b, SpectrumRecord& rec, const ReaderOptions& o
           {keys.energy[1], keys.fwhm[1] * kSigmaPerFwhm, 1.0}};
       PointFit fit = fit_calibration_points(points, 2);
       if (fit.ok) {
+        // The fit gives sigma in keV; the width calibration is in channels.
         CalibrationRecord& cal = rec.calibration;
+        const double gain = cal.energy[1] > 0 ? cal.energy[1] : 1.0;
         cal.width_terms = 2;
-        cal.width = {static_cast<float>(fit.coefficients[0]), static_cast<float>(fit.coefficients[1]), 0.0f};
+        cal.width = {static_cast<float>(fit.coefficients[0] / gain), static_cast<float>(fit.coefficients[1] / gain),
+                     0.0f};
         DateTime now = now_date_time();
         cal.shape_date = {now.day, now.month, now.year};
         cal.shape_time = {now.hour, now.minute};

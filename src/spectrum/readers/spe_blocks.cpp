@@ -70,6 +70,14 @@ bool parse_spe_date(std::string_view text, DateTime& out) {
   out.day = static_cast<std::int16_t>(day);
   out.month = static_cast<std::int16_t>(month);
   out.year = static_cast<std::int16_t>(year);
+  // A 12-hour time ends in "AM" or "PM": 12 AM is midnight, 1 PM is 13:00.
+  bool pm = false, am = false;
+  for (std::size_t k = 0; k + 1 < text.size(); ++k) {
+    const char a = static_cast<char>(std::toupper(static_cast<unsigned char>(text[k])));
+    const char m = static_cast<char>(std::toupper(static_cast<unsigned char>(text[k + 1])));
+    if (m == 'M' && (a == 'P' || a == 'A')) (a == 'P' ? pm : am) = true;
+  }
+  if ((pm || am) && part[3] >= 1 && part[3] <= 12) part[3] = part[3] % 12 + (pm ? 12 : 0);
   if (n >= 5 && part[3] < 24 && part[4] < 60) {
     out.hour = static_cast<std::int16_t>(part[3]);
     out.minute = static_cast<std::int16_t>(part[4]);
