@@ -59,7 +59,7 @@ class WorkedCalibration : public ::testing::Test {
 // section stay as they were.
 TEST_F(WorkedCalibration, EnergyCalibrationAloneKeepsTheRestOfTheDetectorFile) {
   std::string out;
-  ASSERT_EQ(kestrim("/batch /enecal /file=" + dir_.file("mixed-source.dat"), &out), 0) << out;
+  ASSERT_EQ(kestrim("/batch /enecal /src=mixed /file=" + dir_.file("mixed-source.dat"), &out), 0) << out;
   const std::vector<std::uint8_t> shipped = test::read_bytes(home_ + "/Calibration/Det_01.cal");
   const std::vector<std::uint8_t> written = test::read_bytes(dir_.file("Det_01.cal"));
   ASSERT_GE(shipped.size(), 1024u);
