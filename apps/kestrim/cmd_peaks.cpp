@@ -4,6 +4,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <charconv>
+#include <csignal>
+#include <cerrno>
+#include <vector>
 #include <nlohmann/json.hpp>
 #include <string>
 
@@ -14,10 +18,34 @@
 #include "app/state.h"
 #include "commands.h"
 #include "peaks/peak_report_json.h"
+#include "platform/c_format.h"
 #include "platform/files.h"
 #include "platform/headless_platform.h"
 
 namespace kestrim::cli {
+
+namespace {
+
+// Removes the scratch folders of `peaks` runs that were killed before they
+// could clean up: "kestrim-peaks-<pid>-XXXXXX" whose process is gone.
+void remove_abandoned_scratch_folders() {
+  const std::string tmp = "/tmp";
+  const std::string prefix = "kestrim-peaks-";
+  for (const std::string& entry : list_directory(tmp)) {
+    if (entry.compare(0, prefix.size(), prefix) != 0) continue;
+    long pid = 0;
+    const char* first = entry.data() + prefix.size();
+    const char* last = entry.data() + entry.size();
+    auto r = std::from_chars(first, last, pid);
+    if (r.ec != std::errc() || r.ptr == first || r.ptr == last || *r.ptr != '-' || pid <= 0) continue;
+    if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    const std::string dir = join_path(tmp, entry);
+    for (const std::string& name : list_directory(dir)) remove_file(join_path(dir, name));
+    ::rmdir(dir.c_str());
+  }
+}
+
+}  // namespace
 
 int cmd_peaks(const Args& args) {
   std::string file;
@@ -44,21 +72,24 @@ int cmd_peaks(const Args& args) {
   if (!initialise(state)) return 1;
   // An inspection leaves no reports behind: the fit's report files go to a
   // private folder removed at the end.
-  char scratch[] = "/tmp/kestrim-peaks-XXXXXX";
-  if (!::mkdtemp(scratch)) {
+  remove_abandoned_scratch_folders();
+  std::string scratch_name = c_format("/tmp/kestrim-peaks-%ld-XXXXXX", static_cast<long>(::getpid()));
+  std::vector<char> scratch(scratch_name.begin(), scratch_name.end());
+  scratch.push_back('\0');
+  if (!::mkdtemp(scratch.data())) {
     c_fprintf(stderr, "kestrim peaks: cannot create a temporary folder\n");
     return 1;
   }
   const std::string spectrum_path =
       file.empty() || file.front() == '/' ? file : join_path(state.paths.working_dir, file);
-  state.paths.working_dir = scratch;
+  state.paths.working_dir = scratch.data();
   struct Cleanup {
     std::string dir;
     ~Cleanup() {
       for (const std::string& name : list_directory(dir)) remove_file(join_path(dir, name));
       ::rmdir(dir.c_str());
     }
-  } cleanup{scratch};
+  } cleanup{scratch.data()};
   // Opened as in a batch run: no questions, no stored peaks taken over.
   state.app.batch_mode = true;
   state.app.batch_analysis = true;

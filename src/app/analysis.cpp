@@ -193,7 +193,12 @@ int list_directory_for_batch(State& state, const std::string& directory) {
       }
     }
   }
-  write_text_atomic(join_path(state.paths.working_dir, kBatchList), listing);
+  std::string error;
+  const std::string list_path = join_path(state.paths.working_dir, kBatchList);
+  if (!write_text_atomic(list_path, listing, &error, state.paths.write_faults)) {
+    state.ui->message_box("Error Creating:- " + list_path + " (" + error + ")", {}, kMsgError);
+    return 0;
+  }
   return listed;
 }
 

@@ -26,7 +26,8 @@ namespace kestrim {
 namespace {
 bool write_report_file(State& state, const char* name, const std::string& text) {
   std::string error;
-  if (write_text_atomic(join_path(state.paths.working_dir, name), text_as_utf8(text), &error))
+  if (write_text_atomic(join_path(state.paths.working_dir, name), text_as_utf8(text), &error,
+                        state.paths.write_faults))
     return true;
   state.ui->message_box(std::string("Could not write ") + name + ":- " + error);
   return false;

@@ -193,7 +193,7 @@ int write_native_file(State& state, const std::string& path, bool& retry_with_di
     return 0;
   }
   std::string error;
-  if (!write_file_atomic(path, bytes, &error)) {
+  if (!write_file_atomic(path, bytes, &error, state.paths.write_faults)) {
     ui.message_box("Error writing Spectrum file", {}, kMsgError);
     retry_with_dialog = true;
     return 0;

@@ -104,8 +104,9 @@ RunOutcome run_parsed(State& state, const CommandLineResult& parsed) {
   if (state.app.batch_mode && parsed.refused) return RunOutcome::kFailed;
   if (!state.app.batch_mode) return RunOutcome::kInteractive;
   int result = run_command_line_batch(state, parsed.save_requested, parsed.update_without_asking);
-  // The exit clean-up saves the parameters.
-  app_save_parameters(state);
+  // The exit clean-up saves the parameters; a run whose settings could not
+  // be kept did not do all that was asked.
+  if (!app_save_parameters(state)) result = 0;
   return result == 1 ? RunOutcome::kSucceeded : RunOutcome::kFailed;
 }
 }  // namespace

@@ -208,9 +208,11 @@ int library_from_csv(std::string_view text, NuclideLibrary& lib, std::string* er
         return fail(row.number, "yield \"" + row.fields[2] + "\" is not a number");
       if (!parse_number(row.fields[3], true, uncertainty))
         return fail(row.number, "uncertainty \"" + row.fields[3] + "\" is not a number");
-      if (energy < 0 || yield < 0 || uncertainty < 0 || !std::isfinite(static_cast<float>(energy)) ||
-          !std::isfinite(static_cast<float>(yield)) || !std::isfinite(static_cast<float>(uncertainty)))
-        return fail(row.number, "energy, yield and uncertainty must be finite and not negative");
+      if (!std::isfinite(static_cast<float>(energy)) || !std::isfinite(static_cast<float>(yield)) ||
+          !std::isfinite(static_cast<float>(uncertainty)))
+        return fail(row.number, "energy, yield and uncertainty must be finite");
+      if (yield < 0 || uncertainty < 0)
+        return fail(row.number, "yield and uncertainty may not be negative");
       if (current.line_count >= kNuclideLineSlots)
         return fail(row.number, "more than 200 lines for one nuclide");
       int i = current.line_count++;

@@ -1,4 +1,5 @@
 #include "nuclides/lod.h"
+#include "platform/text_encoding.h"
 
 #include <algorithm>
 #include <cmath>
@@ -339,8 +340,11 @@ int lod_section(const NuclideSession& state, bool template_mode, std::vector<Lod
     }
   }
   std::string error;
-  if (!write_text_atomic(join_path(state.paths.working_dir, kLodDiagnostic), diag.text, &error))
+  if (!write_text_atomic(join_path(state.paths.working_dir, kLodDiagnostic), text_as_utf8(diag.text), &error,
+                         state.paths.write_faults)) {
     state.ui->message_box("Could not write " + std::string(kLodDiagnostic) + ":- " + error);
+    return 0;
+  }
   return ok;
 }
 

@@ -39,7 +39,7 @@ void flush_peak_fit_report(const PeakSession& s) {
   // run that needed it fails.
   const std::string path = path_in_working_dir(s, kPeakFitReportName);
   std::string error;
-  if (!write_text_atomic(path, text_as_utf8(s.fitting.report), &error)) {
+  if (!write_text_atomic(path, text_as_utf8(s.fitting.report), &error, s.paths.write_faults)) {
     s.ui->message_box("Error Creating:- " + path + " (" + error + ")", {}, kMsgError);
     s.fitting.report_write_failed = true;
   }

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <random>
 
 namespace kestrim {
@@ -37,33 +38,81 @@ bool read_file(const std::string& path, std::vector<std::uint8_t>& out, std::siz
   return ok;
 }
 
-static std::string temp_name_for(const std::string& path) {
-  static thread_local std::mt19937 rng{std::random_device{}()};
+namespace {
+
+// Temporaries are ".<up to 32 bytes of the name>~<8 hex digits>.tmp": at
+// most 47 bytes, whatever the length of the target's name.
+constexpr std::size_t kTempPrefixBytes = 32;
+constexpr int kStaleTempSeconds = 600;
+
+std::string temp_prefix(const std::string& path) {
+  return "." + base_name(path).substr(0, kTempPrefixBytes) + "~";
+}
+
+bool is_temp_of(const std::string& entry, const std::string& prefix) {
+  if (entry.size() != prefix.size() + 12 || entry.compare(0, prefix.size(), prefix) != 0) return false;
+  for (std::size_t i = prefix.size(); i < prefix.size() + 8; ++i)
+    if (!std::isxdigit(static_cast<unsigned char>(entry[i]))) return false;
+  return entry.compare(prefix.size() + 8, 4, ".tmp") == 0;
+}
+
+// Removes temporaries of this target's pattern that are older than a
+// write could take: a run killed between create and rename left them.
+void remove_stale_temporaries(const std::string& path) {
+  const std::string dir = dir_name(path);
+  const std::string prefix = temp_prefix(path);
+  const std::time_t now = std::time(nullptr);
+  for (const std::string& entry : list_directory(dir.empty() ? "." : dir)) {
+    if (!is_temp_of(entry, prefix)) continue;
+    const std::string full = dir.empty() ? entry : join_path(dir, entry);
+    struct stat st;
+    if (::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode) && now - st.st_mtime > kStaleTempSeconds)
+      ::unlink(full.c_str());
+  }
+}
+
+int injected(WriteFaults* faults, const std::string& path, WriteStep step) {
+  return faults ? faults->before(path, step) : 0;
+}
+
+}  // namespace
+
+std::string temporary_name_for(const std::string& path, unsigned salt) {
   char suffix[32];
-  c_snprintf(suffix, sizeof suffix, ".%08x.tmp", static_cast<unsigned>(rng()));
+  c_snprintf(suffix, sizeof suffix, "%08x.tmp", salt);
   std::string dir = dir_name(path);
-  std::string name = "." + base_name(path) + suffix;
+  std::string name = temp_prefix(path) + suffix;
   return dir.empty() ? name : join_path(dir, name);
 }
 
 bool write_file_atomic(const std::string& path, const void* data, std::size_t size,
-                       std::string* error) {
-  std::string tmp = temp_name_for(path);
+                       std::string* error, WriteFaults* faults) {
+  static thread_local std::mt19937 rng{std::random_device{}()};
+  remove_stale_temporaries(path);
+  std::string tmp = temporary_name_for(path, static_cast<unsigned>(rng()));
+  auto fail = [&](int code, int fd) {
+    if (error) *error = std::strerror(code);
+    if (fd >= 0) ::close(fd);
+    ::unlink(tmp.c_str());
+    return false;
+  };
+  if (int code = injected(faults, path, WriteStep::kCreate)) {
+    if (error) *error = std::strerror(code);
+    return false;
+  }
   int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
   if (fd < 0) {
     if (error) *error = std::strerror(errno);
     return false;
   }
+  if (int code = injected(faults, path, WriteStep::kWrite)) return fail(code, fd);
   const char* p = static_cast<const char*>(data);
   std::size_t left = size;
   while (left > 0) {
     ssize_t n = ::write(fd, p, left);
     if (n < 0) {
       if (errno == EINTR) continue;
-      if (error) *error = std::strerror(errno);
-      ::close(fd);
-      ::unlink(tmp.c_str());
-      return false;
+      return fail(errno, fd);
     }
     p += n;
     left -= static_cast<std::size_t>(n);
@@ -71,16 +120,11 @@ bool write_file_atomic(const std::string& path, const void* data, std::size_t si
   // Keep the permissions of the file being replaced.
   struct stat st;
   if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
-  if (::fsync(fd) != 0 || ::close(fd) != 0) {
-    if (error) *error = std::strerror(errno);
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  if (::rename(tmp.c_str(), path.c_str()) != 0) {
-    if (error) *error = std::strerror(errno);
-    ::unlink(tmp.c_str());
-    return false;
-  }
+  if (int code = injected(faults, path, WriteStep::kSync)) return fail(code, fd);
+  if (::fsync(fd) != 0) return fail(errno, fd);
+  if (::close(fd) != 0) return fail(errno, -1);
+  if (int code = injected(faults, path, WriteStep::kRename)) return fail(code, -1);
+  if (::rename(tmp.c_str(), path.c_str()) != 0) return fail(errno, -1);
   return true;
 }
 

@@ -22,18 +22,36 @@ namespace kestrim {
 bool read_file(const std::string& path, std::vector<std::uint8_t>& out,
                std::size_t max_bytes = 256u << 20);
 
-// Replaces (or creates) `path` with `data` through a temporary file and a
-// rename. On failure the old file, if any, is untouched and `error` says why.
+// The steps of writing a file, where a test can make the write fail.
+enum class WriteStep { kCreate, kWrite, kSync, kRename, kAppend };
+
+// Asked before each step of writing `path`; a non-zero errno value (ENOSPC,
+// EIO, ...) makes that step fail with it. A session carries one in its
+// Paths (tests do; the program never does).
+class WriteFaults {
+ public:
+  virtual ~WriteFaults() = default;
+  virtual int before(const std::string& path, WriteStep step) = 0;
+};
+
+// Replaces (or creates) `path` with `data` through a temporary file in the
+// same folder and a rename. On failure the old file, if any, is untouched
+// and `error` says why. Temporaries that a killed run left beside `path`
+// are removed once they are old.
 bool write_file_atomic(const std::string& path, const void* data, std::size_t size,
-                       std::string* error = nullptr);
+                       std::string* error = nullptr, WriteFaults* faults = nullptr);
 inline bool write_file_atomic(const std::string& path, const std::vector<std::uint8_t>& data,
-                              std::string* error = nullptr) {
-  return write_file_atomic(path, data.data(), data.size(), error);
+                              std::string* error = nullptr, WriteFaults* faults = nullptr) {
+  return write_file_atomic(path, data.data(), data.size(), error, faults);
 }
 inline bool write_text_atomic(const std::string& path, std::string_view text,
-                              std::string* error = nullptr) {
-  return write_file_atomic(path, text.data(), text.size(), error);
+                              std::string* error = nullptr, WriteFaults* faults = nullptr) {
+  return write_file_atomic(path, text.data(), text.size(), error, faults);
 }
+
+// The name of the temporary that write_file_atomic uses for `path` with the
+// random value `salt` (short enough for any target name that fits).
+std::string temporary_name_for(const std::string& path, unsigned salt);
 
 bool file_exists(const std::string& path);       // a regular file
 bool directory_exists(const std::string& path);

@@ -5,11 +5,15 @@
 
 namespace kestrim {
 
+class WriteFaults;
+
 // Where things live. Paths end without a trailing '/'.
 struct Paths {
   std::string program_dir;  // shipped Libraries/, DefaultFiles/, Templates/ (read only)
   std::string user_dir;     // the user's Defaults files and libraries (read-write)
   std::string working_dir;  // reports, lists, temporary files
+  // Makes chosen writes fail (tests only; null in the program).
+  WriteFaults* write_faults = nullptr;
 };
 
 }  // namespace kestrim

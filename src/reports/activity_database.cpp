@@ -508,7 +508,14 @@ int update_activity_database(const ReportSession& state, const DatabaseOpener& o
   text = text_as_utf8(text);
   // The whole row or nothing: a failed write (a full disk) is cut back to
   // the file as it was, so that the next run does not append to half a row.
-  bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+  bool ok = true;
+  if (int code = state.paths.write_faults ? state.paths.write_faults->before(path, WriteStep::kAppend) : 0) {
+    // As a full disk would: part of the row reaches the file, then the error.
+    std::fwrite(text.data(), 1, text.size() / 2, f);
+    errno = code;
+    ok = false;
+  }
+  ok = ok && std::fwrite(text.data(), 1, text.size(), f) == text.size();
   ok = std::fflush(f) == 0 && ok;
   ok = ok && ::fsync(fd) == 0;
   if (!ok && before >= 0) {

@@ -110,15 +110,18 @@ void activity_rows(const ReportSession& state, TemplateProcessor& tp, std::strin
 }
 
 // Section 2: the limits of detection of the LOD library.
-void limit_rows(const ReportSession& state, TemplateProcessor& tp, std::string& out) {
+bool limit_rows(const ReportSession& state, TemplateProcessor& tp, std::string& out) {
   std::string format;
-  if (!tp.next_raw_line(format)) return;
+  if (!tp.next_raw_line(format)) return true;
   std::vector<LodRow> rows;
-  if (!lod_section(state, true, rows)) return;
+  // Limits that could not be worked out (their library unreadable, their
+  // diagnostic file not written) leave the report incomplete.
+  if (!lod_section(state, true, rows)) return false;
   for (const LodRow& row : rows) {
     if (row.too_old) continue;
     put(out, format_row(format, {row.name, row.specific, row.decay_corrected}));
   }
+  return true;
 }
 
 // Section 3: the reported nuclides of a second library, in its order.
@@ -218,7 +221,7 @@ bool fetch_template(const ReportSession& state, const std::string& name, std::st
 }
 
 std::string build_main_report(const ReportSession& state, const TokenContext& ctx, const std::string& tpl,
-                              const std::string& tpl_name) {
+                              const std::string& tpl_name, bool* complete) {
   std::string out;
   out += "\r\n";
   const int pad = std::max(0, (78 - static_cast<int>(std::string(kReportHeading).size())) / 2);
@@ -240,7 +243,9 @@ std::string build_main_report(const ReportSession& state, const TokenContext& ct
     const int code = tp.process(ctx, out);
     if (code == kSectionEnd || code == kSectionEndBlock) break;
     if (code == kSectionActivities) activity_rows(state, tp, out);
-    else if (code == kSectionLimits) limit_rows(state, tp, out);
+    else if (code == kSectionLimits) {
+      if (!limit_rows(state, tp, out) && complete) *complete = false;
+    }
     else if (code == kSectionSecondLibrary) second_library_rows(state, tp, out);
     else if (code == kSectionCustom) custom_report_section(state, tp, out);
     else if (code == kSectionReference && reference_block(state, ctx, tp, out)) break;
@@ -264,10 +269,11 @@ int write_main_report(const ReportSession& state) {
     return 0;
   }
   TokenContext ctx(state);
-  const std::string report = text_as_utf8(build_main_report(state, ctx, tpl, name));
+  bool complete = true;
+  const std::string report = text_as_utf8(build_main_report(state, ctx, tpl, name, &complete));
   const std::string& wd = state.paths.working_dir;
   std::string error;
-  if (!write_text_atomic(join_path(wd, kMainReport), report, &error)) {
+  if (!write_text_atomic(join_path(wd, kMainReport), report, &error, state.paths.write_faults)) {
     state.ui->message_box(std::string("Error Creating:- ") + join_path(wd, kMainReport), "", kMsgError);
     return 0;
   }
@@ -293,7 +299,7 @@ int write_main_report(const ReportSession& state) {
       written = false;
       return;
     }
-    if (!write_text_atomic(path, report, &error)) {
+    if (!write_text_atomic(path, report, &error, state.paths.write_faults)) {
       state.ui->message_box("Error Creating:- " + path + " (" + error + ")", {}, kMsgError);
       written = false;
     }
@@ -316,7 +322,7 @@ int write_main_report(const ReportSession& state) {
   }
   if (file_exists(resolve_path(join_path(wd, "Header Report.tpl"))) && !write_header_report(state))
     written = false;
-  return exported && written ? 1 : 0;
+  return exported && written && complete ? 1 : 0;
 }
 
 }  // namespace kestrim

@@ -36,8 +36,9 @@ bool fetch_template(const ReportSession& state, const std::string& name, std::st
 
 // Writes the main report text from the template text (no files touched):
 // the report itself, built on a context with a fixed clock for tests.
+// `complete` becomes false when a section could not be worked out.
 std::string build_main_report(const ReportSession& state, const TokenContext& ctx, const std::string& tpl,
-                              const std::string& tpl_name);
+                              const std::string& tpl_name, bool* complete = nullptr);
 
 // The custom-report section: reads the option and format lines after the
 // CUST token and appends its rows to `out`.

@@ -21,7 +21,7 @@ int write_report(const ReportSession& state, const std::string& template_name, c
   std::string out = text_as_utf8(substitute_template(ctx, template_text, template_name, state.ui));
   std::string path = join_path(state.paths.working_dir, report_name);
   std::string error;
-  if (!write_text_atomic(path, out, &error)) {
+  if (!write_text_atomic(path, out, &error, state.paths.write_faults)) {
     state.ui->message_box("Error Creating:- " + path, "", kMsgError);
     return 0;
   }

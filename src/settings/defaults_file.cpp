@@ -182,7 +182,7 @@ bool write_defaults(const SettingsSession& state, const std::string& name, const
   std::string dir = join_path(state.paths.user_dir, kDefaultFilesDir);
   std::string path = defaults_write_path(state.paths, name);
   std::string error;
-  if (!make_directories(resolve_path(dir)) || !write_file_atomic(path, bytes, &error)) {
+  if (!make_directories(resolve_path(dir)) || !write_file_atomic(path, bytes, &error, state.paths.write_faults)) {
     std::string text = "Could not write Defaults File:- " + path;
     if (!error.empty()) text += " (" + error + ")";
     state.ui->message_box(text, "", kMsgError);

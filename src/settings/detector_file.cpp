@@ -84,7 +84,7 @@ void copy_to_section(std::uint8_t* section, const RecordBytes& rec, Range r) {
 void error(const SettingsSession& st, const std::string& text) { st.ui->message_box(text, "", kMsgError); }
 
 bool write_whole(const SettingsSession& st, const std::string& path, const std::vector<std::uint8_t>& file) {
-  if (write_file_atomic(path, file)) return true;
+  if (write_file_atomic(path, file, nullptr, st.paths.write_faults)) return true;
   error(st, "Error writing Calibration file");
   return false;
 }

@@ -3,6 +3,7 @@
 // detector file it produced.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
@@ -52,6 +53,27 @@ class WorkedCalibration : public ::testing::Test {
   TempDir dir_;
   std::string home_;
 };
+
+// An energy calibration alone makes a new detector file from the one the
+// calibration was read from (the shipped one): the width and every geometry
+// section stay as they were.
+TEST_F(WorkedCalibration, EnergyCalibrationAloneKeepsTheRestOfTheDetectorFile) {
+  std::string out;
+  ASSERT_EQ(kestrim("/batch /enecal /src=mixed /file=" + dir_.file("mixed-source.dat"), &out), 0) << out;
+  const std::vector<std::uint8_t> shipped = test::read_bytes(home_ + "/Calibration/Det_01.cal");
+  const std::vector<std::uint8_t> written = test::read_bytes(dir_.file("Det_01.cal"));
+  ASSERT_GE(shipped.size(), 1024u);
+  ASSERT_EQ(written.size(), shipped.size());
+  // Geometry sections after the first are untouched.
+  EXPECT_TRUE(std::equal(shipped.begin() + 512, shipped.end(), written.begin() + 512));
+  CalibrationRecord before, after;
+  decode_calibration_record(shipped.data(), before);
+  decode_calibration_record(written.data(), after);
+  EXPECT_EQ(after.width_terms, before.width_terms);
+  EXPECT_EQ(after.width, before.width);
+  EXPECT_EQ(after.high_eff, before.high_eff);
+  EXPECT_EQ(after.energy_terms, 3);
+}
 
 TEST_F(WorkedCalibration, BatchCalibrationsGiveACompleteDetectorFile) {
   std::string out;

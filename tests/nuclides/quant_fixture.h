@@ -64,6 +64,8 @@ struct QuantState {
     p.max_peak_uncertainty = 10;
     p.lod_check_threshold = 0;
     state->paths.working_dir = state->paths.user_dir = state->paths.program_dir = dir.path();
+    // The main report needs a template: an analysis without one fails.
+    test::write_text(dir.file("report.tpl"), "Report of ?SPCF\r\n");
     state->peaks.region.first_live = 10;
     state->results.lower = 10;
     state->results.upper = 2047;

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "platform/binio.h"
 #include "support/test_support.h"
 
@@ -17,12 +20,59 @@ TEST(AtomicWrite, ReplacesWholeFileAndLeavesNoTemporary) {
   EXPECT_EQ(list_directory(dir.path()).size(), 1u);
 }
 
+// Fails every write of one path at one step, as a full disk would.
+class FailingStep : public WriteFaults {
+ public:
+  FailingStep(std::string path, WriteStep step) : path_(std::move(path)), step_(step) {}
+  int before(const std::string& path, WriteStep step) override {
+    return path == path_ && step == step_ ? ENOSPC : 0;
+  }
+
+ private:
+  std::string path_;
+  WriteStep step_;
+};
+
+// A failure at any step of a replacement leaves the old file whole and no
+// temporary behind; a folder that does not exist fails too.
 TEST(AtomicWrite, FailureLeavesOldFileUntouched) {
   test::TempDir dir;
-  std::string path = dir.file("missing-folder/a.dat");
+  const std::string target = dir.file("report.txt");
+  test::write_text(target, "old contents");
+  for (WriteStep step : {WriteStep::kCreate, WriteStep::kWrite, WriteStep::kSync, WriteStep::kRename}) {
+    FailingStep faults(target, step);
+    std::string error;
+    EXPECT_FALSE(write_text_atomic(target, "new contents", &error, &faults));
+    EXPECT_EQ(error, std::strerror(ENOSPC));
+    EXPECT_EQ(test::read_text(target), "old contents");
+    EXPECT_EQ(list_directory(dir.path()), std::vector<std::string>{"report.txt"});
+  }
   std::string error;
-  EXPECT_FALSE(write_text_atomic(path, "x", &error));
+  EXPECT_FALSE(write_text_atomic(dir.file("missing-folder/a.dat"), "x", &error));
   EXPECT_FALSE(error.empty());
+}
+
+// Temporaries that a killed run left beside a target are removed once
+// stale (a fresh one may belong to a run still writing); target names of
+// up to 255 bytes can be replaced.
+TEST(AtomicWrite, StaleTemporariesGoAndLongNamesFit) {
+  test::TempDir dir;
+  const std::string target = dir.file("report.txt");
+  const std::string stale = temporary_name_for(target, 0x1234abcdu);
+  const std::string fresh = temporary_name_for(target, 0x99990000u);
+  test::write_text(stale, "half");
+  test::write_text(fresh, "half");
+  std::string ignored;
+  ASSERT_EQ(test::run_command("touch -d '2 hours ago' '" + stale + "'", &ignored), 0);
+  ASSERT_TRUE(write_text_atomic(target, "new contents"));
+  EXPECT_FALSE(file_exists(stale));
+  EXPECT_TRUE(file_exists(fresh));
+  EXPECT_EQ(test::read_text(target), "new contents");
+
+  const std::string longest = dir.file(std::string(255, 'n'));
+  EXPECT_TRUE(write_text_atomic(longest, "x"));
+  EXPECT_EQ(test::read_text(longest), "x");
+  EXPECT_LE(base_name(temporary_name_for(longest, 0)).size(), 47u);
 }
 
 TEST(ResolvePath, FindsNamesIgnoringCaseInEachComponent) {

@@ -265,7 +265,9 @@ TEST_F(MainReportFiles, ShippedTemplateCopiedOnceAndCopiesNumbered) {
   EXPECT_EQ(read_all(work.file("report.tpl")), "Shipped ?SPCF\r\n");
   const std::string first = read_all(work.file(kMainReport));
   EXPECT_NE(first.find("Shipped soil_a.dat"), std::string::npos);
-  EXPECT_EQ(read_all(work.file("soil_a.txt")), first);
+  // The named copy keeps the spectrum's whole name, so that it can never
+  // replace a spectrum (a text spectrum "soil_a.txt" among them).
+  EXPECT_EQ(read_all(work.file("soil_a.dat.txt")), first);
   EXPECT_EQ(read_all(work.file("soil_a.001")), first);
   // The user's copy is used and never overwritten; the next number is free.
   std::ofstream(work.file("report.tpl"), std::ios::binary) << "Mine\r\n";

@@ -140,9 +140,12 @@ TEST_F(TemplateEngine, TokenInTheLastColumnsOfAFullLine) {
   EXPECT_EQ(ui.messages.size(), 1u);
 }
 
-TEST_F(TemplateEngine, ExponentTidyUpTouchesEveryE) {
+// Only numbers with a three-digit exponent are tidied; words and names
+// ("Sample 01", "site_e2019.dat") keep their text.
+TEST_F(TemplateEngine, ExponentTidyUpTouchesOnlyNumbers) {
   EXPECT_EQ(one_line(state, "2.5e+003 and 1.0E+003"), "2.5e+03 and 1.0E+003");
-  EXPECT_EQ(one_line(state, "Sample 01"), "Sample 1");
+  EXPECT_EQ(one_line(state, "Sample 01"), "Sample 01");
+  EXPECT_EQ(one_line(state, "site_e2019.dat 4e-012"), "site_e2019.dat 4e-12");
 }
 
 TEST_F(TemplateEngine, EmptyTemplateGivesOneEmptyLine) { EXPECT_EQ(run_template(state, ""), "\r\n"); }

@@ -322,6 +322,35 @@ TEST(N42Reader, Schema2012ReferencesAndTitleRemark) {
   EXPECT_EQ(r.rec.combined_spectra, 1);
 }
 
+// A file of many measurements, each inheriting its start and real time from
+// its measurement and naming a shared calibration by id, with background
+// measurements among them: every foreground spectrum is found and summed,
+// every background one left out.
+TEST(N42Reader, ManyMeasurementsWithReferencesAndBackgrounds) {
+  const int measurements = 3000;
+  std::string xml = "<RadInstrumentData><EnergyCalibration id=\"ec\"><CoefficientValues>1 2 0"
+                    "</CoefficientValues></EnergyCalibration>";
+  int foreground = 0;
+  for (int i = 0; i < measurements; ++i) {
+    const bool background = i % 10 == 3;
+    foreground += !background;
+    xml += "<RadMeasurement id=\"m" + std::to_string(i) + "\"><MeasurementClassCode>" +
+           (background ? "Background" : "Foreground") +
+           "</MeasurementClassCode><StartDateTime>2023-06-07T05:52:00Z</StartDateTime>"
+           "<RealTimeDuration>PT2S</RealTimeDuration><Spectrum id=\"s" +
+           std::to_string(i) + "\" energyCalibrationReference=\"ec\"><LiveTimeDuration>PT1S</LiveTimeDuration>" +
+           "<ChannelData>" + (background ? "1000 1000 1000" : "1 2 3") + "</ChannelData></Spectrum></RadMeasurement>";
+  }
+  xml += "</RadInstrumentData>";
+  Read r;
+  run(readers::read_n42, xml, r);
+  ASSERT_EQ(r.result, 1);
+  EXPECT_EQ(r.rec.header.channels, 3);
+  EXPECT_EQ(r.rec.counts[2], 3.0f * static_cast<float>(foreground));
+  EXPECT_EQ(r.rec.combined_spectra, foreground);
+  EXPECT_FLOAT_EQ(r.rec.calibration.energy[1], 2.0f);
+}
+
 // Two detectors measured together in each of two time slices, plus one
 // spectrum of another length.
 std::string slice(const char* start, const char* live_a, const char* live_b) {

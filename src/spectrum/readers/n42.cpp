@@ -76,15 +76,50 @@ void collect(const pugi::xml_node& n, std::string_view name, std::vector<pugi::x
   }
 }
 
-pugi::xml_node find_by_id(const pugi::xml_node& root, std::string_view element, std::string_view id) {
-  std::vector<pugi::xml_node> all;
-  collect(root, element, all);
-  for (const pugi::xml_node& n : all)
-    if (attribute_ci(n, "id") == id) return n;
-  return {};
-}
-
 std::string_view text_of(const pugi::xml_node& n) { return trim(n.child_value()); }
+
+// Look-ups that would otherwise rescan the document for every spectrum
+// (files of many measurements would take time quadratic in their count):
+// elements by id, the calibrations, and the first child of each name of the
+// elements a spectrum inherits values from, each found in one pass.
+class DocumentIndex {
+ public:
+  explicit DocumentIndex(const pugi::xml_node& root) { walk(root); }
+
+  // The first element of that local name whose id attribute is `id`.
+  pugi::xml_node by_id(std::string_view element, std::string_view id) const {
+    auto it = ids_.find({std::string(element), std::string(id)});
+    return it == ids_.end() ? pugi::xml_node() : it->second;
+  }
+  const std::vector<pugi::xml_node>& calibrations() const { return calibrations_; }
+
+  // The first element child of `n` with that local name (indexed on first use).
+  pugi::xml_node child(const pugi::xml_node& n, std::string_view name) {
+    auto [it, added] = children_.try_emplace(n.internal_object());
+    if (added) {
+      for (pugi::xml_node c = n.first_child(); c; c = c.next_sibling())
+        if (c.type() == pugi::node_element) it->second.try_emplace(std::string(local_name(c)), c);
+    }
+    auto found = it->second.find(std::string(name));
+    return found == it->second.end() ? pugi::xml_node() : found->second;
+  }
+
+ private:
+  void walk(const pugi::xml_node& n) {
+    for (pugi::xml_node c = n.first_child(); c; c = c.next_sibling()) {
+      if (c.type() != pugi::node_element) continue;
+      const std::string name(local_name(c));
+      if (name == "Calibration") calibrations_.push_back(c);
+      std::string_view id = attribute_ci(c, "id");
+      if (!id.empty()) ids_.try_emplace({name, std::string(id)}, c);
+      walk(c);
+    }
+  }
+
+  std::map<std::pair<std::string, std::string>, pugi::xml_node> ids_;
+  std::vector<pugi::xml_node> calibrations_;
+  std::map<const void*, std::map<std::string, pugi::xml_node>> children_;
+};
 
 std::vector<double> numbers(std::string_view text) {
   std::vector<double> out;
@@ -199,21 +234,22 @@ pugi::xml_node measurement_of(pugi::xml_node n) {
 }
 
 // A child value of the spectrum or, failing that, of its ancestors.
-std::string_view inherited(const pugi::xml_node& spectrum, std::initializer_list<std::string_view> names) {
+std::string_view inherited(DocumentIndex& index, const pugi::xml_node& spectrum,
+                           std::initializer_list<std::string_view> names) {
   for (pugi::xml_node n = spectrum; n; n = n.parent()) {
     for (std::string_view name : names) {
-      pugi::xml_node c = child_named(n, name);
+      pugi::xml_node c = index.child(n, name);
       if (c) return text_of(c);
     }
   }
   return {};
 }
 
-std::vector<double> energy_coefficients(const pugi::xml_node& root, const pugi::xml_node& spectrum) {
+std::vector<double> energy_coefficients(const DocumentIndex& index, const pugi::xml_node& spectrum) {
   // 2012: a reference to an EnergyCalibration.
   std::string_view ref = attribute_ci(spectrum, "energyCalibrationReference");
   if (!ref.empty()) {
-    pugi::xml_node cal = find_by_id(root, "EnergyCalibration", ref);
+    pugi::xml_node cal = index.by_id("EnergyCalibration", ref);
     if (cal) return numbers(text_of(child_named(cal, "CoefficientValues")));
   }
   // 2006: a Calibration child (or one named by CalibrationIDs) of type Energy.
@@ -222,9 +258,7 @@ std::vector<double> energy_coefficients(const pugi::xml_node& root, const pugi::
     if (local_name(c) == "Calibration") cals.push_back(c);
   std::string_view ids = attribute_ci(spectrum, "CalibrationIDs");
   if (!ids.empty()) {
-    std::vector<pugi::xml_node> all;
-    collect(root, "Calibration", all);
-    for (const pugi::xml_node& c : all) {
+    for (const pugi::xml_node& c : index.calibrations()) {
       std::string_view id = attribute_ci(c, "ID");
       if (!id.empty() && ids.find(id) != std::string_view::npos) cals.push_back(c);
     }
@@ -246,10 +280,10 @@ std::vector<double> energy_coefficients(const pugi::xml_node& root, const pugi::
   return {};
 }
 
-bool is_neutron(const pugi::xml_node& root, const pugi::xml_node& spectrum) {
+bool is_neutron(const DocumentIndex& index, const pugi::xml_node& spectrum) {
   std::string_view ref = attribute_ci(spectrum, "radDetectorInformationReference");
   if (!ref.empty()) {
-    pugi::xml_node info = find_by_id(root, "RadDetectorInformation", ref);
+    pugi::xml_node info = index.by_id("RadDetectorInformation", ref);
     if (info && starts_with_ci(text_of(child_named(info, "RadDetectorCategoryCode")), "Neutron")) return true;
   }
   for (pugi::xml_node n = spectrum.parent(); n; n = n.parent())
@@ -258,8 +292,8 @@ bool is_neutron(const pugi::xml_node& root, const pugi::xml_node& spectrum) {
   return false;
 }
 
-bool is_background(const pugi::xml_node& spectrum) {
-  std::string_view cls = inherited(spectrum, {"MeasurementClassCode", "SourceType"});
+bool is_background(DocumentIndex& index, const pugi::xml_node& spectrum) {
+  std::string_view cls = inherited(index, spectrum, {"MeasurementClassCode", "SourceType"});
   return starts_with_ci(cls, "Background") || starts_with_ci(cls, "IntrinsicActivity");
 }
 }  // namespace
@@ -273,22 +307,23 @@ int read_n42(const Bytes& b, SpectrumRecord& rec, const ReaderOptions& options, 
   if (parsed) {
     std::vector<pugi::xml_node> spectra;
     collect(doc, "Spectrum", spectra);
+    DocumentIndex index(doc);
     std::size_t budget = kMaxN42Values;
     for (const pugi::xml_node& s : spectra) {
       pugi::xml_node cd = child_named(s, "ChannelData");
-      if (!cd || is_neutron(doc, s)) continue;
+      if (!cd || is_neutron(index, s)) continue;
       FoundSpectrum f;
       if (!channel_data(cd, f.counts, budget)) continue;
       std::string_view live = text_of(child_named(s, "LiveTime"));
       if (live.empty()) live = text_of(child_named(s, "LiveTimeDuration"));
       std::string_view real = text_of(child_named(s, "RealTime"));
-      if (real.empty()) real = inherited(s, {"RealTimeDuration", "SampleRealTime"});
+      if (real.empty()) real = inherited(index, s, {"RealTimeDuration", "SampleRealTime"});
       f.live = n42_duration(live);
       f.real = n42_duration(real);
-      f.start = std::string(inherited(s, {"StartTime", "StartDateTime"}));
+      f.start = std::string(inherited(index, s, {"StartTime", "StartDateTime"}));
       f.slice = measurement_of(s).internal_object();
-      f.background = is_background(s);
-      f.energy = energy_coefficients(doc, s);
+      f.background = is_background(index, s);
+      f.energy = energy_coefficients(index, s);
       found.push_back(std::move(f));
     }
     if (!options.ignore_header) {
