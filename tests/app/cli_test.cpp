@@ -191,15 +191,14 @@ TEST_F(CliArgs, RunsThatDidNotDoWhatWasAskedFail) {
   EXPECT_EQ(run({"/file=x.dat"}, &out), 1);
   EXPECT_NE(out.find("kestrim: no batch run was asked for"), std::string::npos) << out;
 
-  // A text spectrum takes its efficiency from the detector file: geometry 2
-  // of the shipped one is not calibrated, and activities with an
+  // A text spectrum carries no efficiency calibration, and the shipped
+  // Defaults keep a foreign spectrum's own calibration: activities with an
   // efficiency of 1.0 would be count rates labelled Bq.
   ASSERT_EQ(run({"export-text", "x.dat", "-o", "x.txt"}, &out), 0) << out;
-  EXPECT_EQ(run({"analyse", "x.txt"}, &out), 0) << out;  // geometry 1 is calibrated
   forget_reports();
-  EXPECT_EQ(run({"/batch", "/geo=2", "/file=x.txt"}, &out), 1);
-  EXPECT_NE(out.find("kestrim: The efficiency of geometry 2 of detector file 1 is not calibrated: "
-                     "no activity can be calculated"),
+  EXPECT_EQ(run({"analyse", "x.txt"}, &out), 1);
+  EXPECT_NE(out.find("kestrim: The efficiency of this spectrum is not calibrated: no activity can be "
+                     "calculated"),
             std::string::npos)
       << out;
   EXPECT_FALSE(main_report());
