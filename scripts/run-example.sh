@@ -7,6 +7,8 @@ sh scripts/install-deps.sh
 # ccache (installed with the dependencies) keeps rebuilds short.
 LAUNCHER=""
 command -v ccache >/dev/null 2>&1 && LAUNCHER="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
+# Paths relative to the checkout, so that another clone reuses the cache.
+export CCACHE_BASEDIR="$(pwd)" CCACHE_NOHASHDIR=1
 cmake -S . -B build $LAUNCHER -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$(nproc 2>/dev/null || echo 2)" --target kestrim kestrim_data
 ROOT=$(pwd)

@@ -10,6 +10,8 @@ sh scripts/install-deps.sh
 # ccache (installed with the dependencies) keeps rebuilds short.
 LAUNCHER=""
 command -v ccache >/dev/null 2>&1 && LAUNCHER="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"
+# Paths relative to the checkout, so that another clone reuses the cache.
+export CCACHE_BASEDIR="$(pwd)" CCACHE_NOHASHDIR=1
 JOBS=$(nproc 2>/dev/null || echo 2)
 case "$1" in
   --sanitize)
