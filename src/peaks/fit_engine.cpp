@@ -171,8 +171,10 @@ int fit_region_linear(const PeakSession& state, bool final_pass) {
   eq.mirror_lower();
 
   // Keep a copy for the chi-squared, solve.
-  std::array<double, (3 + kMaxRegionPeaks) * (3 + kMaxRegionPeaks)> copy{};
-  std::array<double, 3 + kMaxRegionPeaks> rhs{};
+  // Up to three polynomial terms, the Compton-edge term and the peaks.
+  constexpr int kMaxColumns = 4 + kMaxRegionPeaks;
+  std::array<double, kMaxColumns * kMaxColumns> copy{};
+  std::array<double, kMaxColumns> rhs{};
   for (int i = 0; i < n; ++i) {
     rhs[i] = eq.rhs(i);
     for (int j = 0; j < n; ++j) copy[i * n + j] = eq.normal(i, j);
