@@ -85,23 +85,10 @@ nlohmann::json analysis_json(State& state, const std::string& file) {
 }  // namespace
 
 int cmd_analyse(const Args& args) {
-  std::string file;
-  bool json = false, options_ended = false;
-  for (const std::string& a : args) {
-    if (!options_ended && a == "--") {
-      options_ended = true;
-    } else if (!options_ended && a == "--json") {
-      json = true;
-    } else if (!options_ended && (a == "--help" || a == "-h")) {
-      std::fputs(kUsage, stdout);
-      return 0;
-    } else if (file.empty() && (options_ended || a.empty() || a[0] != '-')) {
-      file = a;
-    } else {
-      return usage_error("analyse: unexpected argument " + a, kUsage);
-    }
-  }
-  if (file.empty()) return usage_error("analyse: no FILE was given", kUsage);
+  FileArgs parsed;
+  if (const int status = parse_file_args(args, "analyse", kUsage, parsed); status >= 0) return status;
+  const std::string& file = parsed.file;
+  const bool json = parsed.json;
   HeadlessPlatform ui;
   ui.set_progress_enabled(!json);
   State state(ui);

@@ -48,23 +48,11 @@ void remove_abandoned_scratch_folders() {
 }  // namespace
 
 int cmd_peaks(const Args& args) {
-  std::string file;
-  bool json = false, options_ended = false;
-  for (const std::string& a : args) {
-    if (!options_ended && a == "--") {
-      options_ended = true;
-    } else if (!options_ended && a == "--json") {
-      json = true;
-    } else if (!options_ended && (a == "--help" || a == "-h")) {
-      c_printf("Usage: kestrim peaks FILE [--json]\n");
-      return 0;
-    } else if (file.empty() && (options_ended || a.empty() || a[0] != '-')) {
-      file = a;
-    } else {
-      return usage_error("peaks: unexpected argument " + a, "Usage: kestrim peaks FILE [--json]\n");
-    }
-  }
-  if (file.empty()) return usage_error("peaks: no FILE was given", "Usage: kestrim peaks FILE [--json]\n");
+  FileArgs parsed;
+  const int status = parse_file_args(args, "peaks", "Usage: kestrim peaks FILE [--json]\n", parsed);
+  if (status >= 0) return status;
+  const std::string& file = parsed.file;
+  const bool json = parsed.json;
   HeadlessPlatform ui;
   ui.set_progress_enabled(!json);
   State state(ui);

@@ -37,6 +37,26 @@ int usage_error(const std::string& text, const char* usage) {
   return 2;
 }
 
+int parse_file_args(const Args& args, const char* name, const char* usage, FileArgs& out) {
+  bool options_ended = false;
+  for (const std::string& a : args) {
+    if (!options_ended && a == "--") {
+      options_ended = true;
+    } else if (!options_ended && a == "--json") {
+      out.json = true;
+    } else if (!options_ended && (a == "--help" || a == "-h")) {
+      std::fputs(usage, stdout);
+      return 0;
+    } else if (out.file.empty() && (options_ended || a.empty() || a[0] != '-')) {
+      out.file = a;
+    } else {
+      return usage_error(std::string(name) + ": unexpected argument " + a, usage);
+    }
+  }
+  if (out.file.empty()) return usage_error(std::string(name) + ": no FILE was given", usage);
+  return -1;
+}
+
 }  // namespace kestrim::cli
 
 int main(int argc, char** argv) {
