@@ -12,6 +12,8 @@ int cmd_export_text(const Args& args);
 int cmd_detector(const Args& args);
 int cmd_background(const Args& args);
 int cmd_analyse(const Args& args);
+int cmd_acquire(const Args& args);
+int cmd_mca_sim(const Args& args);
 
 const Subcommand* subcommands() {
   static const Subcommand table[] = {
@@ -29,6 +31,9 @@ const Subcommand* subcommands() {
        cmd_detector},
       {"background", "analyse a background spectrum and save its peaks (background SPECTRUM -o NAME.bkg)",
        cmd_background},
+      {"acquire", "collect a spectrum from the serial MCA (acquire --port PATH --preset S -o FILE.dat)",
+       cmd_acquire},
+      {"mca-sim", "serve a simulated serial MCA on a pseudo-terminal (mca-sim [--speed F])", cmd_mca_sim},
       {nullptr, nullptr, nullptr},
   };
   return table;

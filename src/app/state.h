@@ -59,6 +59,10 @@ struct AppState : SessionFlags {
   bool request_shape = false;
   bool request_effcal = false;
 
+  // The serial MCA's device when the user named one (else the device of
+  // the parameters' port number).
+  std::string serial_device;
+
   // Status text shown when nothing else is.
   std::string status_text = "Ready";
 };

@@ -246,7 +246,7 @@ int drift_correction(const CalibrationSession& state, double reference_energy) {
       dist = d;
     }
   }
-  const bool mca_mode = state.acquisition.running;
+  const bool mca_mode = state.acquisition.collecting;
   if (best == 0 || (dist > auto_energy_tolerance(state, reference_energy) && !mca_mode)) {
     state.ui->message_box(fmt1("Warning, no Peak was found near %3.0f keV", reference_energy),
                           "Could not perform Drift Correction", kMsgWarning);
