@@ -19,6 +19,7 @@ namespace kestrim {
 namespace {
 
 constexpr std::int64_t kTimeWordRange = std::int64_t{1} << 24;
+constexpr int kRunningCopyTicks = 30;  // seconds between refreshes of the running copy
 
 std::int64_t monotonic_ms() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -137,8 +138,9 @@ int timer_tick(AcquisitionSession& s) {
       s.ui->message_box("The MCA is no longer connected: the data collection was stopped", {},
                         kMsgWarning);
       acq.stop_requested = true;
-    } else if (full && acq.new_data) {
-      // Each good read of the whole spectrum refreshes the running copy.
+    } else if (full && acq.new_data && acq.ticks % kRunningCopyTicks == 0) {
+      // A good read of the whole spectrum refreshes the running copy every
+      // half minute.
       save_acquired_data(s, false);
     }
   }

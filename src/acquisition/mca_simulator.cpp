@@ -128,14 +128,17 @@ void McaSimulator::inject(SimFault fault, std::uint8_t command, int value) {
 }
 
 void McaSimulator::unplug() {
-  std::lock_guard<std::mutex> lock(mutex_);
+  std::unique_lock<std::mutex> lock(mutex_);
+  if (line_closed_ || !server_.joinable()) return;
   unplugged_ = true;
-  // The server thread sees the closed descriptor through its wake pipe.
+  // The server thread closes the line when its wake pipe says so.
   const char wake = 2;
   while (::write(wake_[1], &wake, 1) < 0 && errno == EINTR) {
   }
-  changed_.notify_all();
+  changed_.wait(lock, [&] { return line_closed_; });
 }
+
+
 
 std::uint64_t McaSimulator::count(int channel) const {
   const double live_s = std::floor(static_cast<double>(true_ms_) * options_.live_fraction) / 1000.0;
@@ -194,7 +197,7 @@ std::vector<std::uint8_t> McaSimulator::spectrum_reply() const {
 }
 
 // Sends one reply, or what an armed fault makes of it.
-void McaSimulator::reply(std::uint8_t command, std::vector<std::uint8_t> bytes, bool echo) {
+bool McaSimulator::reply(std::uint8_t command, std::vector<std::uint8_t> bytes, bool echo) {
   SimFault fault = SimFault::kNone;
   int value = 0;
   {
@@ -214,9 +217,12 @@ void McaSimulator::reply(std::uint8_t command, std::vector<std::uint8_t> bytes, 
   }
   switch (fault) {
     case SimFault::kNone: break;
-    case SimFault::kNoAnswer: return;
+    case SimFault::kNoAnswer: return !echo;
     case SimFault::kShortReply: bytes.pop_back(); break;
-    case SimFault::kWrongEcho: bytes[0] = static_cast<std::uint8_t>(bytes[0] ^ 0x5A); break;
+    case SimFault::kWrongEcho:
+      bytes[0] = static_cast<std::uint8_t>(bytes[0] ^ 0x5A);
+      write_all(master_, bytes);
+      return false;
     case SimFault::kLineNoise: {
       std::vector<std::uint8_t> noise(7);
       for (auto& n : noise) {
@@ -227,8 +233,8 @@ void McaSimulator::reply(std::uint8_t command, std::vector<std::uint8_t> bytes, 
       }
       if (noise[0] == bytes[0]) noise[0] = static_cast<std::uint8_t>(~bytes[0]);
       noise.insert(noise.end(), bytes.begin(), bytes.end());
-      bytes = std::move(noise);
-      break;
+      write_all(master_, noise);
+      return false;
     }
     case SimFault::kBadBytesPerChannel: bytes[40] = static_cast<std::uint8_t>(value); break;
     case SimFault::kUnplugMidRead: {
@@ -238,11 +244,13 @@ void McaSimulator::reply(std::uint8_t command, std::vector<std::uint8_t> bytes, 
       std::lock_guard<std::mutex> lock(mutex_);
       unplugged_ = true;
       close_line();
+      line_closed_ = true;
       changed_.notify_all();
-      return;
+      return true;
     }
   }
   write_all(master_, bytes);
+  return true;
 }
 
 void McaSimulator::handle(std::uint8_t byte) {
@@ -281,22 +289,20 @@ void McaSimulator::handle(std::uint8_t byte) {
     case Expect::kCommand: break;
   }
   switch (byte) {
-    case kClearMemory: {
-      {
+    case kClearMemory:
+      if (reply(byte, {byte}, true)) {
         std::lock_guard<std::mutex> lock(mutex_);
         true_ms_ = 0;
       }
-      reply(byte, {byte}, true);
       break;
-    }
     case kStartStop:
-      reply(byte, {byte}, true);
+      if (!reply(byte, {byte}, true)) break;
       packet_.clear();
       packet_started_ms_ = now;
       expect_ = Expect::kStartStopPacket;
       return;
     case kReadSpectrum:
-      reply(byte, {byte}, true);
+      if (!reply(byte, {byte}, true)) break;
       packet_.clear();
       packet_started_ms_ = now;
       expect_ = Expect::kSpectrumAck;
@@ -336,6 +342,7 @@ void McaSimulator::serve() {
       if (::read(wake_[0], &why, 1) == 1 && why == 2) {
         std::lock_guard<std::mutex> lock(mutex_);
         close_line();
+        line_closed_ = true;
         changed_.notify_all();
         continue;
       }

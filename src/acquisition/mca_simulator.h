@@ -10,7 +10,8 @@
 // unit with 24-bit time words and b-byte channels does.
 //
 // Faults can be armed for the next exchange of a command: no answer, a
-// reply one byte short, a wrong echo, line noise in place of an echo, an
+// reply one byte short, a wrong echo, line noise in place of an echo (a
+// command met by one of these was not taken by the unit), an
 // impossible bytes-per-channel value, or the line going away half-way
 // through the channel data (the pseudo-terminal's master is closed, as an
 // unplugged adapter would).
@@ -66,7 +67,7 @@ class McaSimulator {
 
   // Arms a fault for the next exchange of `command` (0: of any command).
   void inject(SimFault fault, std::uint8_t command = 0, int value = 0);
-  // Closes the line now (an unplugged adapter).
+  // Closes the line now (an unplugged adapter); returns once it is closed.
   void unplug();
 
   struct Reading {
@@ -87,7 +88,9 @@ class McaSimulator {
  private:
   void serve();
   void handle(std::uint8_t byte);
-  void reply(std::uint8_t command, std::vector<std::uint8_t> bytes, bool echo);
+  // False when a fault took the place of an echo: the unit did not take
+  // the command.
+  bool reply(std::uint8_t command, std::vector<std::uint8_t> bytes, bool echo);
   std::vector<std::uint8_t> times_reply() const;
   std::vector<std::uint8_t> spectrum_reply() const;
   std::uint64_t count(int channel) const;
@@ -106,6 +109,7 @@ class McaSimulator {
   bool counting_ = false;
   int commands_ = 0;
   bool unplugged_ = false;
+  bool line_closed_ = false;
   SimFault fault_ = SimFault::kNone;
   std::uint8_t fault_command_ = 0;
   int fault_value_ = 0;
