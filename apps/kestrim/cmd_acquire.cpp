@@ -216,10 +216,11 @@ int cmd_acquire(const Args& args) {
     const bool was_lost = devices.unit() != nullptr && devices.unit()->lost();
     timer_tick(session);
     lost = lost || was_lost || (devices.unit() != nullptr && devices.unit()->lost());
-    if (state.acquisition.collecting &&
+    if (state.acquisition.collecting && state.acquisition.ticks > 0 &&
         (tty || state.acquisition.ticks % 10 == 0)) {
-      c_fprintf(stderr, "%skestrim acquire: %s%d of %d s, %.0f counts%s", tty ? "\r" : "",
-                cycle > 0 ? ("SP" + std::to_string(p.auto_save_number) + " ").c_str() : "",
+      char run[32] = "";
+      if (cycle > 0) c_snprintf(run, sizeof run, "SP%04d.DAT: ", p.auto_save_number);
+      c_fprintf(stderr, "%skestrim acquire: %s%d of %d s, %.0f counts%s", tty ? "\r" : "", run,
                 state.acquisition.counts[1], preset, total_counts(state), tty ? "  " : "\n");
     }
   }
