@@ -50,8 +50,9 @@ bool parse_count(const std::string& s, int& out, int low) {
   return true;
 }
 
-// The front end's answers: the analysis of each cycle spectrum with the
-// Defaults as this command set them (nothing is written to the user's
+// The front end's answers: the analysis of every cycle spectrum (whether
+// or not the Defaults update an activity database) with the Defaults as
+// this command set them (nothing is written to the user's
 // Defaults file), and the number of runs asked for.
 class CliHooks final : public AppAcquisitionHooks {
  public:
@@ -59,7 +60,7 @@ class CliHooks final : public AppAcquisitionHooks {
   int analyse_cycle_spectrum(const std::string& path) override {
     ++done_;
     c_fprintf(stderr, "\nkestrim acquire: saved %s; analysing it\n", path.c_str());
-    const int ok = AppAcquisitionHooks::analyse_cycle_spectrum(path);
+    const int ok = analyse_saved_spectrum(path);
     if (!ok) {
       c_fprintf(stderr, "kestrim acquire: the analysis of %s failed\n", path.c_str());
       failed_ = true;

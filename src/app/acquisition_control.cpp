@@ -13,6 +13,12 @@
 namespace kestrim {
 
 int AppAcquisitionHooks::analyse_cycle_spectrum(const std::string& path) {
+  // The automatic analysis is configured by updating the activity database.
+  if (state_.params.update_database == 0) return 1;
+  return analyse_saved_spectrum(path);
+}
+
+int AppAcquisitionHooks::analyse_saved_spectrum(const std::string& path) {
   State& state = state_;
   AppState& app = state.app;
   AnalysisParameters& p = state.params;

@@ -16,13 +16,16 @@ namespace kestrim {
 
 struct State;
 
-// The application's answers to the run logic: each auto-cycle spectrum is
-// opened and analysed by the full analysis sequence with the prompts off;
-// the parameters are saved to the user's Defaults file and reloaded.
+// The application's answers to the run logic: when the activity database
+// is updated, each auto-cycle spectrum is opened and analysed by the full
+// analysis sequence with the prompts off; the parameters are saved to the
+// user's Defaults file and reloaded.
 class AppAcquisitionHooks : public AcquisitionHooks {
  public:
   explicit AppAcquisitionHooks(State& state) : state_(state) {}
   int analyse_cycle_spectrum(const std::string& path) override;
+  // Opens the spectrum saved at `path` and runs the full analysis sequence.
+  int analyse_saved_spectrum(const std::string& path);
   int save_parameters() override;
   int reload_parameters() override;
 

@@ -234,6 +234,7 @@ TEST(SerialAcquisition, AnAutoCycleOfThreeRunsSavesAndAnalysesEachSpectrum) {
   p.auto_acquisition_cycle = 1;
   p.auto_save_number = 1;
   p.default_detector_file = 1;  // the shipped example detector
+  p.update_database = 1;        // the automatic analysis is on
   m.state.app.own_format_dir = m.dir.file("spectra");
   make_directories(m.dir.file("spectra"));
   ASSERT_EQ(app_read_detector_calibration(m.state, 1, 1), 1) << m.texts();
@@ -265,6 +266,10 @@ TEST(SerialAcquisition, AnAutoCycleOfThreeRunsSavesAndAnalysesEachSpectrum) {
     EXPECT_NE(report.find(name), std::string::npos) << report.substr(0, 200);
     EXPECT_NE(report.find("K-40"), std::string::npos) << name;
   }
+  // Each analysis added its row to the activity database.
+  const std::string database = test::read_text(join_path(m.state.paths.working_dir, "dbase.CSV"));
+  for (const char* name : {"SP0001.DAT", "SP0002.DAT", "SP0003.DAT"})
+    EXPECT_NE(database.find(name), std::string::npos) << name << "\n" << database.substr(0, 400);
   EXPECT_FALSE(file_exists(m.dir.file("spectra/SP0004.DAT")));
   EXPECT_EQ(m.state.params.auto_save_number, 4);
   EXPECT_FALSE(m.state.acquisition.collecting);
