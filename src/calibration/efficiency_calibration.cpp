@@ -127,6 +127,7 @@ int parse_source_file(const std::string& text, EfficiencySource& out) {
       s.nuclide = std::string(name).substr(0, 8);
       s.date = date;
       s.time = time;
+      s.line_number = static_cast<int>(i) + 1;
       if (s.energy > 0 && s.value > 0) out.lines.push_back(s);
     }
   }
@@ -162,7 +163,35 @@ int load_source_file(const CalibrationSession& state, const std::string& path, E
     state.ui->message_box("Could not open source file:- " + path);
     return 0;
   }
-  return parse_source_file(std::string(bytes.begin(), bytes.end()), out) >= 0 ? 1 : 0;
+  if (parse_source_file(std::string(bytes.begin(), bytes.end()), out) < 0) return 0;
+  out.path = path;
+  // A line that cannot be used as written would be skipped or misread
+  // silently; name it and refuse the file.
+  for (const SourceLine& line : out.lines) {
+    if (line.type == "EFF") continue;
+    std::string fault = check_source_line(line);
+    if (fault.empty() && line.type == "ACT") {
+      const std::string u = to_upper(line.unit);
+      if (u != "BQ" && u != "KBQ" && u != "MBQ" && u != "UCI")
+        fault = "The Activity units should be B,K,M or U for Bq,KBq,MBq or uCi";
+    }
+    int d = 0, m = 0, y = 0, hh = 0, mm = 0;
+    if (fault.empty()) {
+      const std::string date_fault = check_date(line.date, d, m, y);
+      if (!date_fault.empty()) fault = "the reference date \"" + line.date + "\" cannot be read: " + date_fault;
+    }
+    if (fault.empty() && !line.time.empty()) {
+      const std::string time_fault = check_time(line.time, hh, mm);
+      if (!time_fault.empty()) fault = "the reference time \"" + line.time + "\" cannot be read: " + time_fault;
+    }
+    if (!fault.empty()) {
+      char where[64];
+      c_snprintf(where, sizeof where, "Line %d of ", line.line_number);
+      state.ui->message_box(where + path + ": " + fault, "Source data file", kMsgError);
+      return 0;
+    }
+  }
+  return 1;
 }
 
 int choose_source_file(const CalibrationSession& state, EfficiencySource& out) {
@@ -254,15 +283,20 @@ double source_emission_rate(const SourceLine& line, const EfficiencySource& sour
 
 namespace {
 
-// The library nuclide whose name starts with `name` (over the source name's
-// length), or -1.
+// The library nuclide named `name`, else the first whose name starts with
+// it, or -1.
 int find_library_nuclide(const NuclideLibrary& lib, const std::string& name) {
   if (name.empty()) return -1;
+  // Names ignore case ("CS-137" is Cs-137); an exact name wins over a
+  // longer one that starts with it.
+  const std::string wanted = to_lower(name);
+  int prefix = -1;
   for (int i = 0; i < lib.nuclide_count; ++i) {
-    const std::string n = to_string(lib.nuclides[i].name);
-    if (n.compare(0, name.size(), name) == 0) return i;
+    const std::string n = to_lower(to_string(lib.nuclides[i].name));
+    if (n == wanted) return i;
+    if (prefix < 0 && n.compare(0, wanted.size(), wanted) == 0) prefix = i;
   }
-  return -1;
+  return prefix;
 }
 
 // Minutes from the line's reference date and time to the collection.
@@ -287,7 +321,7 @@ bool add_point(const CalibrationSession& state, EfficiencyCalibration& ec, const
 
 }  // namespace
 
-void compute_efficiency_points(const CalibrationSession& state, EfficiencyCalibration& ec) {
+int compute_efficiency_points(const CalibrationSession& state, EfficiencyCalibration& ec) {
   ec.points.clear();
   const CalibrationRecord& cal = state.spectrum.calibration;
   const PeakList& peaks = state.peaks;
@@ -355,9 +389,19 @@ void compute_efficiency_points(const CalibrationSession& state, EfficiencyCalibr
       yield = state.library.line_yield[found];
       u_yield = yield > 0 ? state.library.line_uncertainty[found] / yield : 0;
     }
+    const double minutes = decay_minutes(state, line);
+    if (minutes < 0) {
+      char buf[600];
+      c_snprintf(buf, sizeof buf, "Line %d of %s: the reference date %s %s is after the start of the count",
+                 line.line_number, ec.source.path.empty() ? "the source file" : ec.source.path.c_str(),
+                 line.date.c_str(), line.time.c_str());
+      state.ui->message_box(buf, "Source data file", kMsgError);
+      ec.points.clear();
+      return 0;
+    }
     const double rate = source_emission_rate(line, ec.source, yield,
-                                             state.library.nuclides[n].half_life,
-                                             decay_minutes(state, line), true_time);
+                                             state.library.nuclides[n].half_life, minutes,
+                                             true_time);
     if (!(rate > 0) || !(live > 0)) continue;
     p.channel = peaks.centre[best];
     p.efficiency = (peaks.net_area[best] / live) / rate;
@@ -368,6 +412,7 @@ void compute_efficiency_points(const CalibrationSession& state, EfficiencyCalibr
   ec.crossover = ec.source.crossover;
   if (ec.points.size() < 6) ec.crossover = 0;
   default_orders(ec);
+  return 1;
 }
 
 void default_orders(EfficiencyCalibration& ec) {
@@ -451,6 +496,23 @@ int fit_efficiency(const CalibrationSession& state, EfficiencyCalibration& ec) {
   }
   if (!high_ok && !low_ok) {
     state.ui->message_box("Need at least 2 Peaks for Calibration");
+    return 0;
+  }
+  // With a crossover both curves are needed: energies on the side without
+  // one would get no efficiency at all.
+  if (x > 0 && (!low_ok || !high_ok)) {
+    char buf[240];
+    if (!low_ok)
+      c_snprintf(buf, sizeof buf,
+                 "The low energy curve needs at least 3 efficiency points at or below the crossover "
+                 "(%.1f keV); %d were found",
+                 x, low_points);
+    else
+      c_snprintf(buf, sizeof buf,
+                 "The high energy curve needs at least 2 efficiency points at or above the crossover "
+                 "(%.1f keV); %d were found",
+                 x, high_points);
+    state.ui->message_box(buf, "Efficiency Calibration", kMsgError);
     return 0;
   }
   CalibrationRecord& cal = state.spectrum.calibration;
@@ -686,10 +748,8 @@ int batch_efficiency_calibration(const CalibrationSession& state) {
     const std::string path = join_path(state.paths.working_dir, state.flags.efficiency_source + ".efc");
     ok = load_source_file(state, path, ec.source);
   }
-  if (ok) {
-    compute_efficiency_points(state, ec);
-    ok = fit_efficiency(state, ec);
-  }
+  if (ok) ok = compute_efficiency_points(state, ec);
+  if (ok) ok = fit_efficiency(state, ec);
   if (ok) ok = write_detector_calibration(state, false);
   if (!ok) state.ui->message_box(kCalibrationNotCompleted);
   write_efficiency_report(state, ec, ok && ec.calibrated);
