@@ -1,4 +1,6 @@
 #include "app/analysis_steps.h"
+
+#include <array>
 #include "platform/text_encoding.h"
 
 #include <string>
@@ -50,7 +52,15 @@ int step_peak_search(State& state) {
   // A fresh peak list starts a fresh peak fit report.
   state.fitting.report_open = false;
   state.fitting.report_write_failed = false;
-  if (state.params.drift_correction) return drift_correction_with_search(state);
+  if (state.params.drift_correction) {
+    const std::array<float, 3> before = state.spectrum.calibration.energy;
+    drift_correction_with_search(state);
+    if (state.spectrum.calibration.energy == before) return 1;
+    // The peaks were fitted, and their report begun, under the old gain:
+    // search again so that the fit and its report use the corrected one.
+    state.fitting.report_open = false;
+    state.fitting.report_write_failed = false;
+  }
   state.ui->set_status("Searching for peaks");
   run_peak_search(state);
   return 1;

@@ -602,10 +602,9 @@ std::string efficiency_equation(const CalibrationRecord& cal, bool high_curve, b
 std::string efficiency_report_text(const CalibrationSession& state, const EfficiencyCalibration& ec, bool results) {
   const char* in = kReportIndent;
   const CalibrationRecord& cal = state.spectrum.calibration;
-  const SpectrumHeader& h = state.spectrum.header;
   std::string t = report_date_line();
-  t += fmt("%sEfficiency Calibration Report for Detector %d, Geometry %d\r\n", in, h.detector,
-           h.geometry);
+  t += fmt("%sEfficiency Calibration Report for Detector %d, Geometry %d\r\n", in,
+           report_detector(state), report_geometry(state));
   t += fmt("%sGeometry Description: %s\r\n\r\n", in, to_string(cal.geometry_text).c_str());
   if (results) {
     t += fmt("%s  Energy %s%s%% Efficiency%s      Difference\r\n", in, in, in, in);
@@ -637,8 +636,7 @@ std::string efficiency_report_text(const CalibrationSession& state, const Effici
 }
 
 bool write_efficiency_report(const CalibrationSession& state, const EfficiencyCalibration& ec, bool results) {
-  const SpectrumHeader& h = state.spectrum.header;
-  return write_report(state, fmt("Det_%02d_%03d.txt", h.detector, h.geometry),
+  return write_report(state, fmt("Det_%02d_%03d.txt", report_detector(state), report_geometry(state)),
                       efficiency_report_text(state, ec, results));
 }
 
@@ -701,8 +699,7 @@ std::string efficiency_listing_text(const CalibrationSession& state) {
     state.ui->message_box("There is currently no Efficiency Calibration");
     return {};
   }
-  const SpectrumHeader& h = state.spectrum.header;
-  std::string t = fmt("Detector %d, Geometry %d\r\n", h.detector, h.geometry);
+  std::string t = fmt("Detector %d, Geometry %d\r\n", report_detector(state), report_geometry(state));
   t += "Description " + to_string(cal.geometry_text) + "\r\n";
   t += fmt("Crossover %6.1f\r\n", cal.crossover);
   CalibrationContext ctx = calibration_context(state.spectrum, state.flags);

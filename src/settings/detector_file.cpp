@@ -267,11 +267,17 @@ int write_efficiency_points(const SettingsSession& st, int detector, int geometr
   return write_whole(st, path, file) ? 1 : 0;
 }
 
+int calibration_detector_number(const SpectrumHeader& header, const AnalysisParameters& params) {
+  const int n = header.detector_file > 0 ? header.detector_file
+                : header.detector > 0    ? header.detector
+                                         : params.defaults_number;
+  // Detector files are numbered from 1 (Defaults file 0 is the normal one).
+  return n > 0 ? n : 1;
+}
+
 int write_detector_calibration(const SettingsSession& st, bool owner) {
   SpectrumHeader& header = st.spectrum.header;
-  int nn = header.detector_file > 0 ? header.detector_file
-           : header.detector > 0    ? header.detector
-                                    : st.params.defaults_number;
+  int nn = calibration_detector_number(header, st.params);
   std::string path;
   if (owner) {
     FileDialog d;

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <functional>
@@ -15,6 +16,7 @@
 
 #include "platform/binio.h"
 #include "platform/c_format.h"
+#include "platform/c_locale.h"
 #include "platform/files.h"
 #include "platform/text_encoding.h"
 #include "spectrum/native_file.h"
@@ -144,6 +146,33 @@ TEST_F(TrustedRuns, UpdateKeepsEveryChannelOfALongSpectrum) {
   int differing = 0;
   for (int ch = original; ch < 8192; ++ch) differing += back.counts[ch] != rec.counts[ch];
   EXPECT_EQ(differing, 0);
+}
+
+// With drift correction on, the gain found on the drift line (K-40) is the
+// one the peak fit report uses: a spectrum whose stored gain is 3 % high
+// reports its K-40 peak at 1460.8 keV, not at the 1504 keV of the old gain.
+TEST_F(TrustedRuns, DriftCorrectedGainIsTheOneReported) {
+  use_defaults({{"drift_correction", "1"}});
+  std::vector<std::uint8_t> bytes = test::read_bytes(example());
+  SpectrumRecord rec;
+  BackgroundRecord bkg;
+  NativeReadResult result;
+  ASSERT_EQ(read_native(bytes, rec, bkg, NativeReadOptions{}, result), 1) << result.problem;
+  rec.calibration.energy[1] *= 1.03f;
+  test::write_bytes(work("drift.dat"), encode_native(rec, DateTime{1, 1, 2026, 0, 0}, nullptr));
+  std::string out;
+  ASSERT_EQ(kestrim("/batch /file=" + work("drift.dat"), &out), 0) << out;
+  std::istringstream report(test::read_text(work("Peak Fit Report.txt")));
+  std::string line;
+  double nearest_true = 1e9, nearest_old = 1e9;
+  while (std::getline(report, line)) {
+    double energy = 0, channel = 0;
+    if (c_sscanf(line.c_str(), "%lf %lf", &energy, &channel) != 2) continue;
+    nearest_true = std::min(nearest_true, std::fabs(energy - 1460.8));
+    nearest_old = std::min(nearest_old, std::fabs(energy - 1460.8 * 1.03));
+  }
+  EXPECT_LT(nearest_true, 3.0);
+  EXPECT_GT(nearest_old, 20.0);
 }
 
 // With named reports on, the report copy of a text spectrum "s.txt" never

@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cal_fixture.h"
+#include "platform/binio.h"
 #include "platform/c_locale.h"
 #include "platform/files.h"
 #include "calibration/calibration_checks.h"
@@ -196,6 +197,37 @@ TEST_F(WorkedCalibration, FaultyListsAndSourceFilesAreRefusedAndNothingIsSaved) 
       EXPECT_EQ(written.crossover, shipped_first.crossover) << c.name;
     }
   }
+}
+
+// A foreign spectrum carries no detector number: its calibration reports
+// and the detector file it is saved to share one number (1), so the
+// reports describe the file that was written.
+TEST_F(WorkedCalibration, AForeignSpectrumSavesAndReportsUnderOneDetectorNumber) {
+  SpectrumRecord rec;
+  BackgroundRecord bkg;
+  NativeReadResult result;
+  ASSERT_EQ(read_native(test::read_bytes(dir_.file("mixed-source.dat")), rec, bkg, {}, result), 1);
+  const int n = rec.header.channels;
+  // An Ortec CHN file: a 32-byte header, then 32-bit counts.
+  std::vector<std::uint8_t> chn(32 + 4 * static_cast<std::size_t>(n), 0);
+  bin::put_i16(chn.data(), -1);
+  bin::put_i16(chn.data() + 2, 1);
+  bin::put_i16(chn.data() + 4, 1);
+  bin::put_text(chn.data() + 6, 2, "00", false);
+  bin::put_i32(chn.data() + 8, static_cast<std::int32_t>(rec.counts[1] * 50));
+  bin::put_i32(chn.data() + 12, static_cast<std::int32_t>(rec.counts[0] * 50));
+  bin::put_text(chn.data() + 16, 8, "07DEC261", false);
+  bin::put_text(chn.data() + 24, 4, "0900", false);
+  bin::put_i16(chn.data() + 30, static_cast<std::int16_t>(n));
+  for (int ch = 2; ch < n; ++ch)
+    bin::put_i32(chn.data() + 32 + 4 * ch, static_cast<std::int32_t>(rec.counts[ch]));
+  test::write_bytes(dir_.file("mixed.chn"), chn);
+  std::string out;
+  ASSERT_EQ(kestrim("/batch /enecal /shape /src=mixed /file=" + dir_.file("mixed.chn"), &out), 0) << out;
+  for (const char* name : {"Det_01.cal", "Det_01_ene.txt", "Det_01_shp.txt"})
+    EXPECT_TRUE(file_exists(dir_.file(name))) << name;
+  for (const char* name : {"Det_00.cal", "Det_00_ene.txt", "Det_00_shp.txt"})
+    EXPECT_FALSE(file_exists(dir_.file(name))) << name;
 }
 
 // Nuclide names of a source file ignore case, as the library's do.
