@@ -118,17 +118,38 @@ bool limit_rows(const ReportSession& state, TemplateProcessor& tp, std::string& 
   // diagnostic file not written) leave the report incomplete.
   if (!lod_section(state, true, rows)) return false;
   for (const LodRow& row : rows) {
-    if (row.too_old) continue;
+    if (row.too_old) {
+      put(out, c_format("     The Sample age is > 20 times the Halflife of %s", row.name.c_str()));
+      continue;
+    }
     put(out, format_row(format, {row.name, row.specific, row.decay_corrected}));
   }
   return true;
 }
 
-// Section 3: the reported nuclides of a second library, in its order.
+// Section 3: the reported nuclides of a second library, in its order. When
+// limits are calculated, the LOD library's limits join the results first
+// (marked "<"); they are taken out again afterwards so that the activity
+// database and the other outputs never read a limit as an activity.
 void second_library_rows(const ReportSession& state, TemplateProcessor& tp, std::string& out) {
   std::string format;
   if (!tp.next_raw_line(format)) return;
   const AnalysisParameters& p = state.params;
+  const std::vector<NuclideResult> kept = state.results.results;
+  const bool kept_full = state.results.results_full;
+  struct Restore {
+    const ReportSession& state;
+    const std::vector<NuclideResult>& kept;
+    bool full;
+    ~Restore() {
+      state.results.results = kept;
+      state.results.results_full = full;
+    }
+  } restore{state, kept, kept_full};
+  if (p.calculate_lod != 0) {
+    std::vector<LodRow> limits;
+    lod_section(state, false, limits);
+  }
   const std::string title =
       to_string(p.calculate_lod != 0 ? p.lod_library : p.peak_search_library);
   LibraryReader reader;

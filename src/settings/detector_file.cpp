@@ -106,7 +106,8 @@ void take_background(const SettingsSession& st) {
     st.flags.background_name = own;
     if (st.hooks.load_background() != 1) {
       st.flags.background_name = fallback;
-      st.hooks.load_background();
+      // Subtraction without a background would be reported as done.
+      if (fallback.empty() || st.hooks.load_background() != 1) st.params.background_cps_subtraction = 0;
     }
   } else {
     st.flags.background_name = fallback;

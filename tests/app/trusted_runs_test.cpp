@@ -175,6 +175,59 @@ TEST_F(TrustedRuns, DriftCorrectedGainIsTheOneReported) {
   EXPECT_GT(nearest_old, 20.0);
 }
 
+// The limits of a user's template: a nuclide whose sample is older than 20
+// half-lives gets its note in the main report, and a second-library section
+// lists the limits with "<" beside the found nuclides' activities; the
+// activity database still holds activities only.
+TEST_F(TrustedRuns, LimitSectionsOfAUsersTemplate) {
+  use_defaults({{"update_database", "1"}});
+  test::write_text(work("report.tpl"),
+                   "Limits\r\n?LODS\r\n %-9s  < %11.3e  < %11.3e\r\nSecond library\r\n?RESU\r\n"
+                   " %-9s%s %11.3e\r\n");
+  std::vector<std::uint8_t> bytes = test::read_bytes(example());
+  SpectrumRecord rec;
+  BackgroundRecord bkg;
+  NativeReadResult result;
+  ASSERT_EQ(read_native(bytes, rec, bkg, NativeReadOptions{}, result), 1) << result.problem;
+  rec.header.sampled = rec.header.collected;
+  rec.header.sampled.year = static_cast<std::int16_t>(rec.header.sampled.year - 3);
+  test::write_bytes(work("old.dat"), encode_native(rec, DateTime{1, 1, 2026, 0, 0}, nullptr));
+  std::string out;
+  ASSERT_EQ(kestrim("/batch /file=" + work("old.dat"), &out), 0) << out;
+  const std::string report = test::read_text(work("Main Report.txt"));
+  EXPECT_NE(report.find("     The Sample age is > 20 times the Halflife of I-131\r\n"), std::string::npos)
+      << report;
+  const std::size_t second = report.find("Second library");
+  ASSERT_NE(second, std::string::npos) << report;
+  const std::string rows = report.substr(second);
+  EXPECT_TRUE(std::regex_search(rows, std::regex(R"(\n K-40 +[0-9])"))) << rows;  // found: no marker
+  EXPECT_TRUE(std::regex_search(rows, std::regex(R"(\n +Co-60 *< *[0-9])"))) << rows;
+  // The limits do not reach the activity database.
+  const std::string csv = test::read_text(work("dbase.CSV"));
+  EXPECT_NE(csv.find("K-40"), std::string::npos) << csv;
+  EXPECT_EQ(csv.find("Co-60"), std::string::npos) << csv;
+}
+
+// A spectrum whose calibration names a background file that cannot be read
+// is analysed without background subtraction, and says so: the report does
+// not claim a subtraction that did not happen.
+TEST_F(TrustedRuns, UnreadableBackgroundSwitchesSubtractionOff) {
+  use_defaults({{"background_cps_subtraction", "1"}});
+  std::vector<std::uint8_t> bytes = test::read_bytes(example());
+  SpectrumRecord rec;
+  BackgroundRecord bkg;
+  NativeReadResult result;
+  ASSERT_EQ(read_native(bytes, rec, bkg, NativeReadOptions{}, result), 1) << result.problem;
+  assign(rec.calibration.background_name, "gone.bkg");
+  test::write_bytes(work("sample.dat"), encode_native(rec, DateTime{1, 1, 2026, 0, 0}, nullptr));
+  std::string out;
+  EXPECT_EQ(kestrim("/batch /file=" + work("sample.dat"), &out), 0) << out;
+  EXPECT_NE(out.find("could not open Background data file:- "), std::string::npos) << out;
+  std::string dump;
+  ASSERT_EQ(kestrim("defaults dump '" + dir.file("user/kestrim/DefaultFiles/Normal.000") + "'", &dump), 0);
+  EXPECT_NE(dump.find("background_cps_subtraction = 0"), std::string::npos) << dump;
+}
+
 // With named reports on, the report copy of a text spectrum "s.txt" never
 // replaces the spectrum itself.
 TEST_F(TrustedRuns, NamedReportNeverReplacesTheSpectrum) {
