@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cmath>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 
@@ -18,6 +19,7 @@
 #include "settings/calibration_functions.h"
 #include "settings/detector_file.h"
 #include "spectrum/dates.h"
+#include "spectrum/readers/reader_support.h"
 
 namespace kestrim {
 
@@ -323,6 +325,7 @@ bool add_point(const CalibrationSession& state, EfficiencyCalibration& ec, const
 
 int compute_efficiency_points(const CalibrationSession& state, EfficiencyCalibration& ec) {
   ec.points.clear();
+  std::unique_ptr<NuclideLibrary> wide;  // loaded when first needed
   const CalibrationRecord& cal = state.spectrum.calibration;
   const PeakList& peaks = state.peaks;
   const SpectrumHeader& h = state.spectrum.header;
@@ -365,18 +368,30 @@ int compute_efficiency_points(const CalibrationSession& state, EfficiencyCalibra
                                 peak_energy),
                             fmt("Warning, more than one Peak was found near %6.1f keV", e),
                             kMsgWarning);
-    const int n = find_library_nuclide(state.library, line.nuclide);
+    // A calibration source may hold nuclides the samples never do: those
+    // the analysis library lacks are taken from the shipped wide library.
+    const NuclideLibrary* lib = &state.library;
+    int n = find_library_nuclide(*lib, line.nuclide);
+    if (n < 0) {
+      if (!wide) {
+        wide = std::make_unique<NuclideLibrary>();
+        readers::SilentPlatform quiet;
+        if (!load_library(quiet, state.paths, kWideLibrary, *wide, nullptr)) wide->nuclide_count = 0;
+      }
+      lib = wide.get();
+      n = find_library_nuclide(*lib, line.nuclide);
+    }
     if (n < 0) {
       state.ui->message_box("Isotope " + line.nuclide + " was not in the Library", {}, kMsgWarning);
       continue;
     }
     double yield = 1, u_yield = 0;
     if (line.type == "ACT") {
-      auto [first, last] = state.library.lines_of(n);
+      auto [first, last] = lib->lines_of(n);
       int found = -1;
       double nearest = tol;
       for (int j = first; j < last; ++j) {
-        const double d = std::fabs(state.library.line_energy[j] - e);
+        const double d = std::fabs(lib->line_energy[j] - e);
         if (d < nearest) {
           nearest = d;
           found = j;
@@ -386,8 +401,8 @@ int compute_efficiency_points(const CalibrationSession& state, EfficiencyCalibra
         state.ui->message_box(fmt("Line at %6.1f was not in the Library", e), {}, kMsgWarning);
         continue;
       }
-      yield = state.library.line_yield[found];
-      u_yield = yield > 0 ? state.library.line_uncertainty[found] / yield : 0;
+      yield = lib->line_yield[found];
+      u_yield = yield > 0 ? lib->line_uncertainty[found] / yield : 0;
     }
     const double minutes = decay_minutes(state, line);
     if (minutes < 0) {
@@ -400,7 +415,7 @@ int compute_efficiency_points(const CalibrationSession& state, EfficiencyCalibra
       return 0;
     }
     const double rate = source_emission_rate(line, ec.source, yield,
-                                             state.library.nuclides[n].half_life, minutes,
+                                             lib->nuclides[n].half_life, minutes,
                                              true_time);
     if (!(rate > 0) || !(live > 0)) continue;
     p.channel = peaks.centre[best];

@@ -40,6 +40,9 @@ struct CalibrationSession;
 struct EfficiencyCalibration;
 
 inline constexpr int kMaxSourceLines = 50;
+// The shipped library that source nuclides missing from the analysis
+// library are looked up in.
+inline constexpr const char* kWideLibrary = "NaI_Wide.lib";
 
 struct SourceLine {
   std::string type;        // "ACT", "GPS" or "EFF"
