@@ -228,6 +228,20 @@ TEST_F(TrustedRuns, UnreadableBackgroundSwitchesSubtractionOff) {
   EXPECT_NE(dump.find("background_cps_subtraction = 0"), std::string::npos) << dump;
 }
 
+// A run that failed keeps none of the settings its keywords changed; one
+// that succeeded keeps them for the next run.
+TEST_F(TrustedRuns, OnlyARunThatSucceededKeepsItsKeywords) {
+  use_defaults({});
+  const std::string defaults = dir.file("user/kestrim/DefaultFiles/Normal.000");
+  std::string out, dump;
+  EXPECT_EQ(kestrim("/batch /geo=7 /file=" + work("missing.dat"), &out), 1) << out;
+  ASSERT_EQ(kestrim("defaults dump '" + defaults + "'", &dump), 0);
+  EXPECT_TRUE(std::regex_search(dump, std::regex("\ndefault_geometry = 1 "))) << dump;
+  EXPECT_EQ(kestrim("/batch /geo=7 /file=" + example(), &out), 0) << out;
+  ASSERT_EQ(kestrim("defaults dump '" + defaults + "'", &dump), 0);
+  EXPECT_TRUE(std::regex_search(dump, std::regex("\ndefault_geometry = 7 "))) << dump;
+}
+
 // With named reports on, the report copy of a text spectrum "s.txt" never
 // replaces the spectrum itself.
 TEST_F(TrustedRuns, NamedReportNeverReplacesTheSpectrum) {
