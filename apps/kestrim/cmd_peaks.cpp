@@ -70,6 +70,8 @@ int cmd_peaks(const Args& args) {
   }
   const std::string spectrum_path =
       file.empty() || file.front() == '/' ? file : join_path(state.paths.working_dir, file);
+  // Detector files are still the user's, in the folder the command runs in.
+  state.paths.user_working_dir = state.paths.working_dir;
   state.paths.working_dir = scratch.data();
   struct Cleanup {
     std::string dir;

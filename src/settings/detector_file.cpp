@@ -132,7 +132,8 @@ void read_efficiency_points(const SettingsSession& st, int detector, int geometr
 
 std::string calibration_directory(const SettingsSession& st) {
   std::string dir = to_string(st.params.calibration_dir);
-  return dir.empty() ? st.paths.working_dir : dir;
+  if (!dir.empty()) return dir;
+  return st.paths.user_working_dir.empty() ? st.paths.working_dir : st.paths.user_working_dir;
 }
 
 std::string detector_file_path(const SettingsSession& st, int detector, const char* extension) {

@@ -242,6 +242,42 @@ TEST_F(TrustedRuns, OnlyARunThatSucceededKeepsItsKeywords) {
   EXPECT_TRUE(std::regex_search(dump, std::regex("\ndefault_geometry = 7 "))) << dump;
 }
 
+// `kestrim peaks` reads the user's detector file from the folder it runs in,
+// not the shipped one, though its own reports go to a scratch folder.
+TEST_F(TrustedRuns, PeaksReadsTheUsersDetectorFile) {
+  use_defaults({{"default_detector_file", "1"}});
+  std::string text, out;
+  ASSERT_EQ(kestrim("detector dump \"$KESTRIM_HOME/Calibration/Det_01.cal\"", &text), 0);
+  const std::size_t at = text.find("energy = 0 3 0");
+  ASSERT_NE(at, std::string::npos) << text;
+  text.replace(at, 14, "energy = 0 2.5 0");
+  test::write_text(work("det.txt"), text);
+  ASSERT_EQ(kestrim("detector make det.txt -o Det_01.cal", &out), 0) << out;
+  // The example's counts as an Ortec CHN file, which carries no calibration.
+  SpectrumRecord rec;
+  BackgroundRecord bkg;
+  NativeReadResult result;
+  ASSERT_EQ(read_native(test::read_bytes(example()), rec, bkg, NativeReadOptions{}, result), 1);
+  const int n = rec.header.channels;
+  std::vector<std::uint8_t> chn(32 + 4 * static_cast<std::size_t>(n), 0);
+  bin::put_i16(chn.data(), -1);
+  bin::put_i16(chn.data() + 2, 1);
+  bin::put_i16(chn.data() + 4, 1);
+  bin::put_text(chn.data() + 6, 2, "00", false);
+  bin::put_i32(chn.data() + 8, static_cast<std::int32_t>(rec.header.true_time * 50));
+  bin::put_i32(chn.data() + 12, static_cast<std::int32_t>(rec.header.live_time * 50));
+  bin::put_text(chn.data() + 16, 8, "07DEC261", false);
+  bin::put_text(chn.data() + 24, 4, "0900", false);
+  bin::put_i16(chn.data() + 30, static_cast<std::int16_t>(n));
+  for (int ch = 2; ch < n; ++ch) bin::put_i32(chn.data() + 32 + 4 * ch, static_cast<std::int32_t>(rec.counts[ch]));
+  test::write_bytes(work("sample.chn"), chn);
+  ASSERT_EQ(kestrim("peaks --json sample.chn", &out), 0) << out;
+  const nlohmann::json j = nlohmann::json::parse(out.substr(out.find('{')));
+  ASSERT_FALSE(j["peaks"].empty());
+  for (const auto& p : j["peaks"])
+    EXPECT_NEAR(p["energy"].get<double>(), 2.5 * p["centre"].get<double>(), 0.01) << p;
+}
+
 // With named reports on, the report copy of a text spectrum "s.txt" never
 // replaces the spectrum itself.
 TEST_F(TrustedRuns, NamedReportNeverReplacesTheSpectrum) {
