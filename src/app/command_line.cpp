@@ -8,6 +8,7 @@
 #include "app/open_spectrum.h"
 #include "app/settings_bridge.h"
 #include "app/state.h"
+#include "reports/capabilities.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "app/spectrum_file.h"
@@ -308,9 +309,17 @@ CommandLineResult parse_command_line(State& state, const std::vector<std::string
           p.update_database = 1;
         }
       } else {
-        // The ODBC export is not available in this program.
-        ui.message_box("Could not open database file:- " + path);
-        return r;
+        // The name, cut at its first ".", names the database; it is opened
+        // at once and a database that cannot be opened fails the run.
+        const std::string stem = path.substr(0, path.find('.'));
+        app.database_path = stem;
+        assign(p.database_name, stem);
+        p.update_database = 1;
+        if (state.services.activity_database == nullptr) {
+          capability_missing(ui, "The ODBC activity database");
+          return r;
+        }
+        if (!state.services.activity_database->open(state)) return r;
       }
     } else {
       unknown();
