@@ -31,7 +31,12 @@ namespace {
 bool succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
 // Table and column names are quoted: PostgreSQL keeps their case only so.
-std::string quoted(std::string_view name) { return "\"" + std::string(name) + "\""; }
+// SQLite takes a double-quoted name that names no column for a text
+// literal; brackets always name a column there.
+std::string quote_name(std::string_view name, DatabaseBackEnd back_end) {
+  if (back_end == DatabaseBackEnd::kSqlite) return "[" + std::string(name) + "]";
+  return "\"" + std::string(name) + "\"";
+}
 
 SQLCHAR* sql_text(const std::string& s) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.c_str())); }
 
@@ -139,6 +144,8 @@ class Export {
   bool connection_lost() const { return lost_; }
 
  private:
+  std::string q(std::string_view name) const { return quote_name(name, back_end_); }
+
   // The two messages of an ODBC failure: the call and its return code, then
   // the driver's text under the SQL state.
   bool report(const char* call, SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle) {
@@ -178,15 +185,15 @@ class Export {
     {
       Statement lock(dbc_);
       const std::string sql = back_end_ == DatabaseBackEnd::kPostgresql
-                                  ? "LOCK TABLE " + quoted("SampleInfo") + " IN SHARE ROW EXCLUSIVE MODE"
-                                  : "DELETE FROM " + quoted("SampleInfo") + " WHERE 1 = 0";
+                                  ? "LOCK TABLE " + q("SampleInfo") + " IN SHARE ROW EXCLUSIVE MODE"
+                                  : "DELETE FROM " + q("SampleInfo") + " WHERE 1 = 0";
       if (!execute_direct(lock, sql)) {
         ui_.message_box(missing);
         return -1;
       }
     }
     Statement st(dbc_);
-    if (!execute_direct(st, "SELECT MAX(" + quoted("ID") + ") FROM " + quoted("SampleInfo"))) {
+    if (!execute_direct(st, "SELECT MAX(" + q("ID") + ") FROM " + q("SampleInfo"))) {
       ui_.message_box(missing);
       return -1;
     }
@@ -332,8 +339,8 @@ class Export {
       ui_.message_box("The no fields were found");
       return false;
     }
-    std::string sql = "INSERT INTO " + quoted("SampleInfo") + " (";
-    for (std::size_t i = 0; i < columns.size(); ++i) sql += (i ? "," : "") + quoted(columns[i].name);
+    std::string sql = "INSERT INTO " + q("SampleInfo") + " (";
+    for (std::size_t i = 0; i < columns.size(); ++i) sql += (i ? "," : "") + q(columns[i].name);
     sql += ") VALUES (";
     for (std::size_t i = 0; i + 1 < columns.size(); ++i) sql += "?,";
     sql += "?)";
@@ -363,7 +370,7 @@ class Export {
   bool insert_nuclides(long id) {
     {
       Statement check(dbc_);
-      if (!execute_direct(check, "SELECT " + quoted("SampleNum") + " FROM " + quoted("Activities") +
+      if (!execute_direct(check, "SELECT " + q("SampleNum") + " FROM " + q("Activities") +
                                      " WHERE 1 = 0")) {
         ui_.message_box("The Table:- 'Activities' must already exist in the database");
         return false;
@@ -373,8 +380,8 @@ class Export {
     {
       Statement st(dbc_);
       const char* missing = "Could not find the Field:- 'Nuclide' in the Table:- 'Nuclides'";
-      if (!execute_direct(st, "SELECT " + quoted("ID") + "," + quoted("Nuclide") + " FROM " +
-                                  quoted("Nuclides") + " ORDER BY " + quoted("ID"))) {
+      if (!execute_direct(st, "SELECT " + q("ID") + "," + q("Nuclide") + " FROM " +
+                                  q("Nuclides") + " ORDER BY " + q("ID"))) {
         ui_.message_box(missing);
         return false;
       }
@@ -399,9 +406,9 @@ class Export {
       return true;
     }
     Statement st(dbc_);
-    if (!prepare(st, "INSERT INTO " + quoted("Activities") + " (" + quoted("SampleNum") + "," +
-                         quoted("Nuclide") + "," + quoted("ActivityNow") + "," + quoted("Activity") + "," +
-                         quoted("Uncertainty") + ") VALUES (?,?,?,?,?)"))
+    if (!prepare(st, "INSERT INTO " + q("Activities") + " (" + q("SampleNum") + "," +
+                         q("Nuclide") + "," + q("ActivityNow") + "," + q("Activity") + "," +
+                         q("Uncertainty") + ") VALUES (?,?,?,?,?)"))
       return false;
     std::vector<Parameter> p(5);
     p[0].value.kind = ColumnKind::kInteger;
@@ -446,8 +453,8 @@ class Export {
     std::vector<double> energies;
     {
       Statement st(dbc_);
-      if (!execute_direct(st, "SELECT " + quoted("ID") + "," + quoted("Energy") + " FROM " +
-                                  quoted("Energies") + " ORDER BY " + quoted("ID")))
+      if (!execute_direct(st, "SELECT " + q("ID") + "," + q("Energy") + " FROM " +
+                                  q("Energies") + " ORDER BY " + q("ID")))
         return false;
       for (;;) {
         const int f = fetch(st);
@@ -463,16 +470,16 @@ class Export {
     if (energies.empty()) return true;
     {
       Statement check(dbc_);
-      if (!execute_direct(check, "SELECT " + quoted("SampleNum") + " FROM " + quoted("PeakData") +
+      if (!execute_direct(check, "SELECT " + q("SampleNum") + " FROM " + q("PeakData") +
                                      " WHERE 1 = 0")) {
         ui_.message_box("The Table:- 'PeakData' must already exist in the database");
         return false;
       }
     }
     Statement st(dbc_);
-    if (!prepare(st, "INSERT INTO " + quoted("PeakData") + " (" + quoted("SampleNum") + "," + quoted("Energy") +
-                         "," + quoted("Channel") + "," + quoted("FWHM") + "," + quoted("GammasPerSec") + "," +
-                         quoted("UnCert") + ") VALUES (?,?,?,?,?,?)"))
+    if (!prepare(st, "INSERT INTO " + q("PeakData") + " (" + q("SampleNum") + "," + q("Energy") +
+                         "," + q("Channel") + "," + q("FWHM") + "," + q("GammasPerSec") + "," +
+                         q("UnCert") + ") VALUES (?,?,?,?,?,?)"))
       return false;
     std::vector<Parameter> p(6);
     p[0].value.kind = ColumnKind::kInteger;
