@@ -378,6 +378,28 @@ TEST_F(SqliteExport, AFullDiskGivesItsMessageAndLeavesNoPartialSample) {
   EXPECT_EQ(counts(query_file(file)), "SampleInfo=0 Activities=0 PeakData=0 ");
 }
 
+TEST_F(SqliteExport, EightStationsAtOnceOnOneFileGetEightSampleNumbers) {
+  const std::string file = dir.path() + "/shared.db";
+  std::string script;
+  std::vector<std::unique_ptr<test::Station>> stations;
+  for (int i = 0; i < 8; ++i) {
+    stations.push_back(std::make_unique<test::Station>(dir.path() + "/s" + std::to_string(i), odbc));
+    ASSERT_TRUE(stations.back()->ready());
+    // The first run to find the file missing creates it; the others use it.
+    script += "( " + stations.back()->command("/batch /dbase='" + dir.path() + "/shared' /file='" +
+                                               test::example_spectrum() + "'") +
+              " > /dev/null 2>&1; echo $? ) & ";
+  }
+  std::string out;
+  ASSERT_EQ(test::run_command("{ " + script + "wait; }", &out), 0);
+  EXPECT_EQ(out, "0\n0\n0\n0\n0\n0\n0\n0\n");
+  auto ids = query_file(file)("SELECT ID FROM SampleInfo ORDER BY ID");
+  ASSERT_EQ(ids.size(), 8u);
+  for (int i = 0; i < 8; ++i) EXPECT_EQ(ids[static_cast<std::size_t>(i)][0], std::to_string(i + 1));
+  EXPECT_EQ(query_file(file)("SELECT COUNT(DISTINCT SampleNum) FROM Activities")[0][0], "8");
+  EXPECT_EQ(query_file(file)("SELECT COUNT(*) FROM PeakData")[0][0], std::to_string(8 * kReferenceEnergies.size()));
+}
+
 TEST_F(SqliteExport, AMissingDataSourceSaysWhereToAddIt) {
   test::write_text(dir.path() + "/odbc/odbc.ini", "");
   std::string out;
