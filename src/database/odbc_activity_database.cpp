@@ -28,6 +28,10 @@
 namespace kestrim {
 namespace {
 
+// The PostgreSQL advisory lock that Kestrim's exports to one database take
+// in turn ("KEST"); it needs no privilege beyond connecting.
+constexpr long kPostgresExportLock = 0x4B455354;
+
 bool succeeded(SQLRETURN rc) { return rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO; }
 
 // Table and column names are quoted: PostgreSQL keeps their case only so.
@@ -178,14 +182,15 @@ class Export {
     return rc == SQL_SUCCESS_WITH_INFO ? 0 : -1;
   }
 
-  // Takes the write lock of SampleInfo for this transaction, then the
-  // largest ID: the new sample number is one more.
+  // Takes the export lock for this transaction, then the largest ID: the
+  // new sample number is one more. The lock is held until the commit or
+  // rollback, so the next station reads the ID this one wrote.
   long next_sample_number() {
     const char* missing = "Could not find the Field:- 'ID' in the Table:- 'SampleInfo'";
     {
       Statement lock(dbc_);
       const std::string sql = back_end_ == DatabaseBackEnd::kPostgresql
-                                  ? "LOCK TABLE " + q("SampleInfo") + " IN SHARE ROW EXCLUSIVE MODE"
+                                  ? c_format("SELECT pg_advisory_xact_lock(%ld)", kPostgresExportLock)
                                   : "DELETE FROM " + q("SampleInfo") + " WHERE 1 = 0";
       if (!execute_direct(lock, sql)) {
         ui_.message_box(missing);

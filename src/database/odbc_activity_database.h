@@ -8,9 +8,9 @@
 // nuclide that the Nuclides table names and one PeakData row per energy of
 // the Energies table. The export of one analysis is one transaction: a
 // failure at any step rolls everything of that analysis back. The
-// transaction first takes a write lock on SampleInfo (PostgreSQL: LOCK
-// TABLE ... IN SHARE ROW EXCLUSIVE MODE; SQLite: a write statement that
-// changes nothing, which takes the database's write lock), so stations
+// transaction first takes a lock that every export to the database takes
+// (PostgreSQL: a transaction-level advisory lock; SQLite: a write statement
+// that changes nothing, which takes the database's write lock), so stations
 // exporting at once take their turns and never read the same largest ID.
 #pragma once
 

@@ -87,11 +87,11 @@ void OdbcConfig::use_sqlite() {
   write_text(dir_ + "/user.ini", "");
 }
 
-void OdbcConfig::use_postgresql(int port, const std::string& database) {
+void OdbcConfig::use_postgresql(int port, const std::string& database, const std::string& user) {
   write_text(dir_ + "/odbc.ini", "");
   write_text(dir_ + "/user.ini", "[Kestrim Database]\nDriver=PostgreSQL\nServername=127.0.0.1\nPort=" +
                                      std::to_string(port) + "\nDatabase=" + database +
-                                     "\nUsername=kestrim\nSSLmode=disable\n");
+                                     "\nUsername=" + user + "\nSSLmode=disable\n");
 }
 
 std::string OdbcConfig::env() const {

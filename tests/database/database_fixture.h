@@ -23,7 +23,7 @@ class OdbcConfig {
   explicit OdbcConfig(const std::string& dir);
   // The DSN in the system's odbc.ini (SQLite) or in the user's (PostgreSQL).
   void use_sqlite();
-  void use_postgresql(int port, const std::string& database);
+  void use_postgresql(int port, const std::string& database, const std::string& user = "kestrim");
   // The environment prefix of a command that uses this configuration.
   std::string env() const;
   const std::string& sqlite_driver() const { return sqlite_; }

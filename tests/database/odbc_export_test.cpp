@@ -555,6 +555,14 @@ TEST_F(PostgresExport, AFullDiskGivesItsMessageAndLeavesNoPartialSample) {
 
 TEST_F(PostgresExport, EightStationsAtOnceGetEightSampleNumbersAndAllTheirRows) {
   use_database("shared");
+  // The stations' role has only the privileges the README names.
+  ASSERT_EQ(server->psql("shared",
+                         "CREATE ROLE station LOGIN; "
+                         "GRANT SELECT ON \"SampleInfo\", \"Nuclides\", \"Activities\", \"Energies\", "
+                         "\"PeakData\" TO station; "
+                         "GRANT INSERT ON \"SampleInfo\", \"Activities\", \"PeakData\" TO station"),
+            0);
+  odbc.use_postgresql(server->port(), "shared", "station");
   std::vector<std::unique_ptr<test::Station>> stations;
   std::string script;
   for (int i = 0; i < 8; ++i) {
