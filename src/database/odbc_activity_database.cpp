@@ -501,9 +501,9 @@ class Export {
         uncertainty = s_.peaks.gps_pct[k];
         const int owner = s_.results.peak_owner[k];
         if (owner >= 0 && owner < static_cast<int>(s_.library.nuclides.size())) {
-          const double spec =
+          const double specific =
               specific_activity(gps, h.sample_size, h.correction_factor, s_.params.activity_factor);
-          gps = decay_correct(spec, s_.results.decay_interval, s_.library.nuclides[owner].half_life,
+          gps = decay_correct(specific, s_.results.decay_interval, s_.library.nuclides[owner].half_life,
                               h.true_time);
         }
       } else if (s_.params.unconditional_library_peaks == 0) {
