@@ -193,8 +193,13 @@ Station::Station(const std::string& dir, const OdbcConfig& odbc)
 }
 
 std::string Station::command(const std::string& args) const {
-  return "cd " + quote(wd_) + " && XDG_DATA_HOME=" + quote(user_) + " " + odbc_.env() + quote(kestrim_binary()) +
-         " " + args;
+  // In a sanitizer build the leaks of the drivers themselves are not
+  // Kestrim's; whole stacks let the suppressions find the driver's frames.
+  const std::string sanitizers = "LSAN_OPTIONS=\"${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=" +
+                                 source_data_dir() + "/../tests/database/lsan-drivers.supp\" " +
+                                 "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}fast_unwind_on_malloc=0\" ";
+  return "cd " + quote(wd_) + " && XDG_DATA_HOME=" + quote(user_) + " " + odbc_.env() + sanitizers +
+         quote(kestrim_binary()) + " " + args;
 }
 
 int Station::run(const std::string& args, std::string* out) const { return run_command(command(args), out, true); }
