@@ -46,7 +46,7 @@ void StateHooks::set_reference_fit_check() {
 int StateHooks::test_odbc_database() {
   if (state_.services.activity_database == nullptr)
     return capability_missing(*state_.ui, "The ODBC activity database");
-  return state_.services.activity_database->test(state_.params, *state_.ui);
+  return state_.services.activity_database->test(state_);
 }
 
 int StateHooks::load_background() { return kestrim::load_background(state_); }
