@@ -426,9 +426,11 @@ bool solve_and_report(const NuclideSession& state, const InterferenceSet& set, R
   };
   std::vector<bool> involved(n, false);
   bool any_negative = false;
+  int negative = -1;
   for (int c = 0; c < n; ++c) {
     if (sa.activity[c] > 0 || !eligible(c)) continue;
     any_negative = true;
+    if (negative < 0) negative = c;
     involved[c] = true;
     for (std::size_t r = 0; r < set.rows.size(); ++r) {
       if (!set.cell[r][c].used) continue;
@@ -450,7 +452,12 @@ bool solve_and_report(const NuclideSession& state, const InterferenceSet& set, R
     }
   }
   if (choice >= 0) {
-    diag.line(c_format("%s had a negative activity", name_of(state, set.nuclides[choice]).c_str()));
+    if (sa.activity[choice] > 0)
+      diag.line(c_format("%s was removed: it shares peaks with %s, which had a negative activity",
+                         name_of(state, set.nuclides[choice]).c_str(),
+                         name_of(state, set.nuclides[negative]).c_str()));
+    else
+      diag.line(c_format("%s had a negative activity", name_of(state, set.nuclides[choice]).c_str()));
     remove_nuclide(res, set.nuclides[choice]);
     for (int c = 0; c < n; ++c) res.accepted[set.nuclides[c]].marker = ' ';
     return false;
