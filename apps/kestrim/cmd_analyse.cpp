@@ -14,6 +14,7 @@
 #include "app/startup.h"
 #include "app/state.h"
 #include "commands.h"
+#include "front_end_services.h"
 #include "nuclides/lod.h"
 #include "peaks/peak_report_json.h"
 #include "platform/c_locale.h"
@@ -92,6 +93,8 @@ int cmd_analyse(const Args& args) {
   HeadlessPlatform ui;
   ui.set_progress_enabled(!json);
   State state(ui);
+  FrontEndServices services;
+  services.supply(state);
   state.paths = default_paths();
   if (!initialise(state)) return 1;
   state.app.batch_mode = true;

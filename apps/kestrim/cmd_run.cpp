@@ -6,6 +6,7 @@
 #include "app/startup.h"
 #include "app/state.h"
 #include "commands.h"
+#include "front_end_services.h"
 #include "platform/headless_platform.h"
 
 namespace kestrim::cli {
@@ -26,6 +27,8 @@ int run_main_command_line(const Args& args) {
   }
   HeadlessPlatform ui;
   State state(ui);
+  FrontEndServices services;
+  services.supply(state);
   state.paths = default_paths();
   RunOutcome outcome = run_program(state, tokens);
   switch (outcome) {
