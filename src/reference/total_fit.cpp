@@ -226,8 +226,12 @@ void search_gain(Fitter& f, int k, std::string& log) {
       f.fit();
       change = chi0 > 0 ? (chi0 - f.chi()) / chi0 : 0;
     }
-    if (plus > chi0 && chi0 < minus) step /= 2;
-    if (std::fabs(change) < kStopChange) break;
+    // A bracketed minimum is searched again with half the step; the search
+    // ends when a round changes the chi-square by less than 0.1 % without
+    // having bracketed it.
+    const bool bracketed = plus > chi0 && chi0 < minus;
+    if (bracketed) step /= 2;
+    if (std::fabs(change) < kStopChange && !bracketed) break;
   }
 }
 
