@@ -25,9 +25,11 @@ class Fitter {
   Fitter(const std::vector<float>& sample, int channels, int first, int last, ReferenceSet& set)
       : set_(set), first_(first), n_(last - first + 1), k_(set.count()), channels_(channels) {
     y_.resize(static_cast<std::size_t>(n_));
+    raw_.resize(static_cast<std::size_t>(n_));
     for (int i = 0; i < n_; ++i) {
       const double v = sample[static_cast<std::size_t>(first + i)];
       y_[static_cast<std::size_t>(i)] = v == 0 ? 0.1 : v;
+      raw_[static_cast<std::size_t>(i)] = v;
       if (v != 0) ysq_ += v * v;
     }
     cols_.assign(static_cast<std::size_t>(k_), std::vector<double>(static_cast<std::size_t>(n_)));
@@ -89,44 +91,66 @@ class Fitter {
     return true;
   }
 
-  // The weighted fit that gives the variances; the amplitudes of the last
-  // unweighted fit stay the result. False when singular.
+  // The weighted fit that gives the amplitudes and their variances: each
+  // channel weighted by the inverse of its expected counts (the model of
+  // the previous solution, at least 1 count), solved three times starting
+  // from the unweighted amplitudes. Weights from the model rather than
+  // from the counts themselves keep low channels from pulling the
+  // amplitudes down. When the model fits worse than the counting
+  // statistics allow (weighted reduced chi-square above 1), the variances
+  // grow by that ratio. False when singular.
   bool final_fit() {
-    std::vector<double> aw(static_cast<std::size_t>(k_ * k_), 0.0), bw(static_cast<std::size_t>(k_), 0.0);
-    for (int i = 0; i < n_; ++i) {
-      const double y = y_[static_cast<std::size_t>(i)];
-      double model = 0;
-      for (int k = 0; k < k_; ++k) model += amplitude(k) * x(k, i);
-      const double r = model - y;
-      double v = std::max(y, r * r);
-      if (!(v > 0)) v = 1;
-      const double w = 1 / v;
-      for (int k = 0; k < k_; ++k) {
-        const double wx = w * x(k, i);
-        if (wx == 0) continue;
-        bw[static_cast<std::size_t>(k)] += wx * y;
-        for (int m = 0; m <= k; ++m) aw[static_cast<std::size_t>(k * k_ + m)] += wx * x(m, i);
-      }
-    }
-    for (int k = 0; k < k_; ++k)
-      for (int m = 0; m < k; ++m) aw[static_cast<std::size_t>(m * k_ + k)] = aw[static_cast<std::size_t>(k * k_ + m)];
+    std::vector<double> a(static_cast<std::size_t>(k_));
+    for (int k = 0; k < k_; ++k) a[static_cast<std::size_t>(k)] = amplitude(k);
+    std::vector<double> aw(static_cast<std::size_t>(k_ * k_)), bw(static_cast<std::size_t>(k_));
     NormalEquations& ne = equations_;
-    ne.reset(k_);
-    for (int i = 0; i < k_; ++i) {
-      ne.rhs(i) = bw[static_cast<std::size_t>(i)];
-      for (int j = 0; j < k_; ++j) ne.normal(i, j) = aw[static_cast<std::size_t>(i * k_ + j)];
+    for (int pass = 0; pass < 3; ++pass) {
+      std::fill(aw.begin(), aw.end(), 0.0);
+      std::fill(bw.begin(), bw.end(), 0.0);
+      for (int i = 0; i < n_; ++i) {
+        const double y = raw_[static_cast<std::size_t>(i)];
+        double model = 0;
+        for (int k = 0; k < k_; ++k) model += a[static_cast<std::size_t>(k)] * x(k, i);
+        const double w = 1 / std::max(model, 1.0);
+        for (int k = 0; k < k_; ++k) {
+          const double wx = w * x(k, i);
+          if (wx == 0) continue;
+          bw[static_cast<std::size_t>(k)] += wx * y;
+          for (int m = 0; m <= k; ++m) aw[static_cast<std::size_t>(k * k_ + m)] += wx * x(m, i);
+        }
+      }
+      for (int k = 0; k < k_; ++k)
+        for (int m = 0; m < k; ++m) aw[static_cast<std::size_t>(m * k_ + k)] = aw[static_cast<std::size_t>(k * k_ + m)];
+      ne.reset(k_);
+      for (int i = 0; i < k_; ++i) {
+        ne.rhs(i) = bw[static_cast<std::size_t>(i)];
+        for (int j = 0; j < k_; ++j) ne.normal(i, j) = aw[static_cast<std::size_t>(i * k_ + j)];
+      }
+      if (!ne.solve() || !separable(ne, aw)) return false;
+      for (int k = 0; k < k_; ++k) a[static_cast<std::size_t>(k)] = ne.solution(k);
     }
-    if (!ne.solve() || !separable(ne, aw)) return false;
+    // Weighted chi-square of the last solution, with its own weights.
+    double chi2 = 0;
+    for (int i = 0; i < n_; ++i) {
+      double model = 0;
+      for (int k = 0; k < k_; ++k) model += a[static_cast<std::size_t>(k)] * x(k, i);
+      const double r = raw_[static_cast<std::size_t>(i)] - model;
+      chi2 += r * r / std::max(model, 1.0);
+    }
+    const double scale = std::max(1.0, chi2 / degrees_of_freedom());
+    weighted_chi_ = chi2 / degrees_of_freedom();
     for (int k = 0; k < k_; ++k) {
       ReferenceSpectrum& ref = spectrum(k);
-      double a = amplitude(k);
-      if (std::fabs(a) < 1e-20) a = a < 0 ? -1e-20 : 1e-20;
-      ref.amplitude = a;
-      ref.variance = std::fabs(ne.inverse(k, k));
+      double ak = a[static_cast<std::size_t>(k)];
+      if (std::fabs(ak) < 1e-20) ak = ak < 0 ? -1e-20 : 1e-20;
+      ref.amplitude = ak;
+      ref.variance = std::fabs(ne.inverse(k, k)) * scale;
       if (!std::isfinite(ref.amplitude) || !std::isfinite(ref.variance)) return false;
     }
     return true;
   }
+
+  double weighted_chi() const { return weighted_chi_; }
 
  private:
   ReferenceSpectrum& spectrum(int k) const { return set_.spectra[static_cast<std::size_t>(k)]; }
@@ -136,10 +160,22 @@ class Fitter {
     const ReferenceSpectrum& ref = spectrum(k);
     const int size = std::min(channels_, static_cast<int>(ref.counts.size()));
     std::vector<double>& col = cols_[static_cast<std::size_t>(k)];
+    // Sample channel ch covers the reference's channels from (ch - 1/2) g
+    // to (ch + 1/2) g: the reference is read between its channels, at
+    // ch x g, by linear interpolation, and its counts per channel are
+    // scaled by g (a whole channel at g = 1 reads exactly that channel).
+    const double g = ref.gain;
     for (int i = 0; i < n_; ++i) {
-      const double at = std::floor((first_ + i) * ref.gain + 0.5);
-      col[static_cast<std::size_t>(i)] =
-          at >= 0 && at < size ? ref.counts[static_cast<std::size_t>(at)] : 0.0;
+      const double at = (first_ + i) * g;
+      const double base = std::floor(at);
+      const double frac = at - base;
+      double v = 0;
+      if (base >= 0 && base < size) {
+        const std::size_t b = static_cast<std::size_t>(base);
+        v = ref.counts[b];
+        if (frac > 0) v = (1 - frac) * v + frac * (b + 1 < static_cast<std::size_t>(size) ? ref.counts[b + 1] : 0.0);
+      }
+      col[static_cast<std::size_t>(i)] = v * g;
     }
   }
 
@@ -170,7 +206,8 @@ class Fitter {
 
   ReferenceSet& set_;
   int first_, n_, k_, channels_;
-  std::vector<double> y_;
+  std::vector<double> y_, raw_;
+  double weighted_chi_ = 0;
   double ysq_ = 0;
   std::vector<std::vector<double>> cols_;
   std::vector<double> a_, b_;
@@ -294,7 +331,8 @@ int fit_total_spectrum(const std::vector<float>& sample, int channels, const Tot
     diagnostics += c_format("%d - %s: Amplitude:- %.6e +/- %.3e, Gain:- %6.4f\r\n", k, ref.name.c_str(),
                             ref.amplitude, std::sqrt(ref.variance), ref.gain);
   }
-  diagnostics += c_format("fChiSq:- %6.4f\r\n", set.chi_squared);
+  diagnostics += c_format("fChiSq:- %6.4f, weighted reduced chi-square:- %6.4f\r\n", set.chi_squared,
+                          f.weighted_chi());
   return 1;
 }
 
