@@ -15,10 +15,29 @@ namespace {
 constexpr double kMaxShift = 0.05;
 constexpr int kSearchRounds = 7;
 constexpr double kStopChange = 0.001;
+constexpr double kMinStep = 0.0005;
+// The rounds of one-by-one searches end early once a round moved no gain
+// by more than this.
+constexpr double kSettled = 0.0002;
 // A reference whose amplitude variance is this many times what it would
 // be alone is a combination of the others: the fit cannot tell them apart.
 constexpr double kMaxVarianceInflation = 1e10;
 constexpr double kFailedChi = std::numeric_limits<double>::max();
+
+// Sum of a[i] b[i]: four partial sums, so that the additions do not wait
+// on each other.
+double dot(const std::vector<double>& a, const std::vector<double>& b, int n) {
+  double s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+  int i = 0;
+  for (; i + 3 < n; i += 4) {
+    s0 += a[static_cast<std::size_t>(i)] * b[static_cast<std::size_t>(i)];
+    s1 += a[static_cast<std::size_t>(i + 1)] * b[static_cast<std::size_t>(i + 1)];
+    s2 += a[static_cast<std::size_t>(i + 2)] * b[static_cast<std::size_t>(i + 2)];
+    s3 += a[static_cast<std::size_t>(i + 3)] * b[static_cast<std::size_t>(i + 3)];
+  }
+  for (; i < n; ++i) s0 += a[static_cast<std::size_t>(i)] * b[static_cast<std::size_t>(i)];
+  return (s0 + s1) + (s2 + s3);
+}
 
 class Fitter {
  public:
@@ -55,6 +74,31 @@ class Fitter {
       if (same) return true;
     }
     return false;
+  }
+
+  // What the references `moved` and the products hold now, to come back to
+  // without rebuilding them.
+  struct Snapshot {
+    std::vector<int> moved;
+    std::vector<double> gains;
+    std::vector<std::vector<double>> cols;
+    std::vector<double> a, b;
+  };
+  Snapshot snapshot(const std::vector<int>& moved) const {
+    Snapshot s{moved, {}, {}, a_, b_};
+    for (int m : moved) {
+      s.gains.push_back(spectrum(m).gain);
+      s.cols.push_back(cols_[static_cast<std::size_t>(m)]);
+    }
+    return s;
+  }
+  void restore(const Snapshot& s) {
+    for (std::size_t i = 0; i < s.moved.size(); ++i) {
+      spectrum(s.moved[i]).gain = s.gains[i];
+      cols_[static_cast<std::size_t>(s.moved[i])] = s.cols[i];
+    }
+    a_ = s.a;
+    b_ = s.b;
   }
 
   // Moves the gain of reference k and rebuilds what depends on it.
@@ -165,33 +209,32 @@ class Fitter {
     // ch x g, by linear interpolation, and its counts per channel are
     // scaled by g (a whole channel at g = 1 reads exactly that channel).
     const double g = ref.gain;
-    for (int i = 0; i < n_; ++i) {
-      const double at = (first_ + i) * g;
-      const double base = std::floor(at);
-      const double frac = at - base;
-      double v = 0;
-      if (base >= 0 && base < size) {
-        const std::size_t b = static_cast<std::size_t>(base);
-        v = ref.counts[b];
-        if (frac > 0) v = (1 - frac) * v + frac * (b + 1 < static_cast<std::size_t>(size) ? ref.counts[b + 1] : 0.0);
+    const std::int32_t* c = ref.counts.data();
+    double* out = col.data();
+    int i = 0;
+    if (g > 0) {
+      for (; i < n_; ++i) {
+        const double at = (first_ + i) * g;
+        const int b = static_cast<int>(at);  // at >= 0: truncation is the floor
+        if (b >= size) break;                // and so for every later channel
+        const double frac = at - b;
+        const double lo = c[b];
+        const double hi = b + 1 < size ? c[b + 1] : 0.0;
+        out[i] = (lo + frac * (hi - lo)) * g;
       }
-      col[static_cast<std::size_t>(i)] = v * g;
     }
+    for (; i < n_; ++i) out[i] = 0;
   }
 
   // Row and column k of the normal matrix and b[k].
   void update_products(int k) {
     const std::vector<double>& ck = cols_[static_cast<std::size_t>(k)];
     for (int m = 0; m < k_; ++m) {
-      const std::vector<double>& cm = cols_[static_cast<std::size_t>(m)];
-      double s = 0;
-      for (int i = 0; i < n_; ++i) s += ck[static_cast<std::size_t>(i)] * cm[static_cast<std::size_t>(i)];
+      const double s = dot(ck, cols_[static_cast<std::size_t>(m)], n_);
       a_[static_cast<std::size_t>(k * k_ + m)] = s;
       a_[static_cast<std::size_t>(m * k_ + k)] = s;
     }
-    double s = 0;
-    for (int i = 0; i < n_; ++i) s += y_[static_cast<std::size_t>(i)] * ck[static_cast<std::size_t>(i)];
-    b_[static_cast<std::size_t>(k)] = s;
+    b_[static_cast<std::size_t>(k)] = dot(y_, ck, n_);
   }
 
   bool separable(const NormalEquations& ne, const std::vector<double>& normal) const {
@@ -229,17 +272,21 @@ void search_gain(Fitter& f, int k, std::string& log) {
       for (int m = 0; m < f.references(); ++m)
         if (f.amplitude(m) > 0) moved.push_back(m);
     if (moved.empty()) return;
+    // Each trial starts from the gains the round started with.
+    const Fitter::Snapshot centre = f.snapshot(moved);
     auto move = [&](double d) {
-      for (int m : moved) f.move(m, d);
+      f.restore(centre);
+      if (d != 0)
+        for (int m : moved) f.move(m, d);
     };
     const double chi0 = f.chi();
     move(step);
     f.fit();
     const double plus = f.chi();
-    move(-2 * step);
+    move(-step);
     f.fit();
     const double minus = f.chi();
-    move(step);
+    move(0);
     log += c_format("%d - fChiSqRef:- %6.4f, fChiSqPlus:- %6.4f, fChiSqMinus:- %6.4f, Gain:- %6.4f\r\n",
                     k, chi0, plus, minus, f.gain(logged));
     const double d = std::fabs(minus + plus - 2 * chi0);
@@ -255,20 +302,20 @@ void search_gain(Fitter& f, int k, std::string& log) {
     log += c_format("%d - Gain:- %6.4f, Change:- %6.4f, fChiSq:- %6.4f, Shift:- %6.4f\r\n", k,
                     f.gain(logged), change, f.chi(), shift);
     if (change < 0 || f.chi() > plus || f.chi() > minus) {
-      move(-shift);
       const double dplus = chi0 - plus;
       const double dminus = chi0 - minus;
       if (dplus > 0 && dplus > dminus) move(step);
       else if (dminus > 0) move(-step);
+      else move(0);
       f.fit();
       change = chi0 > 0 ? (chi0 - f.chi()) / chi0 : 0;
     }
-    // A bracketed minimum is searched again with half the step; the search
-    // ends when a round changes the chi-square by less than 0.1 % without
-    // having bracketed it.
+    // A bracketed minimum is searched again with half the step, down to a
+    // step of 0.05 %; otherwise the search ends when a round changes the
+    // chi-square by less than 0.1 %.
     const bool bracketed = plus > chi0 && chi0 < minus;
     if (bracketed) step /= 2;
-    if (std::fabs(change) < kStopChange && !bracketed) break;
+    if (bracketed ? step < kMinStep : std::fabs(change) < kStopChange) break;
   }
 }
 
@@ -308,6 +355,8 @@ int fit_total_spectrum(const std::vector<float>& sample, int channels, const Tot
     const int k = f.references();
     for (int round = 0; k > 1 && round < k; ++round) {
       std::vector<bool> searched(static_cast<std::size_t>(k), false);
+      std::vector<double> before(static_cast<std::size_t>(k));
+      for (int m = 0; m < k; ++m) before[static_cast<std::size_t>(m)] = f.gain(m);
       for (;;) {
         if (ui.abort_requested()) return fail(set, ui, "The Reference Spectrum fit was aborted");
         int next = -1;
@@ -319,6 +368,9 @@ int fit_total_spectrum(const std::vector<float>& sample, int channels, const Tot
         searched[static_cast<std::size_t>(next)] = true;
         search_gain(f, next, diagnostics);
       }
+      double moved = 0;
+      for (int m = 0; m < k; ++m) moved = std::max(moved, std::fabs(f.gain(m) - before[static_cast<std::size_t>(m)]));
+      if (moved <= kSettled) break;
     }
     // The search ends on the best gains it found; fit them once more.
     if (!f.fit()) return fail(set, ui, singular);
