@@ -15,6 +15,7 @@
 #include "app/state.h"
 #include "commands.h"
 #include "front_end_services.h"
+#include "reference_json.h"
 #include "nuclides/lod.h"
 #include "peaks/peak_report_json.h"
 #include "platform/c_locale.h"
@@ -76,11 +77,17 @@ nlohmann::json analysis_json(State& state, const std::string& file) {
       limits.push_back(entry);
     }
   }
-  return {{"spectrum", spectrum},
-          {"peaks", peaks},
-          {"nuclides", nuclides},
-          {"limits", limits},
-          {"unidentified", unidentified}};
+  nlohmann::json j{{"spectrum", spectrum},
+                   {"peaks", peaks},
+                   {"nuclides", nuclides},
+                   {"limits", limits},
+                   {"unidentified", unidentified}};
+  // The total-spectrum road: the fitted references instead of peaks.
+  if (state.params.reference_fitting != 0) {
+    j["chi_squared"] = state.references.chi_squared;
+    j["references"] = references_json(state);
+  }
+  return j;
 }
 
 }  // namespace

@@ -17,6 +17,7 @@
 #include "app/state.h"
 #include "commands.h"
 #include "front_end_services.h"
+#include "reference_json.h"
 #include "platform/c_locale.h"
 #include "platform/headless_platform.h"
 #include "reference/reference_set.h"
@@ -96,17 +97,7 @@ int cmd_fit_total(const Args& args) {
     return 1;
   }
   const ReferenceReport report = reference_report(state);
-  nlohmann::json list = nlohmann::json::array();
-  for (std::size_t k = 0; k < report.rows.size(); ++k) {
-    const ReferenceReportRow& r = report.rows[k];
-    list.push_back({{"file", refs[k]},
-                    {"title", r.title},
-                    {"factor", r.factor},
-                    {"factor_uncertainty", std::fabs(r.factor) * r.factor_uncertainty_pct * 0.01},
-                    {"gain", state.references.spectra[k].gain},
-                    {"activity_bq", r.activity_bq},
-                    {"uncertainty_percent", r.uncertainty_pct}});
-  }
+  const nlohmann::json list = references_json(state, refs);
   if (json) {
     const nlohmann::json j{{"spectrum", file}, {"chi_squared", report.chi_squared}, {"references", list}};
     c_printf("%s\n", j.dump(1).c_str());

@@ -163,8 +163,16 @@ TEST_F(ReferenceCli, TheBatchAnalysisTakesTheReferenceRoadWhenItIsOn) {
   EXPECT_FALSE(file_exists(work("Peak Fit Report.txt")));
   expect_golden("batch_section.txt", reference_section());
   expect_golden("batch_dbase.csv", test::read_text(work("dbase.CSV")));
-  // The same references fitted by fit-total give the same report section.
+  // `analyse --json` takes the same road and lists the references.
   const std::string batch = reference_section();
+  ASSERT_EQ(kestrim("analyse --json soil.dat", &out), 0) << out;
+  const nlohmann::json j = nlohmann::json::parse(out.substr(out.find('{')));
+  ASSERT_EQ(j["references"].size(), 3u);
+  EXPECT_EQ(j["references"][2]["title"], "Th-232");
+  EXPECT_EQ(j["peaks"].size(), 0u);
+  EXPECT_GT(j["chi_squared"].get<double>(), 0);
+  EXPECT_EQ(reference_section(), batch);
+  // The same references fitted by fit-total give the same report section.
   ASSERT_EQ(kestrim("fit-total soil.dat --ref cs.rsd --ref k40.rsd --ref th.rsd --start 20 --end 1000", &out), 0)
       << out;
   EXPECT_EQ(reference_section(), batch);
