@@ -20,6 +20,7 @@
 #include "reference_json.h"
 #include "platform/c_locale.h"
 #include "platform/headless_platform.h"
+#include "platform/text_encoding.h"
 #include "reference/reference_set.h"
 
 namespace kestrim::cli {
@@ -106,7 +107,7 @@ int cmd_fit_total(const Args& args) {
   c_printf("%s: %zu reference spectra, reduced chi-square %.4f\n", file.c_str(), report.rows.size(),
            report.chi_squared);
   for (const ReferenceReportRow& r : report.rows)
-    c_printf("  %-15s %11.4g Bq +/- %5.1f %%  factor %.4f  shift %+.4f\n", r.title.c_str(), r.activity_bq,
+    c_printf("  %-15s %11.4g Bq +/- %5.1f %%  factor %.4f  shift %+.4f\n", text_as_utf8(r.title).c_str(), r.activity_bq,
              r.uncertainty_pct, r.factor, r.shift);
   c_printf("Reports: Main Report.txt, fit_diag.txt\n");
   return 0;

@@ -16,6 +16,7 @@
 #include "platform/c_locale.h"
 #include "platform/files.h"
 #include "platform/headless_platform.h"
+#include "platform/text_encoding.h"
 #include "reference/reference_file.h"
 
 namespace kestrim::cli {
@@ -111,7 +112,7 @@ int list(const Args& args) {
       status = 1;
       continue;
     }
-    c_printf("%-24s %-15s %12.5g %7.2f %10.6g %8d\n", name.c_str(), ref.title.c_str(), ref.activity_bq,
+    c_printf("%-24s %-15s %12.5g %7.2f %10.6g %8d\n", name.c_str(), text_as_utf8(ref.title).c_str(), ref.activity_bq,
              ref.activity_uncertainty_pct, ref.live_time, ref.channels);
   }
   return status;

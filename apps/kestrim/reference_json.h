@@ -9,6 +9,7 @@
 
 #include "app/reference_analysis.h"
 #include "app/state.h"
+#include "platform/text_encoding.h"
 
 namespace kestrim::cli {
 
@@ -19,8 +20,8 @@ inline nlohmann::json references_json(const State& state, const std::vector<std:
   nlohmann::json list = nlohmann::json::array();
   for (std::size_t k = 0; k < report.rows.size() && k < state.references.spectra.size(); ++k) {
     const ReferenceReportRow& r = report.rows[k];
-    list.push_back({{"file", k < files.size() ? files[k] : state.references.spectra[k].path},
-                    {"title", r.title},
+    list.push_back({{"file", text_as_utf8(k < files.size() ? files[k] : state.references.spectra[k].path)},
+                    {"title", text_as_utf8(r.title)},
                     {"factor", r.factor},
                     {"factor_uncertainty", std::fabs(r.factor) * r.factor_uncertainty_pct * 0.01},
                     {"gain", state.references.spectra[k].gain},

@@ -240,6 +240,15 @@ TEST_F(ReferenceCli, MakingAReferenceChecksItsTitleActivityAndName) {
   EXPECT_NE(out.find("a.rsd"), std::string::npos);
   EXPECT_NE(out.find("2000"), std::string::npos) << out;
 
+  // A title in Windows-1252 (as files from Windows hold them) is printed as UTF-8.
+  std::vector<std::uint8_t> bytes = test::read_bytes(work("a.rsd"));
+  const char* title = "Caf\xe9 Cs-137";
+  bin::put_text(bytes.data() + 234, 16, title);
+  test::write_bytes(work("cafe.rsd"), bytes);
+  spectrum("other.dat", {{"Cs-137", 300}}, 1024, 1.0, 5);
+  ASSERT_EQ(kestrim("fit-total other.dat --ref cafe.rsd --json", &out), 0) << out;
+  EXPECT_EQ(nlohmann::json::parse(out)["references"][0]["title"], "Caf\u00e9 Cs-137");
+
   // Wrong command lines.
   EXPECT_EQ(kestrim("reference make src.dat --activity 1000 --uncertainty 2", &out), 2);
   EXPECT_EQ(kestrim("reference make src.dat --activity lots --uncertainty 2 -o c.rsd", &out), 2);
