@@ -121,6 +121,31 @@ TEST(TotalFit, RangeEdgesAndReferencesPastTheirLastChannel) {
   EXPECT_NEAR(set.spectra[0].amplitude, 0.5, 0.005);
 }
 
+TEST(TotalFit, TheSearchStepsAtMostFivePerCentAndSevenRounds) {
+  // A broad hump stretched by 40 %: every round of the search of all
+  // references improves by far more than 0.1 %, each shift is limited to
+  // 0.05, and the search stops after its 7th round (at 1.35 at most).
+  ReferenceSet set;
+  ReferenceSpectrum hump;
+  hump.name = "hump";
+  hump.counts.assign(1024, 0);
+  for (int ch = 2; ch < 1024; ++ch)
+    hump.counts[ch] = static_cast<std::int32_t>(1e5 * std::exp(-(ch - 300.0) * (ch - 300.0) / (2 * 150.0 * 150.0)));
+  set.spectra.push_back(hump);
+  const std::vector<float> y = mixture(set, {0.5}, {1.4});
+  ScriptedPlatform ui;
+  std::string log;
+  ASSERT_EQ(fit_total_spectrum(y, 1024, {10, 700, true}, set, log, ui), 1);
+  int rounds = 0;
+  for (std::size_t at = log.find("-1 - fChiSqRef"); at != std::string::npos; at = log.find("-1 - fChiSqRef", at + 1))
+    ++rounds;
+  EXPECT_EQ(rounds, 7) << log;
+  EXPECT_NE(log.find("Shift:- 0.0500\r\n"), std::string::npos) << log;
+  EXPECT_EQ(log.find("Shift:- 0.05001"), std::string::npos);
+  EXPECT_LE(set.spectra[0].gain, 1.35 + 1e-9);
+  EXPECT_GT(set.spectra[0].gain, 1.2) << log;
+}
+
 TEST(TotalFit, BadFitsAreRefusedAndLeaveNoResults) {
   ReferenceSet set;
   set.spectra.push_back(reference_of("Cs-137"));
