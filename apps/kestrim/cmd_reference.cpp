@@ -13,6 +13,7 @@
 #include "app/startup.h"
 #include "app/state.h"
 #include "commands.h"
+#include "front_end_services.h"
 #include "platform/c_locale.h"
 #include "platform/files.h"
 #include "platform/headless_platform.h"
@@ -82,6 +83,8 @@ int make(const Args& args) {
   }
   HeadlessPlatform ui;
   State state(ui);
+  FrontEndServices services;
+  services.supply(state);
   state.paths = default_paths();
   if (!initialise(state)) return 1;
   state.app.batch_mode = true;

@@ -172,6 +172,15 @@ TEST_F(ReferenceCli, TheBatchAnalysisTakesTheReferenceRoadWhenItIsOn) {
   EXPECT_EQ(j["peaks"].size(), 0u);
   EXPECT_GT(j["chi_squared"].get<double>(), 0);
   EXPECT_EQ(reference_section(), batch);
+  // Every command that loads the Defaults can read their references: none
+  // turns reference fitting off in the user's Defaults file.
+  for (const char* command : {"peaks soil.dat", "info soil.dat", "export-text soil.dat -o soil.txt",
+                              "background soil.dat -o soil.bkg"}) {
+    EXPECT_EQ(kestrim(command, &out), 0) << command << "\n" << out;
+    EXPECT_EQ(out.find("not available in this build"), std::string::npos) << command << "\n" << out;
+  }
+  ASSERT_EQ(kestrim("defaults dump '" + dir.file("user/kestrim/DefaultFiles/Normal.000") + "'", &out), 0);
+  EXPECT_NE(out.find("reference_fitting = 1"), std::string::npos) << out;
   // The same references fitted by fit-total give the same report section.
   ASSERT_EQ(kestrim("fit-total soil.dat --ref cs.rsd --ref k40.rsd --ref th.rsd --start 20 --end 1000", &out), 0)
       << out;
