@@ -165,6 +165,10 @@ TEST_F(ReferenceCli, TheBatchAnalysisTakesTheReferenceRoadWhenItIsOn) {
   expect_golden("batch_dbase.csv", test::read_text(work("dbase.CSV")));
   // `analyse --json` takes the same road and lists the references.
   const std::string batch = reference_section();
+  // Loading the Defaults again (det=0) reads the same references again,
+  // never a second copy of them.
+  ASSERT_EQ(kestrim("/batch /det=0 /file=" + work("soil.dat"), &out), 0) << out;
+  EXPECT_EQ(reference_section(), batch);
   ASSERT_EQ(kestrim("analyse --json soil.dat", &out), 0) << out;
   const nlohmann::json j = nlohmann::json::parse(out.substr(out.find('{')));
   ASSERT_EQ(j["references"].size(), 3u);
