@@ -215,8 +215,8 @@ class Fitter {
     if (g > 0) {
       for (; i < n_; ++i) {
         const double at = (first_ + i) * g;
+        if (!(at < size)) break;             // and so for every later channel
         const int b = static_cast<int>(at);  // at >= 0: truncation is the floor
-        if (b >= size) break;                // and so for every later channel
         const double frac = at - b;
         const double lo = c[b];
         const double hi = b + 1 < size ? c[b + 1] : 0.0;
