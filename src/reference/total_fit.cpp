@@ -15,10 +15,10 @@ namespace {
 constexpr double kMaxShift = 0.05;
 constexpr int kSearchRounds = 7;
 constexpr double kStopChange = 0.001;
-constexpr double kMinStep = 0.0005;
+constexpr double kMinStep = 0.001;
 // The rounds of one-by-one searches end early once a round moved no gain
 // by more than this.
-constexpr double kSettled = 0.0002;
+constexpr double kSettled = 0.0005;
 // A reference whose amplitude variance is this many times what it would
 // be alone is a combination of the others: the fit cannot tell them apart.
 constexpr double kMaxVarianceInflation = 1e10;
@@ -311,7 +311,7 @@ void search_gain(Fitter& f, int k, std::string& log) {
       change = chi0 > 0 ? (chi0 - f.chi()) / chi0 : 0;
     }
     // A bracketed minimum is searched again with half the step, down to a
-    // step of 0.05 %; otherwise the search ends when a round changes the
+    // step of 0.1 %; otherwise the search ends when a round changes the
     // chi-square by less than 0.1 %.
     const bool bracketed = plus > chi0 && chi0 < minus;
     if (bracketed) step /= 2;
