@@ -17,6 +17,7 @@
 #include "app/startup.h"
 #include "app/state.h"
 #include "commands.h"
+#include "front_end_services.h"
 #include "peaks/peak_report_json.h"
 #include "platform/c_format.h"
 #include "platform/files.h"
@@ -56,6 +57,8 @@ int cmd_peaks(const Args& args) {
   HeadlessPlatform ui;
   ui.set_progress_enabled(!json);
   State state(ui);
+  FrontEndServices services;
+  services.supply(state);
   state.paths = default_paths();
   if (!initialise(state)) return 1;
   // An inspection leaves no reports behind: the fit's report files go to a

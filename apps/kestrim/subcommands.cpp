@@ -12,6 +12,8 @@ int cmd_export_text(const Args& args);
 int cmd_detector(const Args& args);
 int cmd_background(const Args& args);
 int cmd_analyse(const Args& args);
+int cmd_fit_total(const Args& args);
+int cmd_reference(const Args& args);
 
 const Subcommand* subcommands() {
   static const Subcommand table[] = {
@@ -29,6 +31,10 @@ const Subcommand* subcommands() {
        cmd_detector},
       {"background", "analyse a background spectrum and save its peaks (background SPECTRUM -o NAME.bkg)",
        cmd_background},
+      {"fit-total", "fit a spectrum as a sum of reference spectra (fit-total SPECTRUM --ref A.rsd ... [--json])",
+       cmd_fit_total},
+      {"reference", "reference spectra (reference make SPECTRUM --activity BQ --uncertainty PCT -o NAME.rsd | list [DIR])",
+       cmd_reference},
       {nullptr, nullptr, nullptr},
   };
   return table;

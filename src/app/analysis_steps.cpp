@@ -20,7 +20,7 @@
 #include "peaks/peak_search.h"
 #include "platform/files.h"
 #include "platform/platform.h"
-#include "reference/reference_fitting.h"
+#include "app/reference_analysis.h"
 #include "reports/capabilities.h"
 
 namespace kestrim {
@@ -104,12 +104,7 @@ int quantitative_analysis_with_auto_calibration(State& state) {
   // areas do not depend on the energies, so the peaks are kept.
   return run_quantitative(state, false);
 }
-int step_reference_fit(State& state) {
-  if (state.services.reference_fitting == nullptr)
-    return capability_missing(*state.ui, "Reference spectrum fitting");
-  return state.services.reference_fitting->fit_spectrum(state.spectrum, state.params,
-                                                         state.references, *state.ui);
-}
+int step_reference_fit(State& state) { return reference_analysis(state); }
 int step_open_background_spectrum(State& state) {
   // Stripping a background spectrum from the counts is not built yet: say
   // so rather than analyse as if it had been done.

@@ -39,6 +39,8 @@ int StateHooks::load_reference_spectrum(const std::string& path) {
                                                                     *state_.ui);
 }
 
+void StateHooks::clear_reference_spectra() { state_.references = ReferenceSet{}; }
+
 void StateHooks::set_reference_fit_check() {
   state_.ui->set_command_checked("Reference Fitting", state_.params.reference_fitting != 0);
 }

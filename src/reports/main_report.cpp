@@ -15,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "reports/activity_database.h"
+#include "reports/reference_report.h"
 #include "platform/c_format.h"
 #include "reports/row_format.h"
 #include "reports/template_engine.h"
@@ -194,18 +195,34 @@ bool reference_block(const ReportSession& state, const TokenContext& ctx, Templa
     }
     return true;
   }
-  // No reference spectra were fitted in this session: the block prints its
-  // text lines only.
+  // SPEC lines name each fitted reference; ACTS rows take the next template
+  // line as their format: title, activity (Bq), uncertainty (%), factor,
+  // shift, file name. Without a fit only the text is printed.
+  const ReferenceReport* fit = state.reference_fit;
   for (;;) {
     const int code = tp.process(ctx, out);
     if (code == kSectionEnd || code == kSectionEndBlock) return true;
-    // One row per fitted reference spectrum, with the next line as format.
-    std::string format;
-    if (code == kSectionActivities) tp.next_raw_line(format);
+    if (code == kSectionReference && fit != nullptr) {
+      for (const std::string& line : reference_file_lines(*fit)) put(out, line);
+    } else if (code == kSectionActivities) {
+      std::string format;
+      if (!tp.next_raw_line(format) || fit == nullptr) continue;
+      for (const ReferenceReportRow& r : fit->rows)
+        put(out, format_row(format, {r.title, r.activity_bq, r.uncertainty_pct, r.factor, r.shift,
+                                     r.name}));
+    }
   }
 }
 
 }  // namespace
+
+std::vector<std::string> reference_file_lines(const ReferenceReport& report) {
+  std::vector<std::string> lines;
+  for (const ReferenceReportRow& r : report.rows)
+    lines.push_back(c_format("File:- %s, factor is %6.4f +/- %3.2f%%, Shift:- %5.3f", r.name.c_str(),
+                             r.factor, r.factor_uncertainty_pct, r.shift));
+  return lines;
+}
 
 void round_result(NuclideResult& r) {
   double u = r.activity * r.uncertainty / 100;
