@@ -50,6 +50,15 @@ MEDICAL = ["Tc-99m", "F-18", "I-123", "Ga-67", "Ga-68", "In-111", "Tl-201", "Lu-
            "Sm-153", "Xe-133", "Ir-192", "Re-186", "Cr-51"]
 CALIBRATION = ["Am-241", "Ba-133", "Cd-109", "Co-57", "Co-58", "Co-60", "Mn-54", "Na-22", "Y-88",
                "Sr-85", "Ce-139", "Hg-203", "Sn-113", "Zn-65", "Eu-152", "Bi-207"]
+# The shipped analysis library: what a NaI spectrum of an environmental
+# sample can hold and a NaI detector can tell apart, and the check sources a
+# laboratory counts. Nuclides whose principal line NaI cannot separate from
+# a line of these (U-235 at 185.7 keV under Ra-226's 186.2 keV and the
+# backscatter peak of Cs-137; Ag-110m and I-132 beside Cs-137's 661.7 keV)
+# or that a lab meets only after an accident or in a hospital are left to the
+# wide library.
+SAMPLES = ["K-40", "Be-7", "Pb-210", "Ra-226", "Th-232", "U-238", "Cs-134", "Cs-137", "I-131",
+           "Co-60", "Am-241", "Ba-133", "Eu-152"]
 LOD = ["Be-7", "K-40", "Co-60", "I-131", "Cs-134", "Cs-137", "Ba-140", "La-140", "Zr-95",
        "Nb-95", "Ru-106", "Ce-144", "Te-132", "Ag-110m", "Sb-125", "Am-241", "Ra-226",
        "Th-232", "U-238"]
@@ -191,11 +200,16 @@ def main():
         sys.exit(__doc__)
     out_dir = sys.argv[2] if len(sys.argv) > 2 else "data/Libraries"
     table, half_life, source = load_table(sys.argv[1])
-    analysis = ENVIRONMENTAL + FALLOUT + MEDICAL + CALIBRATION
+    analysis = SAMPLES
+    wide = ENVIRONMENTAL + FALLOUT + MEDICAL + CALIBRATION
     write_library(f"{out_dir}/NaI_Analysis.csv", "NaI_Analysis.lib",
-                  "analysis library for NaI(Tl) detectors (environmental, fallout, medical and "
-                  "calibration nuclides)", RULES, analysis, table, half_life, source,
-                  lambda lines, main: lines)
+                  "analysis library for NaI(Tl) detectors (environmental samples, the long-lived "
+                  "fallout nuclides and the usual check sources)", RULES, analysis, table,
+                  half_life, source, lambda lines, main: lines)
+    write_library(f"{out_dir}/NaI_Wide.csv", "NaI_Wide.lib",
+                  "wide library for NaI(Tl) detectors (environmental, fallout, medical and "
+                  "calibration nuclides), to say what an unknown source may be",
+                  RULES, wide, table, half_life, source, lambda lines, main: lines)
     write_library(f"{out_dir}/NaI_PeakSearch.csv", "NaI_PeakSearch.lib",
                   "peak-search library (the strongest lines)",
                   RULES + "\n# Peak search: of the lines above, the principal line and those of at"

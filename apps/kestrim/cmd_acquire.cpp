@@ -19,6 +19,7 @@
 #include "app/startup.h"
 #include "app/state.h"
 #include "commands.h"
+#include "front_end_services.h"
 #include "platform/c_locale.h"
 #include "platform/files.h"
 #include "platform/headless_platform.h"
@@ -143,6 +144,8 @@ int cmd_acquire(const Args& args) {
   HeadlessPlatform ui;
   ui.set_progress_enabled(false);
   State state(ui);
+  FrontEndServices services;  // the analyses of an auto cycle may fit reference spectra
+  services.supply(state);
   state.paths = default_paths();
   if (!initialise(state)) return 1;
   state.app.batch_mode = true;

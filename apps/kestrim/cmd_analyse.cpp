@@ -14,11 +14,16 @@
 #include "app/startup.h"
 #include "app/state.h"
 #include "commands.h"
+#include "front_end_services.h"
+#include "reference_json.h"
 #include "nuclides/lod.h"
 #include "peaks/peak_report_json.h"
 #include "platform/c_locale.h"
 #include "platform/files.h"
 #include "platform/headless_platform.h"
+#ifdef KESTRIM_HAVE_ODBC
+#include "database/odbc_activity_database.h"
+#endif
 #include "reports/main_report.h"
 #include "settings/spectrum_info.h"
 
@@ -75,11 +80,17 @@ nlohmann::json analysis_json(State& state, const std::string& file) {
       limits.push_back(entry);
     }
   }
-  return {{"spectrum", spectrum},
-          {"peaks", peaks},
-          {"nuclides", nuclides},
-          {"limits", limits},
-          {"unidentified", unidentified}};
+  nlohmann::json j{{"spectrum", spectrum},
+                   {"peaks", peaks},
+                   {"nuclides", nuclides},
+                   {"limits", limits},
+                   {"unidentified", unidentified}};
+  // The total-spectrum road: the fitted references instead of peaks.
+  if (state.params.reference_fitting != 0) {
+    j["chi_squared"] = state.references.chi_squared;
+    j["references"] = references_json(state);
+  }
+  return j;
 }
 
 }  // namespace
@@ -92,7 +103,13 @@ int cmd_analyse(const Args& args) {
   HeadlessPlatform ui;
   ui.set_progress_enabled(!json);
   State state(ui);
+  FrontEndServices services;
+  services.supply(state);
   state.paths = default_paths();
+#ifdef KESTRIM_HAVE_ODBC
+  OdbcActivityDatabase database;
+  state.services.activity_database = &database;
+#endif
   if (!initialise(state)) return 1;
   state.app.batch_mode = true;
   state.app.batch_analysis = true;

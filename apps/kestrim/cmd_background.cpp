@@ -12,6 +12,7 @@
 #include "app/startup.h"
 #include "app/state.h"
 #include "commands.h"
+#include "front_end_services.h"
 #include "nuclides/background_file.h"
 #include "platform/files.h"
 #include "platform/headless_platform.h"
@@ -41,6 +42,8 @@ int cmd_background(const Args& args) {
     return usage_error("background: a SPECTRUM and -o NAME.bkg are needed", usage);
   HeadlessPlatform ui;
   State state(ui);
+  FrontEndServices services;
+  services.supply(state);
   state.paths = default_paths();
   if (!initialise(state)) return 1;
   state.app.batch_mode = true;

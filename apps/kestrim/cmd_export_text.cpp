@@ -11,6 +11,7 @@
 #include "platform/c_locale.h"
 #include "app/state.h"
 #include "commands.h"
+#include "front_end_services.h"
 #include "platform/files.h"
 #include "platform/headless_platform.h"
 #include "reports/text_export.h"
@@ -82,6 +83,8 @@ int cmd_export_text(const Args& args) {
 
   HeadlessPlatform ui;
   State state(ui);
+  FrontEndServices services;
+  services.supply(state);
   // The Defaults give the layout of text spectra: the output reads back
   // under them unless --per-line says otherwise.
   state.paths = default_paths();

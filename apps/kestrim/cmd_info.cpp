@@ -11,6 +11,7 @@
 #include "platform/c_locale.h"
 #include "app/state.h"
 #include "commands.h"
+#include "front_end_services.h"
 #include "nuclides/background_file.h"
 #include "platform/files.h"
 #include "platform/headless_platform.h"
@@ -87,6 +88,8 @@ int cmd_info(const Args& args) {
   if (iequals(extension_of(file), "bkg")) return info_background(file, json);
   HeadlessPlatform ui;
   State state(ui);
+  FrontEndServices services;
+  services.supply(state);
   // The Defaults say how text spectra are laid out, as for every other command.
   state.paths = default_paths();
   app_load_defaults(state, 0, DefaultsMode::kStartup);

@@ -17,6 +17,7 @@
 #include "app/startup.h"
 #include "app/state.h"
 #include "commands.h"
+#include "front_end_services.h"
 #include "peaks/peak_report_json.h"
 #include "platform/c_format.h"
 #include "platform/files.h"
@@ -56,6 +57,8 @@ int cmd_peaks(const Args& args) {
   HeadlessPlatform ui;
   ui.set_progress_enabled(!json);
   State state(ui);
+  FrontEndServices services;
+  services.supply(state);
   state.paths = default_paths();
   if (!initialise(state)) return 1;
   // An inspection leaves no reports behind: the fit's report files go to a
@@ -70,6 +73,8 @@ int cmd_peaks(const Args& args) {
   }
   const std::string spectrum_path =
       file.empty() || file.front() == '/' ? file : join_path(state.paths.working_dir, file);
+  // Detector files are still the user's, in the folder the command runs in.
+  state.paths.user_working_dir = state.paths.working_dir;
   state.paths.working_dir = scratch.data();
   struct Cleanup {
     std::string dir;

@@ -12,6 +12,8 @@ int cmd_export_text(const Args& args);
 int cmd_detector(const Args& args);
 int cmd_background(const Args& args);
 int cmd_analyse(const Args& args);
+int cmd_fit_total(const Args& args);
+int cmd_reference(const Args& args);
 int cmd_acquire(const Args& args);
 int cmd_mca_sim(const Args& args);
 
@@ -31,6 +33,10 @@ const Subcommand* subcommands() {
        cmd_detector},
       {"background", "analyse a background spectrum and save its peaks (background SPECTRUM -o NAME.bkg)",
        cmd_background},
+      {"fit-total", "fit a spectrum as a sum of reference spectra (fit-total SPECTRUM --ref A.rsd ... [--json])",
+       cmd_fit_total},
+      {"reference", "reference spectra (reference make SPECTRUM --activity BQ --uncertainty PCT -o NAME.rsd | list [DIR])",
+       cmd_reference},
       {"acquire", "collect a spectrum from the serial MCA (acquire --port PATH --preset S -o FILE.dat)",
        cmd_acquire},
       {"mca-sim", "serve a simulated serial MCA on a pseudo-terminal (mca-sim [--speed F])", cmd_mca_sim},

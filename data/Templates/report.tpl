@@ -25,6 +25,19 @@
  Background counted   : ?BKGD       at ?BKGT        for ?BKGL  s
  Gain correction      : ?GCOR            channels
  Nuclide library      : ?ALIB
+?SPEC
+
+ Total spectrum fit with reference spectra
+?SPEC
+
+ Reference        Activity     Uncert.  Factor     Shift
+                  (Bq)         (%)
+?ACTS
+ %-15s  %11.3e  %5.1f    %9.4f  %7.4f
+
+ Kestrim ?VERS
+ Report made on      : ?DNOW       at ?TNOW
+?END 
 
  Nuclide   Confidence  Activity    Uncert.  Specific activity, decay corrected
                        (Bq)        (%)      (per unit of sample, decay corrected to sampling)

@@ -9,6 +9,7 @@
 #include "app/open_spectrum.h"
 #include "app/peak_data_file.h"
 #include "app/state.h"
+#include "reports/capabilities.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "spectrum/formats.h"
@@ -108,6 +109,10 @@ int analyse_current_spectrum(State& state) {
   return printed ? 1 : 0;
 }
 
+void close_activity_database(State& state) {
+  if (state.services.activity_database != nullptr) state.services.activity_database->close();
+}
+
 int run_command_line_batch(State& state, bool save_requested, bool update_without_asking) {
   AppState& app = state.app;
   int result = 1;
@@ -123,6 +128,7 @@ int run_command_line_batch(State& state, bool save_requested, bool update_withou
     state.params.auto_save_analyse_print = 0;
     // A failed analysis fails the run.
     if (!analyse_current_spectrum(state)) result = 0;
+    close_activity_database(state);
   }
   return result;
 }
@@ -161,6 +167,7 @@ int run_batch(State& state) {
       if (app.abort_requested || state.ui->abort_requested()) break;
     }
   }
+  close_activity_database(state);
   p.prompt_add_peaks = kept_add;
   p.prompt_remove_peaks = kept_remove;
   p.auto_save_analyse_print = kept_auto;

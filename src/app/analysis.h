@@ -13,6 +13,10 @@ struct State;
 // printing. 1 on success, 0 when a step failed.
 int analyse_current_spectrum(State& state);
 
+// Closes the connection of the ODBC activity database, if any (the end of a
+// batch run).
+void close_activity_database(State& state);
+
 // Runs the calibration requests, the save and the analysis asked for on the
 // command line. Returns the result (1 success).
 int run_command_line_batch(State& state, bool save_requested, bool update_without_asking);

@@ -1,4 +1,6 @@
 #include "app/analysis_steps.h"
+
+#include <array>
 #include "platform/text_encoding.h"
 
 #include <string>
@@ -18,7 +20,7 @@
 #include "peaks/peak_search.h"
 #include "platform/files.h"
 #include "platform/platform.h"
-#include "reference/reference_fitting.h"
+#include "app/reference_analysis.h"
 #include "reports/capabilities.h"
 
 namespace kestrim {
@@ -50,7 +52,15 @@ int step_peak_search(State& state) {
   // A fresh peak list starts a fresh peak fit report.
   state.fitting.report_open = false;
   state.fitting.report_write_failed = false;
-  if (state.params.drift_correction) return drift_correction_with_search(state);
+  if (state.params.drift_correction) {
+    const std::array<float, 3> before = state.spectrum.calibration.energy;
+    drift_correction_with_search(state);
+    if (state.spectrum.calibration.energy == before) return 1;
+    // The peaks were fitted, and their report begun, under the old gain:
+    // search again so that the fit and its report use the corrected one.
+    state.fitting.report_open = false;
+    state.fitting.report_write_failed = false;
+  }
   state.ui->set_status("Searching for peaks");
   run_peak_search(state);
   return 1;
@@ -94,12 +104,7 @@ int quantitative_analysis_with_auto_calibration(State& state) {
   // areas do not depend on the energies, so the peaks are kept.
   return run_quantitative(state, false);
 }
-int step_reference_fit(State& state) {
-  if (state.services.reference_fitting == nullptr)
-    return capability_missing(*state.ui, "Reference spectrum fitting");
-  return state.services.reference_fitting->fit_spectrum(state.spectrum, state.params,
-                                                         state.references, *state.ui);
-}
+int step_reference_fit(State& state) { return reference_analysis(state); }
 int step_open_background_spectrum(State& state) {
   // Stripping a background spectrum from the counts is not built yet: say
   // so rather than analyse as if it had been done.

@@ -8,6 +8,7 @@
 #include "app/open_spectrum.h"
 #include "app/settings_bridge.h"
 #include "app/state.h"
+#include "reports/capabilities.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "app/spectrum_file.h"
@@ -292,25 +293,35 @@ CommandLineResult parse_command_line(State& state, const std::vector<std::string
       }
     } else if (has("dbase=")) {
       std::string path = value_after("dbase=");
+      // The name is the path without the extension of its file name.
+      auto database_name = [&path] {
+        const std::string base = base_name(path);
+        const auto dot = base.find('.');
+        return dot == std::string::npos ? path : path.substr(0, path.size() - base.size() + dot);
+      };
       if (p.database_odbc == 0) {
         if (!file_exists(resolve_path(path.front() == '/' ? path
                                                           : join_path(state.paths.working_dir, path)))) {
           ui.message_box("Could not find Database template file: " + path);
           r.refused = true;
         } else {
-          // The name is the path without the extension of its file name.
-          std::string base = base_name(path);
-          auto dot = base.find('.');
-          std::string stem = dot == std::string::npos ? path
-                                                      : path.substr(0, path.size() - base.size() + dot);
+          const std::string stem = database_name();
           app.database_path = stem;
           assign(p.database_name, stem);
           p.update_database = 1;
         }
       } else {
-        // The ODBC export is not available in this program.
-        ui.message_box("Could not open database file:- " + path);
-        return r;
+        // The database is opened at once; one that cannot be opened fails
+        // the run.
+        const std::string stem = database_name();
+        app.database_path = stem;
+        assign(p.database_name, stem);
+        p.update_database = 1;
+        if (state.services.activity_database == nullptr) {
+          capability_missing(ui, "The ODBC activity database");
+          return r;
+        }
+        if (!state.services.activity_database->open(state)) return r;
       }
     } else {
       unknown();

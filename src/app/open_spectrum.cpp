@@ -250,7 +250,12 @@ int open_spectrum(State& state, bool redraw) {
       std::string name = to_string(rec.calibration.background_name);
       if (name.empty()) name = to_string(p.background_file);
       app.background_name = name;
-      if (!name.empty() && !app_load_background(state, name)) app.background_name = kept;
+      if (!name.empty() && !app_load_background(state, name)) {
+        // The failed load left no background peaks: subtraction is off
+        // rather than reported as done.
+        app.background_name = kept;
+        p.background_cps_subtraction = 0;
+      }
     }
     if (rec.calibration.low_eff_terms == 0) rec.calibration.crossover = 0;
     // Efficiency points read with the spectrum are used as those of a

@@ -3,6 +3,7 @@
 #include "app/peak_data_file.h"
 #include "nuclides/library_load.h"
 #include "app/state.h"
+#include "reports/capabilities.h"
 #include "nuclides/background_file.h"
 #include "reports/text_export.h"
 #include "settings/defaults_file.h"
@@ -13,6 +14,9 @@ namespace kestrim {
 int app_save_parameters(State& state) { return save_parameters(state); }
 
 int app_load_defaults(State& state, int number, DefaultsMode mode) {
+  // Another Defaults file may name another database: the connection ends.
+  if (mode != DefaultsMode::kStartup && state.services.activity_database != nullptr)
+    state.services.activity_database->close();
   return load_defaults_file(state, number,
                             mode == DefaultsMode::kStartup ? LoadMode::Startup : LoadMode::Switching);
 }

@@ -105,8 +105,10 @@ RunOutcome run_parsed(State& state, const CommandLineResult& parsed) {
   if (!state.app.batch_mode) return RunOutcome::kInteractive;
   int result = run_command_line_batch(state, parsed.save_requested, parsed.update_without_asking);
   // The exit clean-up saves the parameters; a run whose settings could not
-  // be kept did not do all that was asked.
-  if (!app_save_parameters(state)) result = 0;
+  // be kept did not do all that was asked. A run that failed keeps nothing:
+  // the keywords it was given (a detector, a geometry, a library) must not
+  // carry over into the next run as if they had worked.
+  if (result == 1 && !app_save_parameters(state)) result = 0;
   return result == 1 ? RunOutcome::kSucceeded : RunOutcome::kFailed;
 }
 }  // namespace

@@ -77,6 +77,7 @@ class StateHooks final : public SessionHooks, public ReportHeaders, public Unide
   std::string loaded_analysis_library() override;
   int load_analysis_library() override;
   int load_reference_spectrum(const std::string& path) override;
+  void clear_reference_spectra() override;
   void set_reference_fit_check() override;
   int test_odbc_database() override;
   int load_background() override;

@@ -39,6 +39,8 @@ int StateHooks::load_reference_spectrum(const std::string& path) {
                                                                     *state_.ui);
 }
 
+void StateHooks::clear_reference_spectra() { state_.references = ReferenceSet{}; }
+
 void StateHooks::set_reference_fit_check() {
   state_.ui->set_command_checked("Reference Fitting", state_.params.reference_fitting != 0);
 }
@@ -46,7 +48,7 @@ void StateHooks::set_reference_fit_check() {
 int StateHooks::test_odbc_database() {
   if (state_.services.activity_database == nullptr)
     return capability_missing(*state_.ui, "The ODBC activity database");
-  return state_.services.activity_database->test(state_.params, *state_.ui);
+  return state_.services.activity_database->test(state_);
 }
 
 int StateHooks::load_background() { return kestrim::load_background(state_); }

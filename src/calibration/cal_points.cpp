@@ -1,4 +1,5 @@
 #include "calibration/cal_points.h"
+#include "settings/detector_file.h"
 #include "platform/c_locale.h"
 
 #include <cmath>
@@ -112,7 +113,14 @@ bool write_report(const CalibrationSession& state, const std::string& name, cons
   return true;
 }
 
-int report_detector(const CalibrationSession& state) { return state.spectrum.header.detector; }
+int report_geometry(const CalibrationSession& state) {
+  const int g = state.spectrum.header.geometry;
+  return g != 0 ? g : state.params.default_geometry;
+}
+
+int report_detector(const CalibrationSession& state) {
+  return calibration_detector_number(state.spectrum.header, state.params);
+}
 
 std::string spectrum_file_used(const CalibrationSession& state) { return state.flags.current_file; }
 

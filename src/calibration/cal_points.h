@@ -92,8 +92,12 @@ std::string energy_fit_lines(const CalibrationRecord& cal);
 // Writes a report to the working directory (CR LF text, replaced whole).
 bool write_report(const CalibrationSession& state, const std::string& name, const std::string& text);
 
-// The detector number used in report names: the spectrum header's detector.
+// The detector number of report names: the number the calibration is saved
+// under (see calibration_detector_number).
 int report_detector(const CalibrationSession& state);
+// The geometry its efficiency is saved under: the header's, else the
+// Defaults file's default geometry.
+int report_geometry(const CalibrationSession& state);
 // The spectrum file in memory, for "Spectrum data file used:- %s".
 std::string spectrum_file_used(const CalibrationSession& state);
 

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdarg>
 #include <cmath>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 
@@ -18,6 +19,7 @@
 #include "settings/calibration_functions.h"
 #include "settings/detector_file.h"
 #include "spectrum/dates.h"
+#include "spectrum/readers/reader_support.h"
 
 namespace kestrim {
 
@@ -127,6 +129,7 @@ int parse_source_file(const std::string& text, EfficiencySource& out) {
       s.nuclide = std::string(name).substr(0, 8);
       s.date = date;
       s.time = time;
+      s.line_number = static_cast<int>(i) + 1;
       if (s.energy > 0 && s.value > 0) out.lines.push_back(s);
     }
   }
@@ -162,7 +165,35 @@ int load_source_file(const CalibrationSession& state, const std::string& path, E
     state.ui->message_box("Could not open source file:- " + path);
     return 0;
   }
-  return parse_source_file(std::string(bytes.begin(), bytes.end()), out) >= 0 ? 1 : 0;
+  if (parse_source_file(std::string(bytes.begin(), bytes.end()), out) < 0) return 0;
+  out.path = path;
+  // A line that cannot be used as written would be skipped or misread
+  // silently; name it and refuse the file.
+  for (const SourceLine& line : out.lines) {
+    if (line.type == "EFF") continue;
+    std::string fault = check_source_line(line);
+    if (fault.empty() && line.type == "ACT") {
+      const std::string u = to_upper(line.unit);
+      if (u != "BQ" && u != "KBQ" && u != "MBQ" && u != "UCI")
+        fault = "The Activity units should be B,K,M or U for Bq,KBq,MBq or uCi";
+    }
+    int d = 0, m = 0, y = 0, hh = 0, mm = 0;
+    if (fault.empty()) {
+      const std::string date_fault = check_date(line.date, d, m, y);
+      if (!date_fault.empty()) fault = "the reference date \"" + line.date + "\" cannot be read: " + date_fault;
+    }
+    if (fault.empty() && !line.time.empty()) {
+      const std::string time_fault = check_time(line.time, hh, mm);
+      if (!time_fault.empty()) fault = "the reference time \"" + line.time + "\" cannot be read: " + time_fault;
+    }
+    if (!fault.empty()) {
+      char where[64];
+      c_snprintf(where, sizeof where, "Line %d of ", line.line_number);
+      state.ui->message_box(where + path + ": " + fault, "Source data file", kMsgError);
+      return 0;
+    }
+  }
+  return 1;
 }
 
 int choose_source_file(const CalibrationSession& state, EfficiencySource& out) {
@@ -254,15 +285,20 @@ double source_emission_rate(const SourceLine& line, const EfficiencySource& sour
 
 namespace {
 
-// The library nuclide whose name starts with `name` (over the source name's
-// length), or -1.
+// The library nuclide named `name`, else the first whose name starts with
+// it, or -1.
 int find_library_nuclide(const NuclideLibrary& lib, const std::string& name) {
   if (name.empty()) return -1;
+  // Names ignore case ("CS-137" is Cs-137); an exact name wins over a
+  // longer one that starts with it.
+  const std::string wanted = to_lower(name);
+  int prefix = -1;
   for (int i = 0; i < lib.nuclide_count; ++i) {
-    const std::string n = to_string(lib.nuclides[i].name);
-    if (n.compare(0, name.size(), name) == 0) return i;
+    const std::string n = to_lower(to_string(lib.nuclides[i].name));
+    if (n == wanted) return i;
+    if (prefix < 0 && n.compare(0, wanted.size(), wanted) == 0) prefix = i;
   }
-  return -1;
+  return prefix;
 }
 
 // Minutes from the line's reference date and time to the collection.
@@ -287,8 +323,9 @@ bool add_point(const CalibrationSession& state, EfficiencyCalibration& ec, const
 
 }  // namespace
 
-void compute_efficiency_points(const CalibrationSession& state, EfficiencyCalibration& ec) {
+int compute_efficiency_points(const CalibrationSession& state, EfficiencyCalibration& ec) {
   ec.points.clear();
+  std::unique_ptr<NuclideLibrary> wide;  // loaded when first needed
   const CalibrationRecord& cal = state.spectrum.calibration;
   const PeakList& peaks = state.peaks;
   const SpectrumHeader& h = state.spectrum.header;
@@ -331,18 +368,30 @@ void compute_efficiency_points(const CalibrationSession& state, EfficiencyCalibr
                                 peak_energy),
                             fmt("Warning, more than one Peak was found near %6.1f keV", e),
                             kMsgWarning);
-    const int n = find_library_nuclide(state.library, line.nuclide);
+    // A calibration source may hold nuclides the samples never do: those
+    // the analysis library lacks are taken from the shipped wide library.
+    const NuclideLibrary* lib = &state.library;
+    int n = find_library_nuclide(*lib, line.nuclide);
+    if (n < 0) {
+      if (!wide) {
+        wide = std::make_unique<NuclideLibrary>();
+        readers::SilentPlatform quiet;
+        if (!load_library(quiet, state.paths, kWideLibrary, *wide, nullptr)) wide->nuclide_count = 0;
+      }
+      lib = wide.get();
+      n = find_library_nuclide(*lib, line.nuclide);
+    }
     if (n < 0) {
       state.ui->message_box("Isotope " + line.nuclide + " was not in the Library", {}, kMsgWarning);
       continue;
     }
     double yield = 1, u_yield = 0;
     if (line.type == "ACT") {
-      auto [first, last] = state.library.lines_of(n);
+      auto [first, last] = lib->lines_of(n);
       int found = -1;
       double nearest = tol;
       for (int j = first; j < last; ++j) {
-        const double d = std::fabs(state.library.line_energy[j] - e);
+        const double d = std::fabs(lib->line_energy[j] - e);
         if (d < nearest) {
           nearest = d;
           found = j;
@@ -352,12 +401,22 @@ void compute_efficiency_points(const CalibrationSession& state, EfficiencyCalibr
         state.ui->message_box(fmt("Line at %6.1f was not in the Library", e), {}, kMsgWarning);
         continue;
       }
-      yield = state.library.line_yield[found];
-      u_yield = yield > 0 ? state.library.line_uncertainty[found] / yield : 0;
+      yield = lib->line_yield[found];
+      u_yield = yield > 0 ? lib->line_uncertainty[found] / yield : 0;
+    }
+    const double minutes = decay_minutes(state, line);
+    if (minutes < 0) {
+      char buf[600];
+      c_snprintf(buf, sizeof buf, "Line %d of %s: the reference date %s %s is after the start of the count",
+                 line.line_number, ec.source.path.empty() ? "the source file" : ec.source.path.c_str(),
+                 line.date.c_str(), line.time.c_str());
+      state.ui->message_box(buf, "Source data file", kMsgError);
+      ec.points.clear();
+      return 0;
     }
     const double rate = source_emission_rate(line, ec.source, yield,
-                                             state.library.nuclides[n].half_life,
-                                             decay_minutes(state, line), true_time);
+                                             lib->nuclides[n].half_life, minutes,
+                                             true_time);
     if (!(rate > 0) || !(live > 0)) continue;
     p.channel = peaks.centre[best];
     p.efficiency = (peaks.net_area[best] / live) / rate;
@@ -368,6 +427,7 @@ void compute_efficiency_points(const CalibrationSession& state, EfficiencyCalibr
   ec.crossover = ec.source.crossover;
   if (ec.points.size() < 6) ec.crossover = 0;
   default_orders(ec);
+  return 1;
 }
 
 void default_orders(EfficiencyCalibration& ec) {
@@ -451,6 +511,23 @@ int fit_efficiency(const CalibrationSession& state, EfficiencyCalibration& ec) {
   }
   if (!high_ok && !low_ok) {
     state.ui->message_box("Need at least 2 Peaks for Calibration");
+    return 0;
+  }
+  // With a crossover both curves are needed: energies on the side without
+  // one would get no efficiency at all.
+  if (x > 0 && (!low_ok || !high_ok)) {
+    char buf[240];
+    if (!low_ok)
+      c_snprintf(buf, sizeof buf,
+                 "The low energy curve needs at least 3 efficiency points at or below the crossover "
+                 "(%.1f keV); %d were found",
+                 x, low_points);
+    else
+      c_snprintf(buf, sizeof buf,
+                 "The high energy curve needs at least 2 efficiency points at or above the crossover "
+                 "(%.1f keV); %d were found",
+                 x, high_points);
+    state.ui->message_box(buf, "Efficiency Calibration", kMsgError);
     return 0;
   }
   CalibrationRecord& cal = state.spectrum.calibration;
@@ -540,10 +617,9 @@ std::string efficiency_equation(const CalibrationRecord& cal, bool high_curve, b
 std::string efficiency_report_text(const CalibrationSession& state, const EfficiencyCalibration& ec, bool results) {
   const char* in = kReportIndent;
   const CalibrationRecord& cal = state.spectrum.calibration;
-  const SpectrumHeader& h = state.spectrum.header;
   std::string t = report_date_line();
-  t += fmt("%sEfficiency Calibration Report for Detector %d, Geometry %d\r\n", in, h.detector,
-           h.geometry);
+  t += fmt("%sEfficiency Calibration Report for Detector %d, Geometry %d\r\n", in,
+           report_detector(state), report_geometry(state));
   t += fmt("%sGeometry Description: %s\r\n\r\n", in, to_string(cal.geometry_text).c_str());
   if (results) {
     t += fmt("%s  Energy %s%s%% Efficiency%s      Difference\r\n", in, in, in, in);
@@ -575,8 +651,7 @@ std::string efficiency_report_text(const CalibrationSession& state, const Effici
 }
 
 bool write_efficiency_report(const CalibrationSession& state, const EfficiencyCalibration& ec, bool results) {
-  const SpectrumHeader& h = state.spectrum.header;
-  return write_report(state, fmt("Det_%02d_%03d.txt", h.detector, h.geometry),
+  return write_report(state, fmt("Det_%02d_%03d.txt", report_detector(state), report_geometry(state)),
                       efficiency_report_text(state, ec, results));
 }
 
@@ -639,8 +714,7 @@ std::string efficiency_listing_text(const CalibrationSession& state) {
     state.ui->message_box("There is currently no Efficiency Calibration");
     return {};
   }
-  const SpectrumHeader& h = state.spectrum.header;
-  std::string t = fmt("Detector %d, Geometry %d\r\n", h.detector, h.geometry);
+  std::string t = fmt("Detector %d, Geometry %d\r\n", report_detector(state), report_geometry(state));
   t += "Description " + to_string(cal.geometry_text) + "\r\n";
   t += fmt("Crossover %6.1f\r\n", cal.crossover);
   CalibrationContext ctx = calibration_context(state.spectrum, state.flags);
@@ -686,10 +760,8 @@ int batch_efficiency_calibration(const CalibrationSession& state) {
     const std::string path = join_path(state.paths.working_dir, state.flags.efficiency_source + ".efc");
     ok = load_source_file(state, path, ec.source);
   }
-  if (ok) {
-    compute_efficiency_points(state, ec);
-    ok = fit_efficiency(state, ec);
-  }
+  if (ok) ok = compute_efficiency_points(state, ec);
+  if (ok) ok = fit_efficiency(state, ec);
   if (ok) ok = write_detector_calibration(state, false);
   if (!ok) state.ui->message_box(kCalibrationNotCompleted);
   write_efficiency_report(state, ec, ok && ec.calibrated);

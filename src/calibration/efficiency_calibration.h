@@ -40,6 +40,9 @@ struct CalibrationSession;
 struct EfficiencyCalibration;
 
 inline constexpr int kMaxSourceLines = 50;
+// The shipped library that source nuclides missing from the analysis
+// library are looked up in.
+inline constexpr const char* kWideLibrary = "NaI_Wide.lib";
 
 struct SourceLine {
   std::string type;        // "ACT", "GPS" or "EFF"
@@ -50,9 +53,11 @@ struct SourceLine {
   std::string unit;        // "BQ", "KBQ", "MBQ", "UCI"
   std::string date;        // reference date and time as written
   std::string time;
+  int line_number = 0;     // in the source file, from 1
 };
 
 struct EfficiencySource {
+  std::string path;  // the file it was read from, when read from one
   std::string title;
   double crossover = 0;
   std::string description;
@@ -113,7 +118,9 @@ struct EfficiencyCalibration {
 
 // Efficiency points from the source lines and the fitted peaks, then the
 // crossover rule (fewer than 6 points: 0) and the default orders.
-void compute_efficiency_points(const CalibrationSession& state, EfficiencyCalibration& ec);
+// 0 when a line's reference date lies after the start of the count (its
+// decay correction would run backwards; reported).
+int compute_efficiency_points(const CalibrationSession& state, EfficiencyCalibration& ec);
 void default_orders(EfficiencyCalibration& ec);
 
 // Emission rate (per second) of a source line at the count: decay from the

@@ -69,7 +69,16 @@ SetupResult read_energy_list(const CalibrationSession& state, EnergyCalibration&
   if (!read_list_file(*state.ui, path, file)) return SetupResult::kFailed;
   if (file.coefficients) {
     CalibrationRecord& cal = state.spectrum.calibration;
-    if (file.c[1] != 0) {
+    // A list without a usable gain would leave (or, once saved, replace)
+    // the calibration with nothing: refuse it.
+    if (!(std::isfinite(file.c[0]) && std::isfinite(file.c[1]) && std::isfinite(file.c[2]) &&
+          file.c[1] > 0)) {
+      state.ui->message_box("The Coefficients in file:- " + path +
+                                " do not give an energy calibration (a positive gain is needed)",
+                            "Energy Calibration", kMsgError);
+      return SetupResult::kFailed;
+    }
+    {
       const int terms = file.c[2] != 0 ? 3 : 2;
       store_energy_calibration(cal, terms, false, file.c);
       cal.energy_count = 0;
@@ -381,6 +390,44 @@ bool write_energy_report(const CalibrationSession& state, const EnergyCalibratio
   return write_report(state, name, energy_report_text(state, ec, results));
 }
 
+namespace {
+
+// A batch run pairs the list's energies with the strongest peaks in channel
+// order. An energy without its peak in the spectrum (or a duplicate in the
+// list) shifts every later pair; the fit then leaves a residual far beyond a
+// peak's width. Returns the refusal, or "" when every pair agrees.
+std::string check_pairing(const CalibrationSession& state, const EnergyCalibration& ec) {
+  const CalibrationRecord& cal = state.spectrum.calibration;
+  CalibrationContext ctx = calibration_context(state.spectrum, state.flags);
+  for (const CalPoint& p : ec.list.points) {
+    if (!(p.energy > 0)) continue;
+    if (p.peak <= 0 || !(p.channel > 0)) {
+      char buf[200];
+      c_snprintf(buf, sizeof buf,
+                 "No peak was found for the energy %.1f keV: remove it from the list or count longer",
+                 p.energy);
+      return buf;
+    }
+    const double fitted = channel_to_energy(cal, p.channel);
+    const double gain = std::fabs(channel_to_energy(cal, p.channel + 0.5) -
+                                  channel_to_energy(cal, p.channel - 0.5));
+    const double fwhm = 2.355 * width_at_channel(cal, p.channel, ctx) * gain;
+    const double limit = std::max(fwhm, energy_tolerance(state.params, p.energy));
+    if (!std::isfinite(fitted) || std::fabs(fitted - p.energy) > limit) {
+      char buf[300];
+      c_snprintf(buf, sizeof buf,
+                 "The energy %.1f keV was paired with the peak at channel %.1f, which the fit puts "
+                 "at %.1f keV: more than a peak width away. Check that each energy of the list has "
+                 "its peak and that no energy is listed twice",
+                 p.energy, p.channel, fitted);
+      return buf;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
 int batch_energy_calibration(const CalibrationSession& state) {
   CalibrationCopies copies;
   EnergyCalibration ec;
@@ -393,6 +440,16 @@ int batch_energy_calibration(const CalibrationSession& state) {
     SetupResult r = setup_energy_points(state, ec, true);
     if (r == SetupResult::kWaiting) ok = calibrate_energy(state, ec);
     else ok = r == SetupResult::kCalibrated || r == SetupResult::kCoefficients;
+    if (ok && r != SetupResult::kCoefficients) {
+      const std::string refusal = check_pairing(state, ec);
+      if (!refusal.empty()) {
+        state.ui->message_box(refusal, "Energy Calibration", kMsgError);
+        restore_copies(state, copies);
+        state.flags.energy_calibration_changed = false;
+        ec.list.calibrated = false;
+        ok = 0;
+      }
+    }
     ec.mode = false;
   }
   if (ok) ok = write_detector_calibration(state, false);

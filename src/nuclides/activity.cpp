@@ -223,14 +223,20 @@ std::string name_of(const NuclideSession& state, int accepted) {
   return to_string(state.library.nuclides[state.results.accepted[accepted].library_index].name);
 }
 
-// The limit-of-detection check of a found nuclide: lines that should have
-// given a peak. Updates the marker.
-void check_found_nuclide(const NuclideSession& state, int accepted, double activity, ReportText& act) {
+// A line of a found nuclide without a peak: its energy and its limit of
+// determination in per cent of the nuclide's activity.
+struct MissingLine {
+  double energy = 0;
+  double percent = 0;
+};
+
+// The lines of a found nuclide (at least 5 % of its strongest, inside the
+// analysis range) that have no peak within the tolerance.
+std::vector<MissingLine> missing_lines(const NuclideSession& state, int accepted, double activity) {
+  std::vector<MissingLine> out;
   const AnalysisParameters& par = state.params;
-  NuclideResults& res = state.results;
-  const int lodc = par.lod_check_threshold;
-  if (lodc < 1 || lodc > 50) return;
-  AcceptedNuclide& acc = res.accepted[accepted];
+  const NuclideResults& res = state.results;
+  const AcceptedNuclide& acc = res.accepted[accepted];
   const NuclideLibrary& lib = state.library;
   const auto [first, end] = lib.lines_of(acc.library_index);
   double ymax = 0;
@@ -247,7 +253,21 @@ void check_found_nuclide(const NuclideSession& state, int accepted, double activ
     if (seen) continue;
     const double L = limit_at_energy(state, e, false, kLodDetermination, nullptr) / y;
     if (activity == 0) continue;
-    const double l = L * 100 / activity;
+    out.push_back({e, L * 100 / activity});
+  }
+  return out;
+}
+
+// The limit-of-detection check of a found nuclide: lines that should have
+// given a peak. Updates the marker.
+void check_found_nuclide(const NuclideSession& state, int accepted, double activity, ReportText& act) {
+  const AnalysisParameters& par = state.params;
+  NuclideResults& res = state.results;
+  const int lodc = par.lod_check_threshold;
+  if (lodc < 1 || lodc > 50) return;
+  AcceptedNuclide& acc = res.accepted[accepted];
+  for (const MissingLine& m : missing_lines(state, accepted, activity)) {
+    const double e = m.energy, l = m.percent;
     if (l < 50) {
       act.line(c_format(" * No Peak at %6.1f keV, Limit of Determination only %2.0f%% of found Activity.",
                         e, l));
@@ -393,23 +413,51 @@ bool solve_and_report(const NuclideSession& state, const InterferenceSet& set, R
   const SpectrumHeader& h = state.spectrum.header;
   const int n = set.columns();
 
-  // Pass A and the negative check.
+  // Pass A and the negative check. A negative activity says that the
+  // nuclides sharing its peaks cannot all be there; the one with the weakest
+  // evidence goes (the lowest confidence, i.e. the smallest share of its
+  // lines found; then the fewest peaks), which need not be the negative one:
+  // a nuclide whose every line is present must not give way to one that
+  // merely has a line near its peak.
   const Solution sa = solve_set(state, set, false);
+  auto eligible = [&](int c) {
+    const AcceptedNuclide& acc = res.accepted[set.nuclides[c]];
+    return acc.confidence >= par.min_confidence && !acc.library_driven;
+  };
+  std::vector<bool> involved(n, false);
+  bool any_negative = false;
+  int negative = -1;
+  for (int c = 0; c < n; ++c) {
+    if (sa.activity[c] > 0 || !eligible(c)) continue;
+    any_negative = true;
+    if (negative < 0) negative = c;
+    involved[c] = true;
+    for (std::size_t r = 0; r < set.rows.size(); ++r) {
+      if (!set.cell[r][c].used) continue;
+      for (int k = 0; k < n; ++k)
+        if (set.cell[r][k].used && eligible(k)) involved[k] = true;
+    }
+  }
   int choice = -1;
   int best_rows = 1000;
   double best_conf = 2;
-  for (int c = 0; c < n; ++c) {
-    const AcceptedNuclide& acc = res.accepted[set.nuclides[c]];
-    if (sa.activity[c] > 0 || acc.confidence < par.min_confidence || acc.library_driven) continue;
+  for (int c = 0; c < n && any_negative; ++c) {
+    if (!involved[c]) continue;
+    const double conf = res.accepted[set.nuclides[c]].confidence;
     const int rc = set.row_count(c);
-    if (rc < best_rows || acc.confidence < best_conf) {
+    if (conf < best_conf - 1e-9 || (std::fabs(conf - best_conf) <= 1e-9 && rc < best_rows)) {
       choice = c;
       best_rows = rc;
-      best_conf = acc.confidence;
+      best_conf = conf;
     }
   }
   if (choice >= 0) {
-    diag.line(c_format("%s had a negative activity", name_of(state, set.nuclides[choice]).c_str()));
+    if (sa.activity[choice] > 0)
+      diag.line(c_format("%s was removed: it shares peaks with %s, which had a negative activity",
+                         name_of(state, set.nuclides[choice]).c_str(),
+                         name_of(state, set.nuclides[negative]).c_str()));
+    else
+      diag.line(c_format("%s had a negative activity", name_of(state, set.nuclides[choice]).c_str()));
     remove_nuclide(res, set.nuclides[choice]);
     for (int c = 0; c < n; ++c) res.accepted[set.nuclides[c]].marker = ' ';
     return false;
@@ -471,6 +519,32 @@ bool solve_and_report(const NuclideSession& state, const InterferenceSet& set, R
   if (lowest >= 0 && !(lowest_a > 0) && par.unconditional_library_peaks == 0) {
     remove_nuclide(res, set.nuclides[lowest]);
     return false;
+  }
+  // A nuclide whose principal peak is taken but which lacks a line that
+  // should have shown well above its limit of determination (the check the
+  // identification makes when the principal peak is missing) was named
+  // after another nuclide's peak: remove it and solve again.
+  const int lodc = par.lod_check_threshold;
+  if (lodc >= 1 && lodc <= 50 && par.unconditional_library_peaks == 0) {
+    int drop = -1;
+    MissingLine worst_line;
+    for (int c = 0; c < n; ++c) {
+      const AcceptedNuclide& acc = res.accepted[set.nuclides[c]];
+      if (acc.library_driven || !(activity[c] > 0)) continue;
+      for (const MissingLine& m : missing_lines(state, set.nuclides[c], activity[c]))
+        if (m.percent < lodc && (drop < 0 || m.percent < worst_line.percent)) {
+          drop = c;
+          worst_line = m;
+        }
+    }
+    if (drop >= 0) {
+      const std::string name = name_of(state, set.nuclides[drop]);
+      act.line(c_format("Removed %s, No Peak at %6.1f keV.", name.c_str(), worst_line.energy));
+      act.line(c_format("Limit of Determination was only %2.0f%% of Nuclide Activity.", worst_line.percent));
+      act.empty();
+      remove_nuclide(res, set.nuclides[drop]);
+      return false;
+    }
   }
   report_set(state, set, activity, total, act);
   return true;

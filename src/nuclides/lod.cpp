@@ -116,7 +116,7 @@ BackgroundCounts background_counts(const NuclideSession& state, double energy_ke
   if (last < 3) return out;
 
   // Position: the channel of E, or the nearest fitted peak within tol(E).
-  const double t = nuclide_tolerance(par, energy_kev, autocal);
+  const double t = line_tolerance(par, energy_kev, autocal);
   double p = energy_to_channel(cal, energy_kev);
   double best = 100;
   int nearest = 0;

@@ -1,6 +1,7 @@
 #include "nuclides/quant_common.h"
 
 #include "nuclides/nuclide_session.h"
+#include "peaks/peak_search.h"
 #include "platform/c_format.h"
 #include "settings/calibration_functions.h"
 
@@ -12,8 +13,7 @@ double nuclide_tolerance(const AnalysisParameters& p, double energy_kev, bool au
 }
 
 double line_tolerance(const AnalysisParameters& p, double energy_kev, bool auto_calibration) {
-  if (energy_kev > 510 && energy_kev < 512) return p.energy_tolerance;
-  return nuclide_tolerance(p, energy_kev, auto_calibration);
+  return identification_tolerance(p, energy_kev, auto_calibration);
 }
 
 double peak_energy(const NuclideSession& state, int k) {

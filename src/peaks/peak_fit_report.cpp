@@ -160,7 +160,7 @@ void write_peak_database(const PeakSession& s) {
 int subtract_background_peak(const PeakSession& s, int k, double energy, std::string& lines) {
   PeakList& list = s.peaks;
   const BackgroundRecord& bg = s.background;
-  const double tol = energy_tolerance(s.params, energy);
+  const double tol = identification_tolerance(s.params, energy);
   for (int i = 0; i < bg.peaks(); ++i) {
     const double eb = bg.energy[i];
     if (!(eb > energy - tol && eb < energy + tol)) continue;

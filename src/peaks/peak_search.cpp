@@ -88,6 +88,12 @@ double energy_tolerance(const AnalysisParameters& p, double energy_kev) {
   return 0.25 * p.energy_tolerance + 0.00075 * p.energy_tolerance * energy_kev;
 }
 
+double identification_tolerance(const AnalysisParameters& p, double energy_kev, bool auto_calibration) {
+  if (energy_kev > 510 && energy_kev < 512) return p.energy_tolerance;
+  const double k = auto_calibration ? 0.0015 : 0.00075;
+  return 0.25 * p.energy_tolerance + k * p.energy_tolerance * energy_kev;
+}
+
 const AuxPeakRow* find_aux_row(const PeakList& list, const AnalysisParameters& p, double energy_kev) {
   double tol = energy_tolerance(p, energy_kev);
   for (int i = 0; i < list.aux_count; ++i)

@@ -31,6 +31,12 @@ struct AuxPeakRow;
 
 // Energy tolerance tol(E) = 0.25 ETOL + 0.00075 ETOL E, keV.
 double energy_tolerance(const AnalysisParameters& p, double energy_kev);
+// The tolerance of nuclide identification at an energy (also used to match
+// background-file peaks): its energy-proportional part doubled during an
+// analysis with automatic re-calibration, and the whole energy tolerance
+// parameter around the annihilation line (510 to 512 keV).
+double identification_tolerance(const AnalysisParameters& p, double energy_kev,
+                                bool auto_calibration = false);
 
 // The first auxiliary row whose listed energy lies within tol(E) of E, or
 // nullptr.

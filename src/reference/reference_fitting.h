@@ -8,6 +8,7 @@ namespace kestrim {
 
 class Platform;
 struct AnalysisParameters;
+struct Paths;
 struct ReferenceSet;
 struct SpectrumRecord;
 
@@ -19,9 +20,9 @@ class ReferenceFitting {
   virtual int load_reference_spectrum(const std::string& path, ReferenceSet& references,
                                       Platform& ui) = 0;
   // Fits the loaded reference spectra to the spectrum and writes the fit
-  // report; 1 or 0.
+  // log "fit_diag.txt" into the working folder; 1 or 0.
   virtual int fit_spectrum(const SpectrumRecord& spectrum, const AnalysisParameters& params,
-                           ReferenceSet& references, Platform& ui) = 0;
+                           const Paths& paths, ReferenceSet& references, Platform& ui) = 0;
 };
 
 }  // namespace kestrim

@@ -24,6 +24,7 @@
 #include "platform/text_encoding.h"
 #include "platform/c_format.h"
 #include "reports/main_report.h"
+#include "reports/reference_report.h"
 #include "reports/row_format.h"
 #include "reports/template_engine.h"
 #include "reports/template_reports.h"
@@ -168,7 +169,7 @@ class DatabasePass {
     } else if (name == "CO_O") {
       co_ordinates();
     } else if (name == "SPEC") {
-      // Reference-spectrum fitting results: none in this session.
+      reference_columns();
     } else {
       return Handling::kValue;
     }
@@ -204,6 +205,26 @@ class DatabasePass {
       line_ += num("%5.1f", percent) + ",";
     else if (absolute_)
       line_ += num("%9.2e", std::fabs(value) * percent * 0.01) + ",";
+  }
+
+  // The references of the last total-spectrum fit whose factor is not 0:
+  // activity, its uncertainty (per cent with the percentage switch, else
+  // absolute) and the gain shift.
+  void reference_columns() {
+    if (s_.reference_fit == nullptr) return;
+    for (const ReferenceReportRow& r : s_.reference_fit->rows) {
+      if (r.factor == 0 || full()) continue;
+      if (header_) {
+        line_ += quoted(text_as_utf8(r.title)) + ",\"Err\",\"Shift\",";
+        continue;
+      }
+      line_ += num("%11.4e", r.activity_bq) + ",";
+      if (percent_)
+        line_ += num("%6.2f", r.uncertainty_pct) + ",";
+      else
+        line_ += num("%11.4e", r.uncertainty_pct * 0.01 * std::fabs(r.activity_bq)) + ",";
+      line_ += num("%6.4f", r.shift) + ",";
+    }
   }
 
   void header_pair(const std::string& name) {

@@ -8,19 +8,25 @@
 namespace kestrim {
 
 class Platform;
-struct AnalysisParameters;
 struct ReportSession;
 
-// The activity database reached through an ODBC data source.
+// The activity database reached through an ODBC data source. The
+// connection is opened on first use and kept until close(): the end of a
+// batch run, a change of Defaults file or set-up, or exit.
 class ActivityDatabaseLink {
  public:
   virtual ~ActivityDatabaseLink() = default;
-  // Opens the database the parameters name, checks it and closes it again;
-  // 1 on success, 0 on a failure already reported.
-  virtual int test(const AnalysisParameters& params, Platform& ui) = 0;
-  // Adds the analysis results of the session to the database; 1 on success,
+  // Opens the database the session names unless it is open; 1 on success,
   // 0 on a failure already reported.
+  virtual int open(const ReportSession& session) = 0;
+  // Opens the database the session names, checks it and closes it again;
+  // 1 on success, 0 on a failure already reported.
+  virtual int test(const ReportSession& session) = 0;
+  // Adds the analysis results of the session to the database (opening it
+  // first when needed); 1 on success, 0 on a failure already reported.
   virtual int export_results(const ReportSession& session) = 0;
+  // Closes the connection; nothing happens when none is open.
+  virtual void close() = 0;
 };
 
 // Prints a text report of the working folder.

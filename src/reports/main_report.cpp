@@ -15,6 +15,7 @@
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "reports/activity_database.h"
+#include "reports/reference_report.h"
 #include "platform/c_format.h"
 #include "reports/row_format.h"
 #include "reports/template_engine.h"
@@ -118,17 +119,38 @@ bool limit_rows(const ReportSession& state, TemplateProcessor& tp, std::string& 
   // diagnostic file not written) leave the report incomplete.
   if (!lod_section(state, true, rows)) return false;
   for (const LodRow& row : rows) {
-    if (row.too_old) continue;
+    if (row.too_old) {
+      put(out, c_format("     The Sample age is > 20 times the Halflife of %s", row.name.c_str()));
+      continue;
+    }
     put(out, format_row(format, {row.name, row.specific, row.decay_corrected}));
   }
   return true;
 }
 
-// Section 3: the reported nuclides of a second library, in its order.
+// Section 3: the reported nuclides of a second library, in its order. When
+// limits are calculated, the LOD library's limits join the results first
+// (marked "<"); they are taken out again afterwards so that the activity
+// database and the other outputs never read a limit as an activity.
 void second_library_rows(const ReportSession& state, TemplateProcessor& tp, std::string& out) {
   std::string format;
   if (!tp.next_raw_line(format)) return;
   const AnalysisParameters& p = state.params;
+  const std::vector<NuclideResult> kept = state.results.results;
+  const bool kept_full = state.results.results_full;
+  struct Restore {
+    const ReportSession& state;
+    const std::vector<NuclideResult>& kept;
+    bool full;
+    ~Restore() {
+      state.results.results = kept;
+      state.results.results_full = full;
+    }
+  } restore{state, kept, kept_full};
+  if (p.calculate_lod != 0) {
+    std::vector<LodRow> limits;
+    lod_section(state, false, limits);
+  }
   const std::string title =
       to_string(p.calculate_lod != 0 ? p.lod_library : p.peak_search_library);
   LibraryReader reader;
@@ -173,18 +195,34 @@ bool reference_block(const ReportSession& state, const TokenContext& ctx, Templa
     }
     return true;
   }
-  // No reference spectra were fitted in this session: the block prints its
-  // text lines only.
+  // SPEC lines name each fitted reference; ACTS rows take the next template
+  // line as their format: title, activity (Bq), uncertainty (%), factor,
+  // shift, file name. Without a fit only the text is printed.
+  const ReferenceReport* fit = state.reference_fit;
   for (;;) {
     const int code = tp.process(ctx, out);
     if (code == kSectionEnd || code == kSectionEndBlock) return true;
-    // One row per fitted reference spectrum, with the next line as format.
-    std::string format;
-    if (code == kSectionActivities) tp.next_raw_line(format);
+    if (code == kSectionReference && fit != nullptr) {
+      for (const std::string& line : reference_file_lines(*fit)) put(out, line);
+    } else if (code == kSectionActivities) {
+      std::string format;
+      if (!tp.next_raw_line(format) || fit == nullptr) continue;
+      for (const ReferenceReportRow& r : fit->rows)
+        put(out, format_row(format, {r.title, r.activity_bq, r.uncertainty_pct, r.factor, r.shift,
+                                     r.name}));
+    }
   }
 }
 
 }  // namespace
+
+std::vector<std::string> reference_file_lines(const ReferenceReport& report) {
+  std::vector<std::string> lines;
+  for (const ReferenceReportRow& r : report.rows)
+    lines.push_back(c_format("File:- %s, factor is %6.4f +/- %3.2f%%, Shift:- %5.3f", r.name.c_str(),
+                             r.factor, r.factor_uncertainty_pct, r.shift));
+  return lines;
+}
 
 void round_result(NuclideResult& r) {
   double u = r.activity * r.uncertainty / 100;

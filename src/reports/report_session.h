@@ -8,6 +8,7 @@
 namespace kestrim {
 
 class ActivityDatabaseLink;
+struct ReferenceReport;
 
 struct ReportSession {
   Platform* ui;
@@ -26,6 +27,8 @@ struct ReportSession {
   UnidentifiedPeaksSection& unidentified;
   // The ODBC activity database, when the front end supplies it.
   ActivityDatabaseLink* activity_database = nullptr;
+  // The last total-spectrum fit, when the analysis took that road.
+  const ReferenceReport* reference_fit = nullptr;
 
   operator NuclideSession() const {
     return {ui,      paths,         params,     spectrum, peaks, fitting, results,

@@ -339,6 +339,9 @@ int load_defaults_file(const SettingsSession& state, int number, LoadMode mode) 
       to_string(p.analysis_library) != state.hooks.loaded_analysis_library())
     state.hooks.load_analysis_library();
 
+  // The references are those these Defaults name, never added to the
+  // ones of the Defaults loaded before.
+  state.hooks.clear_reference_spectra();
   if (p.mca_variant != 0 && p.reference_count > 0) {
     int count = std::min<std::int32_t>(p.reference_count, 10);
     for (int k = 0; k < count; ++k) {

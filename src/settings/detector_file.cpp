@@ -106,7 +106,8 @@ void take_background(const SettingsSession& st) {
     st.flags.background_name = own;
     if (st.hooks.load_background() != 1) {
       st.flags.background_name = fallback;
-      st.hooks.load_background();
+      // Subtraction without a background would be reported as done.
+      if (fallback.empty() || st.hooks.load_background() != 1) st.params.background_cps_subtraction = 0;
     }
   } else {
     st.flags.background_name = fallback;
@@ -131,7 +132,8 @@ void read_efficiency_points(const SettingsSession& st, int detector, int geometr
 
 std::string calibration_directory(const SettingsSession& st) {
   std::string dir = to_string(st.params.calibration_dir);
-  return dir.empty() ? st.paths.working_dir : dir;
+  if (!dir.empty()) return dir;
+  return st.paths.user_working_dir.empty() ? st.paths.working_dir : st.paths.user_working_dir;
 }
 
 std::string detector_file_path(const SettingsSession& st, int detector, const char* extension) {
@@ -267,11 +269,17 @@ int write_efficiency_points(const SettingsSession& st, int detector, int geometr
   return write_whole(st, path, file) ? 1 : 0;
 }
 
+int calibration_detector_number(const SpectrumHeader& header, const AnalysisParameters& params) {
+  const int n = header.detector_file > 0 ? header.detector_file
+                : header.detector > 0    ? header.detector
+                                         : params.defaults_number;
+  // Detector files are numbered from 1 (Defaults file 0 is the normal one).
+  return n > 0 ? n : 1;
+}
+
 int write_detector_calibration(const SettingsSession& st, bool owner) {
   SpectrumHeader& header = st.spectrum.header;
-  int nn = header.detector_file > 0 ? header.detector_file
-           : header.detector > 0    ? header.detector
-                                    : st.params.defaults_number;
+  int nn = calibration_detector_number(header, st.params);
   std::string path;
   if (owner) {
     FileDialog d;

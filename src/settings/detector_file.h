@@ -67,6 +67,11 @@ bool open_detector_file(const SettingsSession& state, int detector, bool owner, 
 // message (a missing file, a short section 1, an uncalibrated geometry).
 int read_detector_calibration(const SettingsSession& state, int detector, int geometry, bool owner);
 
+// The detector number a calibration of this spectrum is saved under (and
+// its reports named by): the header's detector file, else its detector,
+// else the Defaults file's number; 1 when none of them is above 0.
+int calibration_detector_number(const SpectrumHeader& header, const AnalysisParameters& params);
+
 // Writes the changed parts of the calibration (energy, shape, the pending
 // efficiency calibration of the geometry) to the detector file, asking
 // first when `owner`. Returns 1 or 0.

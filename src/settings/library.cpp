@@ -1,6 +1,7 @@
 #include "settings/library.h"
 #include "platform/c_locale.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -191,8 +192,20 @@ int LibraryReader::next(CurrentNuclide& out) {
   lines_dropped_ = false;
   std::uint8_t head[kSourceOffset];
   // The end of the list: the name or the description cannot be read in full
-  // (the writer's 8 end bytes are read as one more name).
-  if (read(head, kSourceOffset) != kSourceOffset) return 0;
+  // (the writer's 8 end bytes are read as one more name). Anything else
+  // there, or no end bytes in a file of the layout Kestrim writes, means the
+  // file was cut short.
+  const long head_offset = std::ftell(file_);
+  const std::size_t got = read(head, kSourceOffset);
+  if (got != kSourceOffset) {
+    const bool end_bytes = got >= sizeof kEndBytes && std::equal(std::begin(kEndBytes), std::end(kEndBytes), head);
+    if (end_bytes || (got == 0 && format_ != LibraryFormat::kCurrent)) return 0;
+    char text[1400];
+    c_snprintf(text, sizeof text, "%s: nuclide %d at offset %ld: %s", path_.c_str(), index_ + 1, head_offset,
+               got == 0 ? "the file ends without its end marker" : "the entry ends inside its name or description");
+    error_ = text;
+    return -1;
+  }
 
   const bool has_source = format_ != LibraryFormat::kNoSource;
   // Shift of the tail fields relative to the current layout.

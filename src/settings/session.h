@@ -88,6 +88,8 @@ class SessionHooks {
   virtual int load_analysis_library() = 0;
   // Loads one reference spectrum file (full path of the ".rsd"); 1 or 0.
   virtual int load_reference_spectrum(const std::string& path) = 0;
+  // Empties the reference set before a Defaults file names its own.
+  virtual void clear_reference_spectra() {}
   // Sets the check mark of the reference-fitting command from the parameters.
   virtual void set_reference_fit_check() = 0;
   // Opens and tests the activity database, closes it again; 1 or 0.

@@ -174,7 +174,10 @@ TEST(EfficiencyFit, FivePointsResetTheCrossover) {
   EXPECT_TRUE(s.state.app.efficiency_update_pending);
 }
 
-TEST(EfficiencyFit, TwoLowPointsGiveNoLowCurve) {
+// Two points below the crossover cannot make the low curve; energies there
+// would get no efficiency (once read as 100 %), so the fit is refused and
+// the record keeps its calibration.
+TEST(EfficiencyFit, TwoLowPointsAreRefusedNotLeftWithoutALowCurve) {
   CalSession s;
   std::vector<std::array<double, 3>> lines;
   for (double e : {60.0, 88.0, 300.0, 662.0, 898.0, 1173.0, 1332.0, 1836.0})
@@ -182,11 +185,14 @@ TEST(EfficiencyFit, TwoLowPointsGiveNoLowCurve) {
   EfficiencyCalibration ec = with_eff_lines(lines, 150);
   compute_efficiency_points(s.state, ec);
   ASSERT_EQ(ec.crossover, 150);
-  ASSERT_EQ(fit_efficiency(s.state, ec), 1);
-  const CalibrationRecord& cal = s.state.spectrum.calibration;
-  EXPECT_EQ(cal.low_eff_terms, 0);
-  // High points: 6 at or above 149 keV, plus 88 keV joining from below: order 4.
-  EXPECT_EQ(cal.high_eff_terms, 4);
+  const CalibrationRecord before = s.state.spectrum.calibration;
+  EXPECT_EQ(fit_efficiency(s.state, ec), 0);
+  ASSERT_FALSE(s.ui.messages.empty());
+  EXPECT_EQ(s.ui.messages.back().text,
+            "The low energy curve needs at least 3 efficiency points at or below the crossover "
+            "(150.0 keV); 2 were found");
+  EXPECT_EQ(s.state.spectrum.calibration.high_eff, before.high_eff);
+  EXPECT_EQ(s.state.spectrum.calibration.low_eff_terms, before.low_eff_terms);
 }
 
 TEST(EfficiencyFit, LowCurveTakesOnePointAboveTheCrossover) {

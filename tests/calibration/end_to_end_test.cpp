@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <cmath>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
 
 #include "cal_fixture.h"
+#include "platform/binio.h"
 #include "platform/c_locale.h"
+#include "platform/files.h"
 #include "calibration/calibration_checks.h"
 #include "spectrum/background_record.h"
 #include "peaks/peak_report_json.h"
@@ -128,6 +132,125 @@ TEST_F(WorkedCalibration, BatchCalibrationsGiveACompleteDetectorFile) {
     EXPECT_EQ(text.find("Failed"), std::string::npos) << report;
   }
   EXPECT_EQ(test::read_bytes(dir_.file("Det_01.efp")).size() >= 512, true);
+}
+
+// Lists and source files that cannot give a right calibration are refused
+// with a message naming the fault, exit status 1, and nothing of that
+// calibration is saved.
+TEST_F(WorkedCalibration, FaultyListsAndSourceFilesAreRefusedAndNothingIsSaved) {
+  const std::string energies = test::read_text(dir_.file("mixed.enc"));
+  const std::string source = test::read_text(dir_.file("mixed.efc"));
+  auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+    const std::size_t at = text.find(from);
+    EXPECT_NE(at, std::string::npos) << from;
+    if (at != std::string::npos) text.replace(at, from.size(), to);
+    return text;
+  };
+  struct Case {
+    const char* name;
+    std::string enc, efc;
+    const char* keywords;
+    const char* message;
+  };
+  const std::vector<Case> cases = {
+      {"duplicate", replaced(energies, "661.657", "661.657\r\n 661.657"), source, "/enecal",
+       "The energy 59.5 keV was paired with the peak at channel"},
+      {"extra", replaced(energies, "1332.492", "1332.492\r\n1460.820"), source, "/enecal",
+       "The energy 1460.8 keV was paired with the peak at channel"},
+      {"nocoef", "Coefficients\n", source, "/enecal /update",
+       "do not give an energy calibration (a positive gain is needed)"},
+      {"unit", energies, replaced(source, "1500.0000   1.50  BQ", "1500.0000   1.50  XBQ"),
+       "/enecal /shape /effcal", "Line 11 of "},
+      {"baddate", energies, replaced(source, "2.00  BQ 1-Jun-2026", "2.00  BQ 31-Feb-2026"),
+       "/enecal /shape /effcal", ": the reference date \"31-Feb-2026\" cannot be read"},
+      {"future", energies, replaced(source, "2.00  BQ 1-Jun-2026", "2.00  BQ 1-Jan-2027"),
+       "/enecal /shape /effcal", ": the reference date 1-Jan-2027 12:00 is after the start of the count"},
+      {"fewlow", energies, replaced(source, "ACT  122.1    Co-57  1500.0000   2.00  BQ 1-Jun-2026 12:00\r\n", ""),
+       "/enecal /shape /effcal",
+       "The low energy curve needs at least 3 efficiency points at or below the crossover (200.0 keV); 2 were found"},
+  };
+  const std::vector<std::uint8_t> shipped = test::read_bytes(home_ + "/Calibration/Det_01.cal");
+  ASSERT_GE(shipped.size(), 512u);
+  CalibrationRecord shipped_first;
+  decode_calibration_record(shipped.data(), shipped_first);
+  for (const Case& c : cases) {
+    std::remove(dir_.file("Det_01.cal").c_str());
+    test::write_bytes(dir_.file(std::string(c.name) + ".enc"), std::vector<std::uint8_t>(c.enc.begin(), c.enc.end()));
+    test::write_bytes(dir_.file(std::string(c.name) + ".shp"), test::read_bytes(dir_.file("mixed.shp")));
+    test::write_bytes(dir_.file(std::string(c.name) + ".efc"), std::vector<std::uint8_t>(c.efc.begin(), c.efc.end()));
+    std::string out;
+    EXPECT_EQ(kestrim(std::string("/batch ") + c.keywords + " /src=" + c.name +
+                          " /lib=NaI_Analysis.lib /file=" + dir_.file("mixed-source.dat"),
+                      &out),
+              1)
+        << c.name;
+    EXPECT_NE(out.find(c.message), std::string::npos) << c.name << ": " << out;
+    EXPECT_NE(out.find("kestrim: Calibration was not completed"), std::string::npos) << c.name;
+    if (std::string(c.keywords).find("effcal") == std::string::npos) {
+      EXPECT_FALSE(file_exists(dir_.file("Det_01.cal"))) << c.name;
+    } else {
+      // The energy and shape calibrations before it are kept; the
+      // efficiency stays the detector file's.
+      const CalibrationRecord written = section("Det_01.cal", 1);
+      EXPECT_EQ(written.high_eff, shipped_first.high_eff) << c.name;
+      EXPECT_EQ(written.low_eff_terms, shipped_first.low_eff_terms) << c.name;
+      EXPECT_EQ(written.crossover, shipped_first.crossover) << c.name;
+    }
+  }
+}
+
+// A foreign spectrum carries no detector number: its calibration reports
+// and the detector file it is saved to share one number (1), so the
+// reports describe the file that was written.
+TEST_F(WorkedCalibration, AForeignSpectrumSavesAndReportsUnderOneDetectorNumber) {
+  SpectrumRecord rec;
+  BackgroundRecord bkg;
+  NativeReadResult result;
+  ASSERT_EQ(read_native(test::read_bytes(dir_.file("mixed-source.dat")), rec, bkg, {}, result), 1);
+  const int n = rec.header.channels;
+  // An Ortec CHN file: a 32-byte header, then 32-bit counts.
+  std::vector<std::uint8_t> chn(32 + 4 * static_cast<std::size_t>(n), 0);
+  bin::put_i16(chn.data(), -1);
+  bin::put_i16(chn.data() + 2, 1);
+  bin::put_i16(chn.data() + 4, 1);
+  bin::put_text(chn.data() + 6, 2, "00", false);
+  bin::put_i32(chn.data() + 8, static_cast<std::int32_t>(rec.counts[1] * 50));
+  bin::put_i32(chn.data() + 12, static_cast<std::int32_t>(rec.counts[0] * 50));
+  bin::put_text(chn.data() + 16, 8, "07DEC261", false);
+  bin::put_text(chn.data() + 24, 4, "0900", false);
+  bin::put_i16(chn.data() + 30, static_cast<std::int16_t>(n));
+  for (int ch = 2; ch < n; ++ch)
+    bin::put_i32(chn.data() + 32 + 4 * ch, static_cast<std::int32_t>(rec.counts[ch]));
+  test::write_bytes(dir_.file("mixed.chn"), chn);
+  std::string out;
+  ASSERT_EQ(kestrim("/batch /enecal /shape /src=mixed /file=" + dir_.file("mixed.chn"), &out), 0) << out;
+  for (const char* name : {"Det_01.cal", "Det_01_ene.txt", "Det_01_shp.txt"})
+    EXPECT_TRUE(file_exists(dir_.file(name))) << name;
+  for (const char* name : {"Det_00.cal", "Det_00_ene.txt", "Det_00_shp.txt"})
+    EXPECT_FALSE(file_exists(dir_.file(name))) << name;
+}
+
+// Nuclide names of a source file ignore case, as the library's do.
+TEST_F(WorkedCalibration, SourceFileNamesIgnoreCase) {
+  std::string source = test::read_text(dir_.file("mixed.efc"));
+  for (const char* from : {"Cs-137", "Co-60", "Co-60"}) {
+    const std::size_t at = source.find(from);
+    ASSERT_NE(at, std::string::npos);
+    std::string upper = from;
+    for (char& ch : upper) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    source.replace(at, upper.size(), upper);
+  }
+  test::write_bytes(dir_.file("mixed.efc"), std::vector<std::uint8_t>(source.begin(), source.end()));
+  std::string out;
+  ASSERT_EQ(kestrim("/batch /enecal /shape /effcal /src=mixed /lib=NaI_Analysis.lib /file=" +
+                        dir_.file("mixed-source.dat"),
+                    &out),
+            0)
+      << out;
+  const std::string report = test::read_text(dir_.file("Det_01_001.txt"));
+  for (const char* line : {"\r\n          661.7  ", "\r\n         1173.2  ", "\r\n         1332.5  "})
+    EXPECT_NE(report.find(line), std::string::npos) << line << report;
+  EXPECT_EQ(out.find("was not in the Library"), std::string::npos) << out;
 }
 
 TEST_F(WorkedCalibration, AKnownSpectrumIsAnalysedWithTheResult) {

@@ -113,6 +113,22 @@ TEST_F(Activities, NegativeActivityAboveConfidenceIsRemoved) {
   EXPECT_NEAR(res().results[0].activity, a, 1e-6);
 }
 
+// N1's only line sits on the 600 keV peak; N2 has peaks at 600 and 900 keV
+// but none for its 1300 keV line. The solution drives N1 negative, yet N2
+// has the weaker evidence: N2 goes and N1 keeps its peak.
+TEST_F(Activities, NegativeActivityRemovesTheNuclideWithTheWeakerEvidence) {
+  test::add_nuclide(lib(), "N1", 1e7, {{600, 1, 0}}, 600);
+  test::add_nuclide(lib(), "N2", 1e7, {{600, 0.5, 0}, {900, 0.5, 0}, {1300, 0.5, 0}}, 600);
+  q.add_peak(600, 5000);
+  q.add_peak(900, 10000);
+  ASSERT_EQ(run(), 1);
+  EXPECT_TRUE(test::has_line(diag_text(), "N2 was removed: it shares peaks with N1, which had a negative activity"))
+      << diag_text();
+  ASSERT_NE(result("N1"), nullptr);
+  EXPECT_EQ(result("N2"), nullptr);
+  EXPECT_NEAR(result("N1")->activity, 50, 1e-6);
+}
+
 TEST_F(Activities, NegativeActivityBelowConfidenceStays) {
   negative_case(q, true);
   q.state->params.unconditional_library_peaks = 1;  // keep the lowest activity too

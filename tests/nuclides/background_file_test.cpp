@@ -279,6 +279,19 @@ TEST(BackgroundSubtraction, WindowEndsAreOpen) {
   EXPECT_NE(s.run(1), "");
 }
 
+// Around the annihilation line the window is the whole energy tolerance
+// (2 keV here), as in identification, not the narrower 0.5 + 0.0015 E.
+TEST(BackgroundSubtraction, AnnihilationLineTakesTheWholeTolerance) {
+  Subtraction s({511}, 500, 10);
+  ASSERT_LT(energy_tolerance(s.st->params, 511), 1.3);
+  s.background({512.8f}, 1, 0.1f);
+  EXPECT_NE(s.run(1), "");
+  EXPECT_NEAR(s.st->peaks.net_area[1], 400, 1e-3);
+  Subtraction beside({509}, 500, 10);
+  beside.background({510.8f}, 1, 0.1f);
+  EXPECT_EQ(beside.run(1), "");
+}
+
 TEST(BackgroundSubtraction, RemainingAreaCarriesTheCombinedUncertainty) {
   Subtraction s({1000}, 500, 10);
   s.background({995, 1000.5f}, 2, 0.1f);  // the first inside the window is used

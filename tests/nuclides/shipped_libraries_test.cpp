@@ -67,7 +67,8 @@ TEST_P(ShippedLibrary, CsvRoundTripIsExact) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Libraries, ShippedLibrary,
-                         ::testing::Values("NaI_Analysis.lib", "NaI_PeakSearch.lib", "NaI_LOD.lib"),
+                         ::testing::Values("NaI_Analysis.lib", "NaI_PeakSearch.lib", "NaI_LOD.lib",
+                                           "NaI_Wide.lib"),
                          [](const auto& info) {
                            std::string s = info.param;
                            return s.substr(4, s.find('.') - 4);
@@ -91,16 +92,25 @@ TEST(ShippedAnalysisLibrary, HoldsEvaluatedValuesOfKeyNuclides) {
   ASSERT_GE(co, 0);
   EXPECT_EQ(lib.lines_of(co).second - lib.lines_of(co).first, 2);
   EXPECT_FLOAT_EQ(lib.nuclides[co].principal_energy, 1332.492f);
-  // Na-22: the annihilation line is kept but is not the principal line.
-  int na = find(lib, "Na-22");
+  // The wide library: Na-22's annihilation line is kept but is not the
+  // principal line.
+  NuclideLibrary wide;
+  ASSERT_TRUE(load_shipped("NaI_Wide.lib", wide));
+  int na = find(wide, "Na-22");
   ASSERT_GE(na, 0);
-  EXPECT_FLOAT_EQ(lib.nuclides[na].principal_energy, 1274.537f);
+  EXPECT_FLOAT_EQ(wide.nuclides[na].principal_energy, 1274.537f);
   // The Th-232 chain carries Tl-208's 2614.511 keV line per chain decay:
   // 99.755 % x 0.3593 (Bi-212 alpha branch) = 35.842 %.
   int th = find(lib, "Th-232");
   ASSERT_GE(th, 0);
   EXPECT_NEAR(lib.line_yield[lib.lines_of(th).second - 1], 0.35842, 1e-5);
-  EXPECT_EQ(find(lib, "Rn-222"), -1);  // its only line is 0.076 %
+  EXPECT_EQ(find(wide, "Rn-222"), -1);  // its only line is 0.076 %
+  // Nuclides a NaI detector cannot tell from those of an environmental
+  // sample are left to the wide library.
+  for (const char* name : {"U-235", "Ag-110m", "I-132", "Lu-177"}) {
+    EXPECT_EQ(find(lib, name), -1) << name;
+    EXPECT_GE(find(wide, name), 0) << name;
+  }
 }
 
 TEST(ShippedPeakSearchLibrary, KeepsOnlyStrongLines) {
