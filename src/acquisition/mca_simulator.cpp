@@ -20,7 +20,6 @@ constexpr std::uint8_t kStartStop = 0xA6;
 constexpr std::uint8_t kReadTimes = 0xA5;
 constexpr std::uint8_t kReadSpectrum = 0x94;
 constexpr int kTimesReply = 33;
-constexpr int kHeaderReply = 55;
 constexpr int kLastByteOfChannel0 = 70;
 
 void put_be24(std::vector<std::uint8_t>& b, int at, std::uint64_t v) {
