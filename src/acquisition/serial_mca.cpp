@@ -9,20 +9,23 @@
 #include "platform/platform.h"
 #include "settings/parameters.h"
 #include "settings/session.h"
+#include "acquisition/mca_protocol.h"
 #include "spectrum/spectrum_record.h"
 
 namespace kestrim {
 
 namespace {
 
-constexpr std::uint8_t kClearMemory = 0x92;
-constexpr std::uint8_t kStartStop = 0xA6;
-constexpr std::uint8_t kReadTimes = 0xA5;
-constexpr std::uint8_t kReadSpectrum = 0x94;
-constexpr int kTimesReply = 33;
-constexpr int kHeaderReply = 55;
-constexpr int kBytesPerChannelAt = 40;
-constexpr int kLastByteOfChannel0 = 70;
+using mca_protocol::kClearMemory;
+using mca_protocol::kStartStop;
+using mca_protocol::kReadTimes;
+using mca_protocol::kReadSpectrum;
+using mca_protocol::kTimesReply;
+using mca_protocol::kHeaderReply;
+using mca_protocol::kBytesPerChannelAt;
+using mca_protocol::kLastByteOfChannel0;
+
+constexpr int kQuietMs = 300;  // a pause that ends a reply
 
 constexpr std::int64_t kTimeWordRange = std::int64_t{1} << 24;
 constexpr std::int64_t kWrapMargin = 600000;  // ten minutes of milliseconds
@@ -208,6 +211,9 @@ int SerialMca::read(AcquisitionSession& s, bool full) {
     return 0;
   }
   const int b = reply[kBytesPerChannelAt];
+  // A refused header: the channels that follow it are let through and
+  // dropped, so that they cannot pass for the answer to the next command.
+  if (b < 1 || b > 4 || b == 3) port_.wait_until_quiet(kQuietMs);
   if (b < 1 || b > 4) {
     warn(ui_, "Invalid Bytes/chan");
     return 0;

@@ -193,6 +193,17 @@ int SerialPort::wait_for(int n, std::vector<std::uint8_t>& out, bool& line_error
   return got;
 }
 
+void SerialPort::wait_until_quiet(int quiet_ms) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timing_.reply_timeout_ms);
+  while (line_error_ == 0 && std::chrono::steady_clock::now() < deadline) {
+    const int seen = count_;
+    if (!arrived_.wait_for(lock, std::chrono::milliseconds(quiet_ms),
+                           [&] { return count_ != seen || line_error_ != 0; }))
+      return;
+  }
+}
+
 bool SerialPort::line_failed() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return line_error_ != 0;

@@ -59,6 +59,11 @@ class SerialPort {
   // line failed (the device was unplugged or the read failed).
   int wait_for(int n, std::vector<std::uint8_t>& out, bool& line_error);
 
+  // Waits until no byte has arrived for `quiet_ms` (at most the reply
+  // time-out), so that the rest of a reply that was refused part-way does
+  // not reach the next exchange.
+  void wait_until_quiet(int quiet_ms);
+
   // The line failed: reads return errors or the device went away.
   bool line_failed() const;
 
