@@ -21,9 +21,6 @@
 #include "platform/c_locale.h"
 #include "platform/files.h"
 #include "platform/headless_platform.h"
-#ifdef KESTRIM_HAVE_ODBC
-#include "database/odbc_activity_database.h"
-#endif
 #include "reports/main_report.h"
 #include "settings/spectrum_info.h"
 
@@ -104,12 +101,8 @@ int cmd_analyse(const Args& args) {
   ui.set_progress_enabled(!json);
   State state(ui);
   FrontEndServices services;
-  services.supply(state);
+  services.supply(state, true);
   state.paths = default_paths();
-#ifdef KESTRIM_HAVE_ODBC
-  OdbcActivityDatabase database;
-  state.services.activity_database = &database;
-#endif
   if (!initialise(state)) return 1;
   state.app.batch_mode = true;
   state.app.batch_analysis = true;

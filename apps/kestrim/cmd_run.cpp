@@ -8,9 +8,6 @@
 #include "commands.h"
 #include "front_end_services.h"
 #include "platform/headless_platform.h"
-#ifdef KESTRIM_HAVE_ODBC
-#include "database/odbc_activity_database.h"
-#endif
 
 namespace kestrim::cli {
 
@@ -31,13 +28,8 @@ int run_main_command_line(const Args& args) {
   HeadlessPlatform ui;
   State state(ui);
   FrontEndServices services;
-  services.supply(state);
+  services.supply(state, true);
   state.paths = default_paths();
-#ifdef KESTRIM_HAVE_ODBC
-  // Declared after the State it serves, so closed first at exit.
-  OdbcActivityDatabase database;
-  state.services.activity_database = &database;
-#endif
   RunOutcome outcome = run_program(state, tokens);
   switch (outcome) {
     case RunOutcome::kSucceeded:

@@ -9,18 +9,19 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "acquisition/mca_protocol.h"
 #include "spectrum/spectrum_record.h"
 
 namespace kestrim {
 
 namespace {
 
-constexpr std::uint8_t kClearMemory = 0x92;
-constexpr std::uint8_t kStartStop = 0xA6;
-constexpr std::uint8_t kReadTimes = 0xA5;
-constexpr std::uint8_t kReadSpectrum = 0x94;
-constexpr int kTimesReply = 33;
-constexpr int kLastByteOfChannel0 = 70;
+using mca_protocol::kClearMemory;
+using mca_protocol::kStartStop;
+using mca_protocol::kReadTimes;
+using mca_protocol::kReadSpectrum;
+using mca_protocol::kTimesReply;
+using mca_protocol::kLastByteOfChannel0;
 
 void put_be24(std::vector<std::uint8_t>& b, int at, std::uint64_t v) {
   b[static_cast<std::size_t>(at)] = static_cast<std::uint8_t>(v >> 16);

@@ -438,20 +438,7 @@ class Export {
     return true;
   }
 
-  // The fitted peak nearest `energy` within the matching window; 0 = none.
-  int match_peak(double energy) const {
-    const double tol = nuclide_tolerance(s_.params, energy, s_.results.auto_calibration);
-    int best = 0;
-    double best_d = 0;
-    for (int k = 1; k <= s_.peaks.count; ++k) {
-      const double d = std::fabs(peak_energy(s_, k) - energy);
-      if (d <= tol && (best == 0 || d < best_d)) {
-        best = k;
-        best_d = d;
-      }
-    }
-    return best;
-  }
+  int match_peak(double energy) const { return peak_matching_energy(s_, energy); }
 
   // One PeakData row per energy of the Energies table.
   bool insert_peaks(long id) {

@@ -1,5 +1,7 @@
 #include "nuclides/quant_common.h"
 
+#include <cmath>
+
 #include "nuclides/nuclide_session.h"
 #include "peaks/peak_search.h"
 #include "platform/c_format.h"
@@ -18,6 +20,20 @@ double line_tolerance(const AnalysisParameters& p, double energy_kev, bool auto_
 
 double peak_energy(const NuclideSession& state, int k) {
   return channel_to_energy(state.spectrum.calibration, state.peaks.centre[k]);
+}
+
+int peak_matching_energy(const NuclideSession& state, double energy_kev) {
+  const double tol = nuclide_tolerance(state.params, energy_kev, state.results.auto_calibration);
+  int best = 0;
+  double best_d = 0;
+  for (int k = 1; k <= state.peaks.count; ++k) {
+    const double d = std::fabs(peak_energy(state, k) - energy_kev);
+    if (d <= tol && (best == 0 || d < best_d)) {
+      best = k;
+      best_d = d;
+    }
+  }
+  return best;
 }
 
 double efficiency_at_energy(const NuclideSession& state, double energy_kev) {

@@ -19,6 +19,10 @@ double line_tolerance(const AnalysisParameters& p, double energy_kev, bool auto_
 
 // Energy of peak k through the spectrum's calibration.
 double peak_energy(const NuclideSession& state, int k);
+// The fitted peak nearest an energy within the nuclide tolerance (ties keep
+// the earlier peak), as the activity databases pair energies with peaks;
+// 0 when none.
+int peak_matching_energy(const NuclideSession& state, double energy_kev);
 // Full-energy efficiency at an energy through the spectrum's calibration.
 double efficiency_at_energy(const NuclideSession& state, double energy_kev);
 
