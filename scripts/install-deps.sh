@@ -1,13 +1,15 @@
 #!/bin/sh
 # Installs the Debian packages Kestrim needs to build and test (with the
 # ODBC driver manager, the SQLite and PostgreSQL ODBC drivers and the
-# PostgreSQL server the database tests start), and the German locale the
+# PostgreSQL server the database tests start, Qt 6 for the desktop program,
+# ALSA for sound-card capture), and the German locale the
 # locale tests run under.
 # Idempotent: does nothing (and prints nothing) when everything is present.
 set -e
 PKGS="cmake g++ make ccache clang libclang-rt-14-dev googletest libgtest-dev libgmock-dev libbenchmark-dev \
 nlohmann-json3-dev libpugixml-dev libcli11-dev libfmt-dev locales \
-unixodbc-dev unixodbc libsqliteodbc odbc-postgresql postgresql sqlite3"
+unixodbc-dev unixodbc libsqliteodbc odbc-postgresql postgresql sqlite3 \
+qt6-base-dev libqt6opengl6-dev libgl-dev libasound2-dev alsa-utils"
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo
 missing=""
