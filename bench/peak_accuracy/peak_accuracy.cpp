@@ -11,12 +11,15 @@
 // then step_peak_search, step_fit_all_regions and peaks_json. Nothing is
 // tuned here.
 //
-// Usage: peak_accuracy [SEEDS] [--csv] [--only PREFIX]... [--keep DIR]
+// Usage: peak_accuracy [SEEDS] [--csv] [--only PREFIX]... [--keep DIR] [--verbose]
 //   SEEDS   spectra per scenario (default 100)
 //   --csv   comma-separated output instead of the aligned table
 //   --only  run only the scenarios whose names start with PREFIX
 //   --keep  also write each scenario's first spectrum as DIR/NAME.dat, to
 //           look at with `kestrim peaks` or `kestrim export-text`
+//   --verbose  print every spectrum's fitted peaks (energy, area +- 1 sigma)
+//           to the standard error; with --keep, also write every spectrum
+//           as DIR/NAME-SEED.dat
 //
 // Output: one header line, then one line per measured line of each
 // scenario, columns separated by blanks (or commas):
@@ -196,7 +199,7 @@ bool write_spectrum(const SimOptions& o, const std::string& path) {
 }
 
 bool run_scenario(const Scenario& sc, int index, int seeds, const std::string& scratch, const std::string& keep,
-                  ScenarioStats& st) {
+                  bool verbose, ScenarioStats& st) {
   st = ScenarioStats{};
   st.lines.resize(sc.lines.size());
   const std::string path = join_path(scratch, "scenario.dat");
@@ -205,6 +208,14 @@ bool run_scenario(const Scenario& sc, int index, int seeds, const std::string& s
     SimOptions o = options_for(sc, 1000003ULL * static_cast<std::uint64_t>(index + 1) + static_cast<std::uint64_t>(seed));
     if (!write_spectrum(o, path) || !analyse_like_peaks_command(scratch, path, found)) return false;
     if (seed == 1 && !keep.empty() && !write_spectrum(o, join_path(keep, sc.name + ".dat"))) return false;
+    if (verbose && !keep.empty() &&
+        !write_spectrum(o, join_path(keep, sc.name + "-" + std::to_string(seed) + ".dat")))
+      return false;
+    if (verbose) {
+      std::fprintf(stderr, "%s seed %d:", sc.name.c_str(), seed);
+      for (const Found& f : found) std::fprintf(stderr, " %.1f keV %.0f+-%.0f", f.energy, f.area, f.sigma);
+      std::fprintf(stderr, "\n");
+    }
 
     // Pair lines and peaks within 0.5 FWHM one to one, nearest first.
     struct Pair {
@@ -267,6 +278,7 @@ int main(int argc, char** argv) {
   bool csv = false;
   std::vector<std::string> only;
   std::string keep;
+  bool verbose = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--csv") == 0) {
       csv = true;
@@ -274,10 +286,12 @@ int main(int argc, char** argv) {
       only.push_back(argv[++i]);
     } else if (std::strcmp(argv[i], "--keep") == 0 && i + 1 < argc) {
       keep = argv[++i];
+    } else if (std::strcmp(argv[i], "--verbose") == 0) {
+      verbose = true;
     } else if (argv[i][0] >= '0' && argv[i][0] <= '9') {
       seeds = std::atoi(argv[i]);
     } else {
-      std::fprintf(stderr, "Usage: peak_accuracy [SEEDS] [--csv] [--only PREFIX]... [--keep DIR]\n");
+      std::fprintf(stderr, "Usage: peak_accuracy [SEEDS] [--csv] [--only PREFIX]... [--keep DIR] [--verbose]\n");
       return 2;
     }
   }
@@ -318,7 +332,7 @@ int main(int argc, char** argv) {
         std::none_of(only.begin(), only.end(), [&](const std::string& p) { return sc.name.rfind(p, 0) == 0; }))
       continue;
     ScenarioStats st;
-    if (!run_scenario(sc, static_cast<int>(i), seeds, scratch, keep, st)) {
+    if (!run_scenario(sc, static_cast<int>(i), seeds, scratch, keep, verbose, st)) {
       std::fprintf(stderr, "peak_accuracy: scenario %s could not be analysed\n", sc.name.c_str());
       status = 1;
       continue;
