@@ -33,13 +33,14 @@ double basis_variable(const Region& r, double x) {
   return std::clamp(t, -1.0, 1.0);
 }
 
-double edge_value(const Region& r, double x) {
-  return 0.5 * std::erfc((x - r.edge_channel) / (std::sqrt(2.0) * r.edge_sigma));
+double edge_value(const Region& r, int e, double x) {
+  return 0.5 * std::erfc((x - r.edge_channel[e]) / (std::sqrt(2.0) * r.edge_sigma[e]));
 }
 
 double continuum_value(const Region& r, double x) {
   double u = basis_variable(r, x);
-  const double edge = r.edge ? r.edge_height * edge_value(r, x) : 0.0;
+  double edge = 0;
+  for (int e = 0; e < r.edges; ++e) edge += r.edge_height[e] * edge_value(r, e, x);
   if (r.step) return edge + r.coeff[0] + (r.terms > 1 ? r.coeff[1] * u : 0.0);
   double v = edge, p = 1;
   for (int k = 0; k < r.terms; ++k) {
@@ -89,7 +90,7 @@ double fit_chi(const PeakSession& s) { return fit_region_linear(s, false) ? s.pe
 
 }  // namespace
 
-int continuum_columns(const Region& r) { return std::clamp(r.terms, 1, 3) + (r.edge ? 1 : 0); }
+int continuum_columns(const Region& r) { return std::clamp(r.terms, 1, 3) + r.edges; }
 
 double region_continuum(const PeakSession& state, int x) { return continuum_value(state.peaks.region, x); }
 
@@ -152,10 +153,10 @@ int fit_region_linear(const PeakSession& state, bool final_pass) {
     wt = std::min(wt, 1.0);
 
     double u = basis_variable(r, x);
-    std::array<double, 4> b{};
+    std::array<double, 3 + kMaxRegionEdges> b{};
     b[0] = 1;
     for (int k = 1; k < P; ++k) b[k] = b[k - 1] * u;
-    if (T > P) b[P] = edge_value(r, x);
+    for (int e = 0; e < r.edges; ++e) b[P + e] = edge_value(r, e, x);
     const double* g = &w.shape[static_cast<size_t>(x - r.start) * kCols];
     for (int j = 0; j < T; ++j) {
       for (int k = 0; k <= j; ++k) eq.normal(j, k) += wt * b[j] * b[k];
@@ -171,8 +172,8 @@ int fit_region_linear(const PeakSession& state, bool final_pass) {
   eq.mirror_lower();
 
   // Keep a copy for the chi-squared, solve.
-  // Up to three polynomial terms, the Compton-edge term and the peaks.
-  constexpr int kMaxColumns = 4 + kMaxRegionPeaks;
+  // Up to three polynomial terms, the Compton-edge terms and the peaks.
+  constexpr int kMaxColumns = 3 + kMaxRegionEdges + kMaxRegionPeaks;
   std::array<double, kMaxColumns * kMaxColumns> copy{};
   std::array<double, kMaxColumns> rhs{};
   for (int i = 0; i < n; ++i) {
@@ -190,7 +191,7 @@ int fit_region_linear(const PeakSession& state, bool final_pass) {
   if (final_pass) return 1;
 
   for (int k = 0; k < 3; ++k) r.coeff[k] = k < P ? eq.solution(k) : 0.0;
-  r.edge_height = T > P ? eq.solution(P) : 0.0;
+  for (int e = 0; e < r.edges; ++e) r.edge_height[e] = eq.solution(P + e);
   for (int i = 0; i < np; ++i) r.height[i] = eq.solution(T + i);
   double chi = S;
   for (int i = 0; i < n; ++i) {
@@ -645,36 +646,77 @@ namespace {
 // inside the region: its smeared step joins the continuum, so that the
 // continuum's fall at the edge is not taken for (or into) a peak. The line
 // must be stronger than every region peak near its edge and at least half as
-// significant as every other region peak; the strongest such line is taken.
-void find_compton_edge(const PeakSession& state) {
+// significant as every other region peak; the edges of the two strongest
+// such lines are taken (Co-60's 1173 keV line lies above the edge of 1332
+// keV and on a shelf that ends at its own edge).
+void find_compton_edges(const PeakSession& state) {
   Region& r = state.peaks.region;
   const PeakList& list = state.peaks;
   const CalibrationRecord& cal = state.spectrum.calibration;
-  r.edge = false;
+  r.edges = 0;
   if (r.shape_calibration || state.params.fit_switch_228 == 0 || term_count(cal.energy_terms) < 2) return;
-  float best = 0;
+  struct Edge {
+    float significance;
+    double channel, sigma;
+  };
+  std::array<Edge, kMaxRegionEdges> best{};
+  int found = 0;
   for (int k = 1; k <= list.count; ++k) {
     const double e = channel_to_energy(cal, list.centre[k]);
     if (!(e > 100)) continue;
     const double edge = e * (1 - 1 / (1 + 2 * e / 511.0));
     const double xe = energy_to_channel(cal, edge);
     const double se = width_at_channel(cal, xe, calibration_context(state.spectrum, state.flags));
-    if (!(xe > r.start + 2 && xe < r.end - 2) || list.significance[k] <= best) continue;
+    if (!(xe > r.start + 2 && xe < r.end - 2)) continue;
     // A weak line's edge is lost in the noise of the region's stronger
     // peaks, and a free step there only blurs their areas.
     bool stronger = true;
     for (int i = 0; i < r.count; ++i) {
       const int j = r.first + i;
       if (j == k) continue;
-      if (std::fabs(list.centre[j] - xe) < 2 * se && list.significance[j] >= list.significance[k]) stronger = false;
+      if (std::fabs(list.centre[j] - xe) < 1.5 * se && list.significance[j] >= list.significance[k]) stronger = false;
       if (list.significance[j] > 2 * list.significance[k]) stronger = false;
     }
     if (!stronger) continue;
-    best = list.significance[k];
-    r.edge = true;
-    r.edge_channel = xe;
-    r.edge_sigma = se;
+    // Two steps closer than two widths cannot be told apart: the stronger
+    // line's stays.
+    int slot = -1;
+    for (int i = 0; i < found; ++i)
+      if (std::fabs(best[i].channel - xe) < 2 * std::max(se, best[i].sigma)) slot = i;
+    const Edge candidate{list.significance[k], xe, se};
+    if (slot >= 0) {
+      if (candidate.significance > best[slot].significance) best[slot] = candidate;
+    } else if (found < kMaxRegionEdges) {
+      best[found++] = candidate;
+    } else {
+      auto weakest = std::min_element(best.begin(), best.end(), [](const Edge& a, const Edge& b) {
+        return a.significance < b.significance;
+      });
+      if (candidate.significance > weakest->significance) *weakest = candidate;
+    }
   }
+  for (int i = 0; i < found; ++i) {
+    r.edge_channel[i] = best[i].channel;
+    r.edge_sigma[i] = best[i].sigma;
+    r.edge_height[i] = 0;
+  }
+  r.edges = found;
+}
+
+// Drops the edges whose fitted step rises (a rising step is a peak's area
+// taken into the continuum, or given to it); true when one was dropped.
+bool drop_rising_edges(Region& r) {
+  int kept = 0;
+  for (int e = 0; e < r.edges; ++e) {
+    if (!(r.edge_height[e] > 0)) continue;
+    r.edge_channel[kept] = r.edge_channel[e];
+    r.edge_sigma[kept] = r.edge_sigma[e];
+    r.edge_height[kept] = r.edge_height[e];
+    ++kept;
+  }
+  const bool dropped = kept < r.edges;
+  r.edges = kept;
+  return dropped;
 }
 
 }  // namespace
@@ -686,7 +728,7 @@ int choose_continuum_and_fit(const PeakSession& state) {
   for (int round = 0; round < kMaxRegionPeaks; ++round) {
     const int before = r.count;
     if (r.count < 1) return 0;
-    find_compton_edge(state);
+    find_compton_edges(state);
     // The Defaults' continuum switches: linear fixed, non-linear fixed, or
     // (both off) the better of quadratic and linear for every region.
     const bool fixed_nonlinear = state.params.continuum_linear == 0 && state.params.continuum_nonlinear != 0;
@@ -707,11 +749,9 @@ int choose_continuum_and_fit(const PeakSession& state) {
     if (r.step_requested && forced) r.step = true;
     result = fit_region_completely(state);
     if (!result) return 0;
-    if (r.edge && !(r.edge_height > 0)) {
-      // The continuum falls at a Compton edge; a rising step is a peak's
-      // area taken into the continuum (or given to it): fit without it.
-      r.edge = false;
-      r.edge_height = 0;
+    // The continuum falls at a Compton edge: fit again without the edges
+    // that came out rising.
+    if (drop_rising_edges(r)) {
       result = fit_region_completely(state);
       if (!result) return 0;
     }

@@ -43,7 +43,7 @@ double region_model(const PeakSession& state, int x, bool step_positive = false)
 // the step whatever the number of terms).
 double region_continuum(const PeakSession& state, int x);
 // Columns of the continuum in the least-squares fit: the polynomial (or
-// step) terms and, when the region holds a Compton edge, the edge step.
+// step) terms and a step for each Compton edge the region holds.
 int continuum_columns(const Region& r);
 
 // The outer iterations, each re-running the linear fit: the position

@@ -27,7 +27,7 @@ bool single_fit_keeps(const PeakSession& state, double x, double s, int lo, int 
   r.tail[0] = low_tail_at_channel(state.spectrum.calibration, x, calibration_context(state.spectrum, state.flags));
   r.terms = 2;
   r.step = false;
-  r.edge = false;
+  r.edges = 0;
   bool keep = false;
   if (fit_region_linear(state, false) == 1) {
     const double height = r.height[0];

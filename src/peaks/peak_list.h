@@ -21,6 +21,8 @@ namespace kestrim {
 inline constexpr int kMaxPeaks = 500;
 inline constexpr int kMaxSearchPeaks = 101;    // the automatic search stops adding here
 inline constexpr int kMaxRegionPeaks = 10;
+// Compton edges a region's continuum may hold.
+inline constexpr int kMaxRegionEdges = 2;
 inline constexpr int kMaxRegionChannels = 750;
 inline constexpr int kRefusedRing = 10;
 inline constexpr int kMaxAuxRows = 100;
@@ -88,13 +90,13 @@ struct Region {
   bool step = false;         // step continuum
   double x0 = 0;             // continuum reference channel
   double step_half = 1;      // 2.5 sigma of the first peak
-  // Compton edge of a stronger line inside the region: a falling step
+  // Compton edges of stronger lines inside the region: each a falling step
   // 0.5 erfc((x - edge_channel) / (sqrt 2 edge_sigma)) of fitted height
-  // edge_height joins the continuum (an extra least-squares column).
-  bool edge = false;
-  double edge_channel = 0;
-  double edge_sigma = 1;
-  double edge_height = 0;
+  // edge_height that joins the continuum (one more least-squares column).
+  int edges = 0;
+  std::array<double, kMaxRegionEdges> edge_channel{};
+  std::array<double, kMaxRegionEdges> edge_sigma{};
+  std::array<double, kMaxRegionEdges> edge_height{};
   double chi2 = 0;           // reduced chi-squared of the last first-pass fit
   double width_gain = 0;     // improvement of the last width step
   double tail_change = 0;    // relative change of the last tailing step
