@@ -23,10 +23,12 @@
 // folder (the shipped Defaults Normal.000 and the libraries it names), the
 // spectrum written as a native file, run_program(). Nothing is tuned here.
 //
-// Usage: analysis_accuracy GAMMA_LINES_CSV [SEEDS] [--csv] [--only PREFIX]... [--keep DIR]
+// Usage: analysis_accuracy GAMMA_LINES_CSV [SEEDS] [--csv] [--only PREFIX]... [--keep DIR] [--verbose]
 //   SEEDS   spectra per mix (default 20)
 //   --keep  also write each mix's first spectrum as DIR/MIX.dat, to look at
 //           with `kestrim /batch /file=DIR/MIX.dat`
+//   --verbose  print every spectrum's reported nuclides to the standard
+//           error; with --keep, also write every spectrum as DIR/MIX-SEED.dat
 //
 // Output: one line per (mix, nuclide of the mix), then one line per mix
 // for the false identifications:
@@ -214,6 +216,7 @@ int main(int argc, char** argv) {
   std::string table_path;
   std::vector<std::string> only;
   std::string keep;
+  bool verbose = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--csv") == 0) {
       csv = true;
@@ -221,12 +224,14 @@ int main(int argc, char** argv) {
       only.push_back(argv[++i]);
     } else if (std::strcmp(argv[i], "--keep") == 0 && i + 1 < argc) {
       keep = argv[++i];
+    } else if (std::strcmp(argv[i], "--verbose") == 0) {
+      verbose = true;
     } else if (argv[i][0] >= '0' && argv[i][0] <= '9') {
       seeds = std::atoi(argv[i]);
     } else if (table_path.empty() && argv[i][0] != '-') {
       table_path = argv[i];
     } else {
-      std::fprintf(stderr, "Usage: analysis_accuracy GAMMA_LINES_CSV [SEEDS] [--csv] [--only PREFIX]... [--keep DIR]\n");
+      std::fprintf(stderr, "Usage: analysis_accuracy GAMMA_LINES_CSV [SEEDS] [--csv] [--only PREFIX]... [--keep DIR] [--verbose]\n");
       return 2;
     }
   }
@@ -275,7 +280,17 @@ int main(int argc, char** argv) {
       if (!write_sample(table, mix, sample_seed, path)) return 1;
       if (seed == 1 && !keep.empty() && !write_sample(table, mix, sample_seed, join_path(keep, mix.name + ".dat")))
         return 1;
+      if (verbose && !keep.empty() &&
+          !write_sample(table, mix, sample_seed, join_path(keep, mix.name + "-" + std::to_string(seed) + ".dat")))
+        return 1;
       if (!analyse(scratch, path, results)) ++failed;
+      if (verbose) {
+        std::fprintf(stderr, "%s seed %d:", mix.name.c_str(), seed);
+        for (const NuclideResult& r : results)
+          std::fprintf(stderr, " %s %.3g%s%.0f%%", trimmed(r.name).c_str(), r.activity, r.uncertainty > 0 ? "+-" : "<",
+                       r.uncertainty);
+        std::fprintf(stderr, "\n");
+      }
       for (const NuclideResult& r : results) {
         if (r.uncertainty <= 0) continue;  // a limit
         const std::string name = trimmed(r.name);
