@@ -103,10 +103,31 @@ double region_model(const PeakSession& state, int x, bool step_positive) {
   return c;
 }
 
+namespace {
+
+// Keeps the Compton edges whose step still falls across the region's
+// current bounds. The bounds move while a region is fitted (re-bounding,
+// trimming, splitting a multiplet); a step wholly beyond them is a constant
+// column beside the continuum's own, and the fit would fail as singular.
+void keep_edges_inside(Region& r) {
+  int kept = 0;
+  for (int e = 0; e < r.edges; ++e) {
+    if (!(edge_value(r, e, r.start) - edge_value(r, e, r.end) > 0.1)) continue;
+    r.edge_channel[kept] = r.edge_channel[e];
+    r.edge_sigma[kept] = r.edge_sigma[e];
+    r.edge_height[kept] = r.edge_height[e];
+    ++kept;
+  }
+  r.edges = kept;
+}
+
+}  // namespace
+
 int fit_region_linear(const PeakSession& state, bool final_pass) {
   Region& r = state.peaks.region;
   FitWorkspace& w = state.peaks.work;
   const int np = r.count;
+  keep_edges_inside(r);
   const int T = continuum_columns(r);
   const int P = std::clamp(r.terms, 1, 3);  // polynomial (or step) columns
   const int n = T + np;
@@ -675,7 +696,7 @@ void find_compton_edges(const PeakSession& state) {
       const int j = r.first + i;
       if (j == k) continue;
       if (std::fabs(list.centre[j] - xe) < 1.5 * se && list.significance[j] >= list.significance[k]) stronger = false;
-      if (list.significance[j] > 2 * list.significance[k]) stronger = false;
+      if (list.significance[j] > 3 * list.significance[k]) stronger = false;
     }
     if (!stronger) continue;
     // Two steps closer than two widths cannot be told apart: the stronger
