@@ -16,6 +16,7 @@ int cmd_fit_total(const Args& args);
 int cmd_reference(const Args& args);
 int cmd_acquire(const Args& args);
 int cmd_mca_sim(const Args& args);
+int cmd_pha(const Args& args);
 
 const Subcommand* subcommands() {
   static const Subcommand table[] = {
@@ -39,6 +40,7 @@ const Subcommand* subcommands() {
        cmd_reference},
       {"acquire", "collect a spectrum from the serial MCA (acquire --port PATH --preset S -o FILE.dat)",
        cmd_acquire},
+      {"pha", "pulse-height analysis of a sound-card recording (pha --wav FILE.wav -o SPECTRUM.dat)", cmd_pha},
       {"mca-sim", "serve a simulated serial MCA on a pseudo-terminal (mca-sim [--speed F])", cmd_mca_sim},
       {nullptr, nullptr, nullptr},
   };
