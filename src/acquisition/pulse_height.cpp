@@ -87,8 +87,6 @@ void PulseHeightAnalyser::filter_block(long from, long to) {
       const std::int32_t* xi = x + i;
       for (long j = 0; j < n; ++j) p[j] += xi[j] * c;
     }
-    std::int64_t* out = p_.data();
-    for (long j = 0; j < n; ++j) out[j] = p[j];
   } else {
     std::int64_t* p = p_.data();
     for (long j = 0; j < n; ++j) p[j] = 0;
@@ -252,10 +250,7 @@ BufferResult PulseHeightAnalyser::analyse(const std::int16_t* samples, long n, A
     ++out.rejected;
   };
 
-  for (long b = start; b < E; b += kBlock) {
-    const long b_end = std::min(E, b + kBlock);
-    filter_block(b, b_end);
-    const std::int64_t* P = p_.data() - b;
+  auto scan = [&](const auto* P, long b, long b_end) {
     long k = b;
     while (k < b_end) {
       if (!in_pulse && diag == nullptr) {
@@ -263,7 +258,7 @@ BufferResult PulseHeightAnalyser::analyse(const std::int16_t* samples, long n, A
         // threshold (|2P| < T*S) is needed, not the filter value itself.
         if (S_ != 0) {
           while (k < b_end) {
-            const std::int64_t p2 = 2 * P[k];
+            const std::int64_t p2 = 2 * static_cast<std::int64_t>(P[k - b]);
             const bool small = (p2 < 0 ? -p2 : p2) < TS;
             const std::int32_t v = x[k];
             if (v > kSaturatedHigh || v < kSaturatedLow) {
@@ -283,7 +278,7 @@ BufferResult PulseHeightAnalyser::analyse(const std::int16_t* samples, long n, A
         ++k;
         continue;
       }
-      const long long y = y_of(P[k]);
+      const long long y = y_of(P[k - b]);
       if (diag != nullptr && in_window(k)) {
         if (diag->trace.empty()) diag->trace.assign(kDiagWindow, 0);
         diag->trace[static_cast<std::size_t>(k - t)] = static_cast<int>(y);
@@ -319,8 +314,15 @@ BufferResult PulseHeightAnalyser::analyse(const std::int16_t* samples, long n, A
       }
       ++k;
     }
+  };
+  for (long b = start; b < E; b += kBlock) {
+    const long b_end = std::min(E, b + kBlock);
+    filter_block(b, b_end);
+    if (narrow_)
+      scan(p32_.data(), b, b_end);
+    else
+      scan(p_.data(), b, b_end);
   }
-
   // Live time: quiet samples (MCS mode: every analysed sample) in 10 ms
   // units; what does not make a whole unit is carried to the next buffer.
   long long per10 = s_.rate / 100;
