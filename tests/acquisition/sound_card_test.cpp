@@ -129,5 +129,270 @@ TEST(SoundCardPulses, GeneratedRecordingGivesTrueAreasPositionsAndLiveTime) {
   EXPECT_NEAR(rec.header.live_time, live_truth, 0.005 * live_truth);
 }
 
+// --- Recordings read field by field --------------------------------------
+
+// A WAV header made by hand: RIFF, WAVE, then the given chunks.
+struct Chunk {
+  std::string tag;
+  std::vector<std::uint8_t> body;
+  std::uint32_t size_override = 0;  // a size field that lies
+};
+std::vector<std::uint8_t> fmt_body(int format, int channels, int rate, int bits, int align = -1) {
+  std::vector<std::uint8_t> b(16);
+  bin::put_u16(b.data(), static_cast<std::uint16_t>(format));
+  bin::put_u16(b.data() + 2, static_cast<std::uint16_t>(channels));
+  bin::put_u32(b.data() + 4, static_cast<std::uint32_t>(rate));
+  bin::put_u32(b.data() + 8, static_cast<std::uint32_t>(rate * channels * bits / 8));
+  bin::put_u16(b.data() + 12, static_cast<std::uint16_t>(align < 0 ? channels * bits / 8 : align));
+  bin::put_u16(b.data() + 14, static_cast<std::uint16_t>(bits));
+  return b;
+}
+std::vector<std::uint8_t> riff(const std::vector<Chunk>& chunks, const char* form = "WAVE") {
+  std::vector<std::uint8_t> out;
+  auto put = [&out](const void* p, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) out.push_back(static_cast<const std::uint8_t*>(p)[i]);
+  };
+  put("RIFF\0\0\0\0", 8);
+  put(form, 4);
+  for (const Chunk& c : chunks) {
+    put(c.tag.data(), 4);
+    std::uint8_t size[4];
+    bin::put_u32(size, c.size_override ? c.size_override : static_cast<std::uint32_t>(c.body.size()));
+    put(size, 4);
+    put(c.body.data(), c.body.size());
+    if (c.body.size() % 2 == 1) out.push_back(0);
+  }
+  bin::put_u32(out.data() + 4, static_cast<std::uint32_t>(out.size() - 8));
+  return out;
+}
+
+TEST(SoundCardWav, HeadersAreReadFieldByFieldAndDamagedOnesRefused) {
+  const std::vector<std::uint8_t> four_samples = {1, 0, 2, 0, 3, 0, 4, 0};
+  const Chunk good_fmt{"fmt ", fmt_body(1, 2, 96000, 16)};
+  // A good stereo header after an odd-sized chunk (padded), data clipped to
+  // the file.
+  {
+    const auto bytes = riff({{"LIST", {1, 2, 3}}, good_fmt, {"data", four_samples, 1000}});
+    WavFormat f;
+    std::string problem;
+    ASSERT_TRUE(parse_wav_header(bytes, bytes.size(), f, problem)) << problem;
+    EXPECT_EQ(f.channels, 2);
+    EXPECT_EQ(f.rate, 96000);
+    EXPECT_EQ(f.data_bytes, 8u);
+    EXPECT_EQ(f.data_offset, bytes.size() - 8);
+  }
+  // The extensible header with the PCM sub-format.
+  {
+    std::vector<std::uint8_t> ext = fmt_body(0xFFFE, 1, 44100, 16);
+    ext.resize(40, 0);
+    bin::put_u16(ext.data() + 16, 22);
+    bin::put_u16(ext.data() + 24, 1);
+    const auto bytes = riff({{"fmt ", ext}, {"data", four_samples}});
+    WavFormat f;
+    std::string problem;
+    EXPECT_TRUE(parse_wav_header(bytes, bytes.size(), f, problem)) << problem;
+  }
+  struct Bad {
+    std::vector<std::uint8_t> bytes;
+    std::string problem;
+  };
+  std::vector<Bad> bad = {
+      {{'R', 'I', 'F', 'X', 0, 0, 0, 0, 'W', 'A', 'V', 'E'}, "it is not a RIFF WAVE file"},
+      {riff({good_fmt, {"data", four_samples}}, "AVI "), "it is not a RIFF WAVE file"},
+      {riff({{"data", four_samples}}), "its \"data\" chunk comes before the \"fmt \" chunk"},
+      {riff({good_fmt}), "it has no \"data\" chunk"},
+      {riff({{"LIST", {1, 2}}}), "it has no \"fmt \" chunk"},
+      {riff({{"fmt ", std::vector<std::uint8_t>(12, 0)}, {"data", four_samples}}), "its \"fmt \" chunk is too short"},
+      {riff({{"fmt ", fmt_body(1, 1, 44100, 16), 400}}), "its \"fmt \" chunk is cut off"},
+      {riff({{"fmt ", fmt_body(3, 1, 44100, 32)}, {"data", four_samples}}), "its samples are not PCM (format 3)"},
+      {riff({{"fmt ", fmt_body(1, 1, 44100, 24)}, {"data", four_samples}}),
+       "its samples have 24 bits, the MCA takes 16"},
+      {riff({{"fmt ", fmt_body(1, 3, 44100, 16)}, {"data", four_samples}}),
+       "it has 3 channels, the MCA takes 1 or 2"},
+      {riff({{"fmt ", fmt_body(1, 1, 48000, 16)}, {"data", four_samples}}),
+       "its rate is 48000 Hz, the MCA takes 44100, 96000 or 192000 Hz"},
+      {riff({{"fmt ", fmt_body(1, 2, 44100, 16, 2)}, {"data", four_samples}}),
+       "its block alignment is 2 bytes, expected 4"},
+  };
+  for (std::size_t i = 0; i < bad.size(); ++i) {
+    WavFormat f;
+    std::string problem;
+    EXPECT_FALSE(parse_wav_header(bad[i].bytes, bad[i].bytes.size(), f, problem)) << i;
+    EXPECT_EQ(problem, bad[i].problem) << i;
+  }
+  // Through the command: the message and the exit status of a refused
+  // recording, and of a wrong command line.
+  test::TempDir dir;
+  test::write_bytes(dir.file("48k.wav"), bad[10].bytes);
+  std::string out;
+  EXPECT_EQ(kestrim(dir, "pha --wav 48k.wav -o a.dat", &out), 1);
+  EXPECT_NE(out.find("kestrim: Cannot analyse WAV file 48k.wav: its rate is 48000 Hz, the MCA takes 44100, "
+                     "96000 or 192000 Hz"),
+            std::string::npos)
+      << out;
+  EXPECT_EQ(kestrim(dir, "pha --wav missing.wav -o a.dat", &out), 1);
+  EXPECT_NE(out.find("kestrim: Cannot analyse WAV file missing.wav: "), std::string::npos) << out;
+  EXPECT_EQ(kestrim(dir, "pha --wav 48k.wav", &out), 2);
+  EXPECT_NE(out.find("kestrim: pha: no -o SPECTRUM.dat was given"), std::string::npos) << out;
+  test::write_bytes(dir.file("ok.wav"), encode_wav(std::vector<std::int16_t>(44100, 0), kRate44k, 1));
+  EXPECT_EQ(kestrim(dir, "pha --wav ok.wav -o a.dat --threshold 30", &out), 2);
+  EXPECT_NE(out.find("kestrim: pha: The 'ADC Trigger Threshold' should be between 2 and 20"), std::string::npos)
+      << out;
+  EXPECT_FALSE(file_exists(dir.file("a.dat")));
+}
+
+// --- Each test and limit of the pipeline against its fault ---------------
+//
+// A filter of one tap (-1 at the middle of five) makes the filter output
+// exactly twice the input, so that pulses of any length, tail and height
+// are written sample by sample. Threshold: 2 x 32768/1024 = 64, i.e. input
+// 32; height = 2 x sum of |input| / 5.
+
+struct PipelineCase {
+  const char* name;
+  std::function<void(PulseHeightSettings&)> setup;
+  std::vector<std::int16_t> samples;
+  long long accepted, rejected, overflow;
+  int channel;  // the channel that must hold the accepted count (-1: none)
+};
+
+// `pieces` of (value, how many) from sample 200 on, in a buffer of 4096 zeros.
+std::vector<std::int16_t> signal(const std::vector<std::pair<int, int>>& pieces, long at = 200) {
+  std::vector<std::int16_t> x(4096, 0);
+  for (const auto& [value, count] : pieces)
+    for (int k = 0; k < count; ++k) x[static_cast<std::size_t>(at++)] = static_cast<std::int16_t>(value);
+  return x;
+}
+std::vector<std::int16_t> stereo(const std::vector<std::int16_t>& left, const std::vector<std::int16_t>& right) {
+  std::vector<std::int16_t> x;
+  for (std::size_t k = 0; k < left.size(); ++k) {
+    x.push_back(left[k]);
+    x.push_back(right[k]);
+  }
+  return x;
+}
+std::vector<std::int16_t> negated(std::vector<std::int16_t> x) {
+  for (auto& v : x) v = static_cast<std::int16_t>(-v);
+  return x;
+}
+
+class Pipeline : public ::testing::TestWithParam<PipelineCase> {};
+
+TEST_P(Pipeline, CatchesItsFault) {
+  const PipelineCase& c = GetParam();
+  PulseHeightSettings s;
+  s.rate = kRate44k;
+  s.channels = 1024;
+  s.lld = 10;
+  s.uld = 1000;
+  s.trigger = 2;
+  s.readings = 5;
+  s.max_readings = 10;
+  if (c.setup) c.setup(s);
+  PulseShape shape;
+  shape.coefs = {0, 0, -1, 0, 0};
+  PulseHeightAnalyser a(s, shape);
+  AcquisitionState acq;
+  const BufferResult r = a.analyse(c.samples.data(), static_cast<long>(c.samples.size()), acq, nullptr);
+  EXPECT_EQ(r.accepted, c.accepted);
+  EXPECT_EQ(r.rejected, c.rejected);
+  EXPECT_EQ(r.overflow, c.overflow);
+  long long total = 0;
+  for (int k = 2; k < 1024; ++k) total += acq.counts[static_cast<std::size_t>(k)];
+  EXPECT_EQ(total, c.accepted);
+  if (c.channel >= 0) {
+    EXPECT_EQ(acq.counts[static_cast<std::size_t>(c.channel)], 1);
+  }
+}
+
+const auto kNone = [](PulseHeightSettings&) {};
+
+INSTANTIATE_TEST_SUITE_P(
+    SoundCard, Pipeline,
+    ::testing::Values(
+        // Length: 4 samples are judged, 3 are not; at most max_readings.
+        PipelineCase{"ThreeSamplesAreIgnored", kNone, signal({{-100, 1}, {100, 2}}), 0, 0, 0, -1},
+        PipelineCase{"FourSamplesAreJudged", kNone, signal({{-100, 2}, {100, 2}}), 1, 0, 0, 160},
+        PipelineCase{"NoTailIsIgnored", kNone, signal({{100, 6}}), 0, 0, 0, -1},
+        PipelineCase{"MaxReadingsLongIsAccepted", kNone, signal({{-50, 4}, {50, 6}}), 1, 0, 0, 200},
+        PipelineCase{"OneLongerIsRejected", kNone, signal({{-50, 4}, {50, 7}}), 0, 1, 0, -1},
+        // Shape: tail from m/3 to 4m/5.
+        PipelineCase{"TailOfAThirdPasses", kNone, signal({{-50, 3}, {50, 6}}), 1, 0, 0, 180},
+        PipelineCase{"TailBelowAThirdFails", kNone, signal({{-50, 2}, {50, 7}}), 0, 1, 0, -1},
+        PipelineCase{"TailOfFourFifthsPasses", kNone, signal({{-50, 8}, {50, 2}}), 1, 0, 0, 200},
+        PipelineCase{"TailAboveFourFifthsFails", kNone, signal({{-50, 9}, {50, 1}}), 0, 1, 0, -1},
+        // Discriminators: LLD accepted, ULD overflows.
+        PipelineCase{"HeightAtLldIsAccepted", [](PulseHeightSettings& s) { s.lld = 200; },
+                     signal({{-100, 2}, {100, 3}}), 1, 0, 0, 200},
+        PipelineCase{"HeightBelowLldIsRejected", [](PulseHeightSettings& s) { s.lld = 201; },
+                     signal({{-100, 2}, {100, 3}}), 0, 1, 0, -1},
+        PipelineCase{"HeightAtUldOverflows", [](PulseHeightSettings& s) { s.uld = 200; },
+                     signal({{-100, 2}, {100, 3}}), 0, 1, 1, -1},
+        // Threshold: input 32 triggers, 31 does not.
+        PipelineCase{"BelowThresholdIsQuiet", kNone, signal({{-31, 2}, {31, 3}}), 0, 0, 0, -1},
+        PipelineCase{"AtThresholdTriggers", kNone, signal({{-32, 2}, {32, 3}}), 1, 0, 0, 64},
+        // One quiet sample inside a pulse does not end it; the second does.
+        PipelineCase{"OneGapKeepsThePulse", kNone, signal({{-100, 2}, {100, 2}, {0, 1}, {100, 2}}), 1, 0, 0, 240},
+        PipelineCase{"SecondGapEndsIt", kNone,
+                     signal({{-100, 2}, {100, 2}, {0, 1}, {100, 2}, {0, 1}, {-100, 2}, {100, 2}}), 2, 0, 0, 160},
+        // A saturated sample abandons the pulse in progress.
+        PipelineCase{"SaturationAbandons", kNone, signal({{-100, 2}, {100, 2}, {32701, 1}, {100, 3}}), 0, 0, 0, -1},
+        // Polarity: a negative-going pulse with "Negative Input".
+        PipelineCase{"NegativeInput", [](PulseHeightSettings& s) { s.negative = true; },
+                     negated(signal({{-50, 8}, {50, 2}})), 1, 0, 0, 200},
+        PipelineCase{"NegativePulseWithoutNegativeInput", kNone, negated(signal({{-50, 8}, {50, 2}})), 0, 1, 0, -1},
+        // Coincidence: only the first channel is analysed; swap exchanges them.
+        PipelineCase{"CoincidenceTakesTheLeft",
+                     [](PulseHeightSettings& s) {
+                       s.input_channels = 2;
+                       s.mode = kInputCoincidence;
+                     },
+                     stereo(signal({{-100, 2}, {100, 3}}), signal({})), 1, 0, 0, 200},
+        PipelineCase{"CoincidenceIgnoresTheRight",
+                     [](PulseHeightSettings& s) {
+                       s.input_channels = 2;
+                       s.mode = kInputAntiCoincidence;
+                     },
+                     stereo(signal({}), signal({{-100, 2}, {100, 3}})), 0, 0, 0, -1},
+        PipelineCase{"SwapBringsTheRight",
+                     [](PulseHeightSettings& s) {
+                       s.input_channels = 2;
+                       s.mode = kInputCoincidence;
+                       s.swap = true;
+                     },
+                     stereo(signal({}), signal({{-100, 2}, {100, 3}})), 1, 0, 0, 200},
+        // MCS: a pulse 50 ms into the buffer counts in time channel 50/10 + 2.
+        PipelineCase{"McsCountsByTime",
+                     [](PulseHeightSettings& s) {
+                       s.mcs = true;
+                       s.dwell_ms = 10;
+                     },
+                     [] {
+                       std::vector<std::int16_t> x(4410, 0);
+                       for (int k = 0; k < 5; ++k) x[static_cast<std::size_t>(2205 + k)] = k < 2 ? -100 : 100;
+                       return x;
+                     }(),
+                     1, 0, 0, 7}),
+    [](const ::testing::TestParamInfo<PipelineCase>& info) { return std::string(info.param.name); });
+
+TEST(SoundCardPulses, LiveTimeCountsQuietSamplesAcrossBuffers) {
+  // 100 buffers of 44100 Hz silence: each gives 32768 - 37 - 2 quiet samples,
+  // not a whole number of 10 ms units; the remainder carries over.
+  PulseHeightSettings s;
+  s.channels = 1024;
+  s.lld = 10;
+  PulseShape shape;
+  shape.coefs = {0, 0, -1, 0, 0};
+  s.readings = 5;
+  PulseHeightAnalyser a(s, shape);
+  AcquisitionState acq;
+  std::vector<std::int16_t> silence(32768, 0);
+  long long quiet = 0;
+  for (int b = 0; b < 100; ++b) quiet += a.analyse(silence.data(), 32768, acq, nullptr).quiet;
+  EXPECT_EQ(quiet, 100LL * (32768 - 35 - 2));
+  EXPECT_EQ(acq.live_accumulator, quiet / 441);
+  EXPECT_EQ(acq.counts[0], quiet / 441 / 100);
+}
+
 }  // namespace
 }  // namespace kestrim
