@@ -19,7 +19,9 @@
 #include "acquisition/sound_card_mca.h"
 #include "acquisition/wav_source.h"
 #include "acquisition_fixture.h"
+#include "app/gain_locator.h"
 #include "platform/binio.h"
+#include "platform/c_format.h"
 #include "platform/scripted_platform.h"
 
 namespace kestrim {
@@ -392,6 +394,188 @@ TEST(SoundCardPulses, LiveTimeCountsQuietSamplesAcrossBuffers) {
   EXPECT_EQ(quiet, 100LL * (32768 - 35 - 2));
   EXPECT_EQ(acq.live_accumulator, quiet / 441);
   EXPECT_EQ(acq.counts[0], quiet / 441 / 100);
+}
+
+// --- Gain correction over a drifting detector ----------------------------
+//
+// A detector whose gain falls by 0.2 % a degree while the temperature
+// climbs 20 degrees (20 to 40): a peak generated at channel 500 at 20
+// degrees would end at 480. The sound-card MCA runs on the pulse generator
+// through the shared run logic with the shipped Defaults.
+
+constexpr double kGainPerDegree = -0.002;
+double gain_at(double temperature) { return 1.0 + kGainPerDegree * (temperature - 20.0); }
+
+class DriftingDetector {
+ public:
+  DriftingDetector() : state(ui), hooks(state, 1) {
+    state.paths = default_paths();
+    state.paths.user_dir = dir.file("user");
+    state.paths.working_dir = dir.file("work");
+    make_directories(state.paths.working_dir);
+    EXPECT_EQ(initialise(state), 1);
+    state.app.batch_mode = true;
+    AnalysisParameters& p = state.params;
+    p.mca_type = kMcaTypeSoundBlaster;
+    p.sc_channels = 1024;
+    p.preset_time = 0;
+    settings.rate = kRate44k;
+    settings.channels = 1024;
+    settings.lld = 10;
+    settings.uld = 1024;
+    settings.trigger = 4;
+    settings.max_readings = 30;
+    coefs = builtin_coefficients(settings.readings);
+    response = pulse_height_response(settings, coefs, builtin_shape());
+    generator.rate = kRate44k;
+    generator.spectrum = peaks_spectrum(1024, {{{500, 8, 60}}}, 2);
+    generator.response = response;
+    generator.shape = builtin_shape();
+    generator.pulses_per_second = 300;
+    generator.noise = 2;
+    generator.dead_samples = 64;
+    generator.seed = 7;
+  }
+
+  // The channel a pulse of the 500-channel peak reaches at `temperature`.
+  double channel_at_temperature(double temperature) const {
+    const double a = response[500] * gain_at(temperature);
+    std::size_t k = 0;
+    while (k + 1 < response.size() && response[k + 1] <= a) ++k;
+    return static_cast<double>(k) + (a - response[k]) / (response[k + 1] - response[k]);
+  }
+
+  // Runs `seconds` of acquisition; `before_buffer(t_start, t_end)` sets the
+  // temperature for the buffer about to be recorded.
+  void run(double seconds, const std::function<void(PulseGenerator&, double, double)>& before_buffer,
+           TemperatureLogger* logger = nullptr, TempCorrRecord* record = nullptr) {
+    generator.frames = static_cast<long long>(seconds * kRate44k);
+    PulseGenerator gen(generator);
+    SoundCardOptions o;
+    o.settings = settings;
+    SoundCardMca mca(gen, o, coefs);
+    PeakSearchLocator locator(state);
+    mca.set_locator(&locator);
+    if (logger != nullptr) mca.set_temperature(logger, record);
+    AcquisitionSession s = acquisition_session(state, hooks);
+    s.mca = &mca;
+    ASSERT_EQ(start_collection(s, true), 1);
+    const double buffer_s = static_cast<double>(card_buffer_samples(kRate44k, 1)) / kRate44k;
+    while (state.acquisition.collecting) {
+      const double t = static_cast<double>(gen.truth().frames) / kRate44k;
+      before_buffer(gen, t, t + buffer_s);
+      mca.cycle(s);
+    }
+    corrections = mca.correction().correction;
+  }
+
+  double centroid(int lo, int hi) const {
+    std::vector<double> c(1024);
+    for (int k = 2; k < 1024; ++k) c[static_cast<std::size_t>(k)] = state.acquisition.counts[static_cast<std::size_t>(k)];
+    return window_centroid(c, lo, hi);
+  }
+
+  test::TempDir dir;
+  ScriptedPlatform ui;
+  State state;
+  test::CountedHooks hooks;
+  PulseHeightSettings settings;
+  PulseShape coefs;
+  std::vector<double> response;
+  PulseGeneratorSettings generator;
+  int corrections = 0;
+};
+
+// Where the peak lies when nothing drifts.
+double steady_centroid() {
+  DriftingDetector steady;
+  steady.run(700, [](PulseGenerator&, double, double) {});
+  return steady.centroid(470, 530);
+}
+
+TEST(SoundCardGain, TemperatureRampKeepsThePeakThroughTheLoggerLibrary) {
+  DriftingDetector d;
+  // The calibration: the peak's channel measured at 10 to 45 degrees,
+  // "Temp_cal.csv" as a spreadsheet writes it, fitted and kept in
+  // "TempCorr.dat" with logger unit 3 and the reference at 20 degrees.
+  std::string csv = "\"Temperature\",\"Channel\"\r\n";
+  for (int t = 10; t <= 45; t += 5) csv += c_format("%d,%.3f\r\n", t, d.channel_at_temperature(t));
+  const std::string work = d.state.paths.working_dir;
+  test::write_text(join_path(work, kTempCalName), csv);
+  TempCorrRecord rec;
+  ASSERT_EQ(read_temp_cal(d.ui, join_path(work, kTempCalName), rec), 1);
+  ASSERT_EQ(rec.points, 8);
+  ASSERT_EQ(fit_temp_calibration(rec, true), 1);
+  EXPECT_EQ(rec.coefficient_count, 3);
+  rec.reference_temperature = 20;
+  rec.unit = 3;
+  rec.enabled = 1;
+  ASSERT_EQ(write_temp_corr(d.ui, work, rec), 1);
+  TempCorrRecord back;
+  ASSERT_EQ(read_temp_corr(d.ui, work, back), 1);
+  EXPECT_EQ(encode_temp_corr(back), encode_temp_corr(rec));
+  EXPECT_EQ(test::read_bytes(join_path(work, kTempCorrName)).size(), 444u);
+
+  // A missing library is a clear message and leaves the correction off.
+  TemperatureLogger logger;
+  EXPECT_EQ(logger.open(d.ui, join_path(work, "no-such-logger.so"), back), 0);
+  EXPECT_EQ(d.ui.texts().back(), "Failed to Load Library '" + join_path(work, "no-such-logger.so") + "'");
+  EXPECT_EQ(back.logger_open, 0);
+  EXPECT_EQ(logger.read(back), 0.0);
+
+  // The simulated logger: the temperature climbs 4 degrees at each of the
+  // five readings, 120 s apart, from 20 to 40 degrees.
+  const std::string temperature_file = join_path(work, "logger.txt");
+  ::setenv("KESTRIM_SIM_LOGGER_FILE", temperature_file.c_str(), 1);
+  test::write_text(temperature_file, "2000");
+  ASSERT_EQ(logger.open(d.ui, KESTRIM_SIM_LOGGER, back), 1);
+  EXPECT_EQ(back.logger_open, 1);
+  d.state.params.temperature_correction = 1;
+  double temperature = 20;
+  d.run(700,
+        [&](PulseGenerator& gen, double t0, double t1) {
+          gen.set_gain_factor(gain_at(temperature));
+          const int reading_after = static_cast<int>(t1) / kTemperatureEverySeconds;
+          if (reading_after != static_cast<int>(t0) / kTemperatureEverySeconds && temperature < 40) {
+            temperature += 4;
+            test::write_text(temperature_file, c_format("%d", static_cast<int>(temperature * 100)));
+          }
+        },
+        &logger, &back);
+  ::unsetenv("KESTRIM_SIM_LOGGER_FILE");
+  EXPECT_EQ(temperature, 40);
+  EXPECT_NEAR(back.current_temperature, 40.0, 1e-4);
+  EXPECT_GT(d.corrections, 15);  // the peak had moved 20 channels
+  const double centre = d.centroid(470, 530);
+  const double steady = steady_centroid();
+  std::printf("temperature-corrected centroid %.3f, steady %.3f (correction %d)\n", centre, steady, d.corrections);
+  EXPECT_NEAR(centre, steady, 0.5);
+  // Without the correction the same run moves the peak down.
+  DriftingDetector plain;
+  temperature = 20;
+  plain.run(700, [&](PulseGenerator& gen, double t0, double t1) {
+    gen.set_gain_factor(gain_at(temperature));
+    if (static_cast<int>(t1) / 120 != static_cast<int>(t0) / 120 && temperature < 40) temperature += 4;
+  });
+  std::printf("uncorrected centroid %.3f\n", plain.centroid(450, 530));
+  EXPECT_LT(plain.centroid(450, 530), steady - 5);
+}
+
+TEST(SoundCardGain, ReferenceChannelKeepsThePeakWithoutALogger) {
+  DriftingDetector d;
+  AnalysisParameters& p = d.state.params;
+  p.gain_correction = 1;
+  p.gain_reference_centre = 500;
+  p.gain_reference_window = 80;
+  // The same 20-degree climb, smoothly over 600 s, no logger.
+  d.run(700, [&](PulseGenerator& gen, double t0, double) {
+    gen.set_gain_factor(gain_at(20 + 20 * std::min(t0, 600.0) / 600.0));
+  });
+  EXPECT_GT(d.corrections, 15);
+  const double centre = d.centroid(470, 530);
+  const double steady = steady_centroid();
+  std::printf("channel-corrected centroid %.3f, steady %.3f (correction %d)\n", centre, steady, d.corrections);
+  EXPECT_NEAR(centre, steady, 0.5);
 }
 
 }  // namespace
