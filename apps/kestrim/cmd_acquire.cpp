@@ -12,6 +12,7 @@
 #include <thread>
 #include <unistd.h>
 
+#include "acquire_sound.h"
 #include "acquisition/mca_device.h"
 #include "app/acquisition_control.h"
 #include "app/settings_bridge.h"
@@ -32,6 +33,7 @@ const char* kUsage =
     "Usage: kestrim acquire (--port PATH | --port-number N) --preset SECONDS -o FILE.dat\n"
     "       kestrim acquire (--port PATH | --port-number N) --preset SECONDS --cycle N\n"
     "                       [--first N] [--dir DIR]\n"
+    "       kestrim acquire (--sound-card DEVICE | --wav FILE.wav) --preset SECONDS -o FILE.dat\n"
     "Options: --detector-file N  the calibration of detector file Det_NN.cal\n"
     "         --continue         take over the interrupted run kept in tempdata.$$$\n"
     "Collects a spectrum from the serial MCA until the preset time (Ctrl-C stops early and\n"
@@ -101,12 +103,17 @@ int cmd_acquire(const Args& args) {
   std::string port, out, dir;
   int port_number = 0, preset = 0, cycle = 0, first = 1, detector_file = -1;
   bool take_over = false;
+  SoundCardChoice sound;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool has_value = i + 1 < args.size();
+    std::string sound_error;
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      std::fputs(kSoundCardUsage, stdout);
       return 0;
+    } else if (const int taken = parse_sound_card_option(args, i, sound, sound_error); taken != 0) {
+      if (taken < 0) return usage_error(sound_error, kUsage);
     } else if (a == "--port" && has_value) {
       port = args[++i];
     } else if (a == "--port-number" && has_value) {
@@ -134,7 +141,8 @@ int cmd_acquire(const Args& args) {
       return usage_error("acquire: unexpected argument " + a, kUsage);
     }
   }
-  if (port.empty() && port_number == 0) return usage_error("acquire: no --port was given", kUsage);
+  if (port.empty() && port_number == 0 && !sound.wanted())
+    return usage_error("acquire: no --port was given", kUsage);
   if (preset == 0) return usage_error("acquire: no --preset was given", kUsage);
   if (cycle == 0 && out.empty()) return usage_error("acquire: no -o FILE.dat was given", kUsage);
   if (cycle > 0 && !out.empty()) return usage_error("acquire: -o and --cycle exclude each other", kUsage);
@@ -150,7 +158,7 @@ int cmd_acquire(const Args& args) {
   if (!initialise(state)) return 1;
   state.app.batch_mode = true;
   AnalysisParameters& p = state.params;
-  p.mca_type = kMcaTypeSerial;
+  p.mca_type = sound.wanted() ? kMcaTypeSoundBlaster : kMcaTypeSerial;
   if (port_number > 0) p.serial_port = port_number;
   state.app.serial_device = port;
   p.preset_time = preset;
@@ -193,8 +201,10 @@ int cmd_acquire(const Args& args) {
       !app_read_detector_calibration(state, p.default_detector_file, p.default_geometry))
     return 1;
 
-  if (!initialise_mca(state)) return 1;
+  SoundCardFrontEnd sound_card;
+  if (sound.wanted() ? !sound_card.open(state, sound) : !initialise_mca(state)) return 1;
   AcquisitionSession session = acquisition_session(state, hooks);
+  if (sound.wanted()) session.mca = sound_card.unit();
   for (int n = 0; cycle > 0 && n < cycle; ++n) {
     p.auto_save_number = first + n;
     if (!confirm_cycle_file(session)) return 1;
@@ -209,7 +219,22 @@ int cmd_acquire(const Args& args) {
   const bool tty = ::isatty(2) != 0;
   auto next = clock::now() + std::chrono::seconds(1);
   bool lost = false;
-  while (state.acquisition.collecting) {
+  while (state.acquisition.collecting && sound.wanted()) {
+    // The sound card: one recorded buffer at a time.
+    if (g_interrupted) {
+      c_fprintf(stderr, "\nkestrim acquire: stopping: the counts so far are kept\n");
+      sound_card.unit()->stop(session);
+      save_acquired_data(session, false);
+      break;
+    }
+    const std::int32_t before = state.acquisition.counts[1];
+    sound_card.unit()->cycle(session);
+    if (state.acquisition.collecting && state.acquisition.counts[1] != before &&
+        (tty || state.acquisition.counts[1] % 10 == 0))
+      c_fprintf(stderr, "%skestrim acquire: %d s (live %d s), %.0f counts%s", tty ? "\r" : "",
+                state.acquisition.counts[1], state.acquisition.counts[0], total_counts(state), tty ? "  " : "\n");
+  }
+  while (state.acquisition.collecting && !sound.wanted()) {
     while (clock::now() < next && !g_interrupted)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     next += std::chrono::seconds(1);

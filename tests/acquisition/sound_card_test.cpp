@@ -129,6 +129,36 @@ TEST(SoundCardPulses, GeneratedRecordingGivesTrueAreasPositionsAndLiveTime) {
               gen.truth().pulses);
   EXPECT_NEAR(rec.header.true_time, true_time, 1e-3);
   EXPECT_NEAR(rec.header.live_time, live_truth, 0.005 * live_truth);
+
+  // The same recording played as the sound card through the acquisition
+  // run logic gives the same spectrum and times.
+  ASSERT_EQ(kestrim(dir, "acquire --wav pulses.wav --preset 1000 -o acquired.dat", &out), 0) << out;
+  const SpectrumRecord acquired = test::read_spectrum(dir.file("acquired.dat"));
+  for (int k = 10; k < 1024; ++k) ASSERT_EQ(acquired.counts[static_cast<std::size_t>(k)], rec.counts[static_cast<std::size_t>(k)]) << k;
+  EXPECT_NEAR(acquired.header.live_time, rec.header.live_time, 0.011);
+  EXPECT_NEAR(acquired.header.true_time, 100.0, 1e-3);
+  EXPECT_FALSE(file_exists(dir.file("tempdata.$$$")));
+}
+
+TEST(SoundCardCapture, RealCardIsTriedWhereOneExists) {
+  test::TempDir dir;
+  std::string out;
+  if (!alsa_capture_built() || alsa_capture_cards().empty()) {
+    // No card: the command says so and writes nothing.
+    EXPECT_EQ(kestrim(dir, "acquire --sound-card default --preset 1 -o card.dat", &out), 1) << out;
+    EXPECT_NE(out.find(alsa_capture_built() ? "kestrim: No Sound card and/or driver installed"
+                                            : "kestrim: Sound-card capture is not available in this build"),
+              std::string::npos)
+        << out;
+    EXPECT_FALSE(file_exists(dir.file("card.dat")));
+    GTEST_SKIP() << "no sound card on this machine";
+  }
+  AlsaCapture card;
+  ASSERT_TRUE(card.open("default", kRate44k, 1)) << card.error();
+  std::vector<std::int16_t> buffer(static_cast<std::size_t>(card_buffer_samples(kRate44k, 1)));
+  EXPECT_EQ(card.read(buffer.data(), static_cast<long>(buffer.size())), static_cast<long>(buffer.size())) << card.error();
+  ASSERT_EQ(kestrim(dir, "acquire --sound-card default --preset 2 -o card.dat", &out), 0) << out;
+  EXPECT_GE(test::read_spectrum(dir.file("card.dat")).header.true_time, 2.0f);
 }
 
 // --- Recordings read field by field --------------------------------------
