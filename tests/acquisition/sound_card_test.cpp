@@ -426,6 +426,146 @@ TEST(SoundCardPulses, LiveTimeCountsQuietSamplesAcrossBuffers) {
   EXPECT_EQ(acq.counts[0], quiet / 441 / 100);
 }
 
+TEST(SoundCardPulses, DiagnosticCaptureLogsEachRejectionInItsWindow) {
+  // LLD above 1: the window starts at sample 8192.
+  PulseHeightSettings s;
+  s.channels = 1024;
+  s.lld = 100;
+  s.uld = 1000;
+  s.trigger = 2;
+  s.readings = 5;
+  s.max_readings = 10;
+  PulseShape shape;
+  shape.coefs = {0, 0, -1, 0, 0};
+  std::vector<std::int16_t> x(20000, 0);
+  auto put = [&](long at, const std::vector<std::pair<int, int>>& pieces) {
+    for (const auto& [value, count] : pieces)
+      for (int k = 0; k < count; ++k) x[static_cast<std::size_t>(at++)] = static_cast<std::int16_t>(value);
+  };
+  put(1000, {{-50, 4}, {50, 7}});           // before the window: not logged
+  put(8192 + 200, {{-50, 4}, {50, 7}});     // too long: the second quiet sample (212) ends it
+  put(8192 + 1000, {{-50, 2}, {50, 7}});    // bad shape
+  put(8192 + 3000, {{-32, 2}, {32, 2}});    // height 51: underflow
+  put(8192 + 5000, {{-100, 2}, {100, 3}});  // accepted, peak at 5002
+  PulseHeightAnalyser a(s, shape);
+  AcquisitionState acq;
+  DiagCapture diag;
+  const BufferResult r = a.analyse(x.data(), static_cast<long>(x.size()), acq, nullptr, &diag);
+  EXPECT_EQ(r.accepted, 1);
+  EXPECT_EQ(r.rejected, 4);
+  EXPECT_EQ(diag.log,
+            "Pulse at 212 length of 11 exceeded maximum of 10\r\n"
+            "Bad Pulse shape at 1010 - Tail=2, Total=9\r\n"
+            "UnderFlow - Pulse Peak=3002\r\n");
+  EXPECT_EQ(diag.pulses, std::vector<int>{5002});
+  EXPECT_EQ(diag.marks[5002], 1);
+  EXPECT_EQ(diag.marks[5000], -1);
+  EXPECT_EQ(diag.marks[3001], -1);
+  EXPECT_EQ(diag.marks[1001], 0);  // a bad shape is not marked
+}
+
+TEST(SoundCardPulses, PulseShapeFileIsAveragedOrReplacedByTheBuiltInShape) {
+  test::TempDir dir;
+  ScriptedPlatform ui;
+  PulseShape shape;
+  int readings = 12;
+  EXPECT_EQ(read_pulse_shape(ui, dir.path(), shape, readings), 0);
+  EXPECT_EQ(readings, 7);
+  EXPECT_EQ(std::vector<int>(shape.coefs.begin(), shape.coefs.begin() + 7),
+            (std::vector<int>{132, 402, -248, -148, -98, -48, 2}));
+  // Two captured pulses are averaged (integer division) position by position.
+  test::write_text(dir.file(kPulseShapeName),
+                   "0,0,0,-20,20,150,550,300,150,50,0,0,0,0,0\r\n0,0,0,-20,20,152,552,302,150,50,0,0,0,0,1\r\n");
+  readings = 7;
+  EXPECT_EQ(read_pulse_shape(ui, dir.path(), shape, readings), 1);
+  EXPECT_EQ(ui.statuses.back(), "Pulse Shape Coefficients have been read from file 'PulseShape.csv'");
+  EXPECT_EQ(shape.count, 15);
+  EXPECT_EQ(shape.values[5], 151);
+  EXPECT_EQ(shape.values[14], 0);
+  // Too few values a line: reported, the sums used as they are.
+  test::write_text(dir.file(kPulseShapeName), "1,2,3,4,5\r\n");
+  EXPECT_EQ(read_pulse_shape(ui, dir.path(), shape, readings), 1);
+  EXPECT_TRUE(ui.said("Only found 5 coefs, expecting 15 in 1 lines"));
+  // Saving a pulse from a captured trace appends its 15 values.
+  std::vector<int> trace(100, 32768);
+  trace[50] = 32768 + 300;
+  trace[49] = 32768 + 100;
+  EXPECT_EQ(save_pulse_shape(ui, dir.path(), trace, 48), 1);
+  EXPECT_EQ(test::read_text(dir.file(kPulseShapeName)), "1,2,3,4,5\r\n0,0,0,0,0,0,100,300,0,0,0,0,0,0,0\r\n");
+  trace[50] = 32768 + 200;
+  EXPECT_EQ(save_pulse_shape(ui, dir.path(), trace, 50), 0);
+  EXPECT_EQ(ui.texts().back(), "The Pulse height was only 200, expecting at least 250");
+}
+
+class FixedLocator final : public ReferencePeakLocator {
+ public:
+  explicit FixedLocator(int peak) : peak_(peak) {}
+  int locate(const std::int32_t*, int, int, int) override {
+    ++calls;
+    return peak_;
+  }
+  int calls = 0;
+
+ private:
+  int peak_;
+};
+
+TEST(SoundCardGain, CorrectionLimitsAndEdges) {
+  // channel(T) = 1023 + T: reference at 1 degree is channel 1024.
+  TempCorrRecord r;
+  r.coefficients = {1023, 1, 0};
+  r.reference_temperature = 1;
+  r.enabled = 1;
+  CorrectionState c;
+  for (const auto& [t, expected] : std::vector<std::pair<float, int>>{{51, -50}, {52, 0}, {1, 0}}) {
+    c.correction = 7;
+    r.current_temperature = t;
+    update_temperature_correction(r, 1024, c);
+    EXPECT_EQ(c.correction, expected) << t;
+  }
+  r.coefficients = {1025, -1, 0};
+  for (const auto& [t, expected] : std::vector<std::pair<float, int>>{{51, 50}, {52, 0}}) {
+    r.current_temperature = t;
+    update_temperature_correction(r, 1024, c);
+    EXPECT_EQ(c.correction, expected) << t;
+  }
+  // No temperature (the logger closed) changes nothing.
+  c.correction = 9;
+  r.current_temperature = 0;
+  update_temperature_correction(r, 1024, c);
+  EXPECT_EQ(c.correction, 9);
+
+  // Reference channel: 19 counts a channel on average are too few.
+  std::vector<std::int32_t> counts(kAcquisitionChannels, 0);
+  c = CorrectionState{};
+  c.channel = true;
+  c.first_correction = true;
+  c.uncorrected.assign(kAcquisitionChannels, 0);
+  for (int k = 460; k <= 540; ++k) c.uncorrected[static_cast<std::size_t>(k)] = 19;
+  FixedLocator at_centre(500);
+  EXPECT_EQ(channel_correction(c, counts, 1024, 500, 80, at_centre), 0);
+  EXPECT_EQ(at_centre.calls, 0);
+  // 20: searched; a peak at the centre gives correction 0 and divisor C.
+  for (int k = 460; k <= 540; ++k) c.uncorrected[static_cast<std::size_t>(k)] = 20;
+  EXPECT_EQ(channel_correction(c, counts, 1024, 500, 80, at_centre), 1);
+  EXPECT_EQ(c.correction, 0);
+  EXPECT_EQ(c.divisor, 1024);
+  EXPECT_EQ(c.uncorrected[500], 0);  // cleared after the search
+  // The first non-zero correction re-bins what was acquired: a peak found
+  // at 480 stretches channel 480 to 499 (divisor 25).
+  c.first_correction = true;
+  counts.assign(kAcquisitionChannels, 0);
+  counts[480] = 1000;
+  for (int k = 460; k <= 540; ++k) c.uncorrected[static_cast<std::size_t>(k)] = 20;
+  FixedLocator low(480);
+  EXPECT_EQ(channel_correction(c, counts, 1024, 500, 80, low), 1);
+  EXPECT_EQ(c.correction, 20);
+  EXPECT_EQ(c.divisor, 25);
+  EXPECT_FALSE(c.first_correction);
+  EXPECT_EQ(counts[480 + 480 / 25], 1000);
+  EXPECT_EQ(counts[480], 0);
+}
+
 // --- Gain correction over a drifting detector ----------------------------
 //
 // A detector whose gain falls by 0.2 % a degree while the temperature
