@@ -578,7 +578,7 @@ double gain_at(double temperature) { return 1.0 + kGainPerDegree * (temperature 
 
 class DriftingDetector {
  public:
-  DriftingDetector() : state(ui), hooks(state, 1) {
+  explicit DriftingDetector(int runs = 1) : state(ui), hooks(state, runs) {
     state.paths = default_paths();
     state.paths.user_dir = dir.file("user");
     state.paths.working_dir = dir.file("work");
@@ -746,6 +746,78 @@ TEST(SoundCardGain, ReferenceChannelKeepsThePeakWithoutALogger) {
   const double steady = steady_centroid();
   std::printf("channel-corrected centroid %.3f, steady %.3f (correction %d)\n", centre, steady, d.corrections);
   EXPECT_NEAR(centre, steady, 0.5);
+}
+
+TEST(SoundCardRun, KeepsTheRunningCopyEvery1200SecondsAndCyclesAtThePreset) {
+  // A quiet detector (2 pulses a second) for 1250 s: "tempdata.$$$" appears
+  // once the true time passes 1200 s, not before.
+  DriftingDetector d;
+  d.generator.pulses_per_second = 2;
+  const std::string copy = join_path(d.state.paths.working_dir, kRunningCopyName);
+  bool before = false, after = false;
+  d.run(1250, [&](PulseGenerator&, double t0, double) {
+    if (t0 < 1199) before = before || file_exists(copy);
+    if (t0 > 1201) after = after || file_exists(copy);
+  });
+  EXPECT_FALSE(before);
+  EXPECT_TRUE(after);
+  EXPECT_EQ(d.state.acquisition.counts[1], 1250);
+
+  // Auto cycle: two runs of 30 s live time saved as SP0001.DAT and SP0002.DAT.
+  DriftingDetector c(2);
+  AnalysisParameters& p = c.state.params;
+  p.preset_time = 30;
+  p.auto_acquisition_cycle = 1;
+  p.auto_save_number = 1;
+  c.state.app.own_format_dir = c.state.paths.working_dir;
+  c.run(200, [](PulseGenerator&, double, double) {});
+  ASSERT_EQ(c.hooks.saved.size(), 2u);
+  for (const char* name : {"SP0001.DAT", "SP0002.DAT"}) {
+    const SpectrumRecord rec = test::read_spectrum(join_path(c.state.paths.working_dir, name));
+    EXPECT_GE(rec.header.live_time, 30.0f) << name;
+    EXPECT_LT(rec.header.live_time, 31.0f) << name;
+    EXPECT_GT(rec.counts[500], 0.0f) << name;
+  }
+  EXPECT_EQ(p.auto_save_number, 3);
+}
+
+TEST(SoundCardRun, SetUpIsCheckedInTheDialogsOrder) {
+  PulseHeightSettings s;
+  s.channels = 1024;
+  s.baseline_points = 0;
+  s.baseline_delay = 11;
+  s.lld = 0;
+  EXPECT_EQ(check_pulse_height_settings(s), "The 'Baseline points' should be between 1 and 12");
+  s.baseline_points = 12;
+  EXPECT_EQ(check_pulse_height_settings(s), "The 'Baseline Delay' should be between 0 and 10");
+  s.baseline_delay = 10;
+  EXPECT_EQ(check_pulse_height_settings(s), "The 'ADC LLD' should be between 1 and the number of channels");
+  s.lld = 1025;
+  EXPECT_EQ(check_pulse_height_settings(s), "The 'ADC LLD' should be between 1 and the number of channels");
+  s.lld = 1024;
+  s.uld = 5000;  // capped to the channels first, then not above the LLD
+  EXPECT_EQ(check_pulse_height_settings(s), "The 'ADC ULD' should be greater than the LLD value");
+  EXPECT_EQ(s.uld, 1024);
+  s.lld = 10;
+  s.readings = 16;
+  EXPECT_EQ(check_pulse_height_settings(s), "The 'Readings' value should be between 5 and 15");
+  s.readings = 5;
+  s.max_readings = 51;
+  EXPECT_EQ(check_pulse_height_settings(s), "The 'Max Readings for Conversion' value should be between 5 and 50");
+  s.max_readings = 50;
+  s.leading_edge = 0;
+  EXPECT_EQ(check_pulse_height_settings(s), "The 'Leading Edge Readings ' value should be between 1 and 20");
+  s.leading_edge = 20;
+  s.trigger = 1;
+  EXPECT_EQ(check_pulse_height_settings(s), "The 'ADC Trigger Threshold' should be between 2 and 20");
+  s.trigger = 20;
+  EXPECT_EQ(check_pulse_height_settings(s), "");
+  // The threshold: trigger x 32768 / C / divisor, or the trigger when that is 0.
+  s.adc_divisor = 4;
+  EXPECT_EQ(trigger_level(s), 20 * 8);
+  s.channels = 4096;
+  s.adc_divisor = 64;
+  EXPECT_EQ(trigger_level(s), 20);
 }
 
 }  // namespace
