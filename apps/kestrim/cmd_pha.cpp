@@ -208,8 +208,7 @@ int cmd_pha(const Args& args) {
   std::fill(rec.counts.begin(), rec.counts.end(), 0.0f);
   for (int k = 2; k < s.channels; ++k) rec.counts[static_cast<std::size_t>(k)] = static_cast<float>(acq.counts[static_cast<std::size_t>(k)]);
   const double true_time = static_cast<double>(frames) / s.rate;
-  const double live_time = s.mcs ? static_cast<double>(acq.live_accumulator) / 1000.0
-                                 : static_cast<double>(acq.live_accumulator) / 100.0;
+  const double live_time = static_cast<double>(acq.live_accumulator) / 100.0;
   h.live_time = static_cast<float>(live_time);
   h.true_time = static_cast<float>(true_time);
   rec.counts[0] = h.live_time;

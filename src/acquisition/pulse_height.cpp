@@ -180,7 +180,7 @@ BufferResult PulseHeightAnalyser::analyse(const std::int16_t* samples, long n, A
   long E = N - half;
   long first = kFirstSample;
   while (first < N && x[first] <= kSaturatedLow) ++first;
-  const long long ms_before = acq.live_accumulator;
+  const long long ms_before = mcs_ms_;
   const int t = s_.lld > 1 ? 8192 : 0;
   if (diag != nullptr) diag->window_start = t;
   long start = first + 2 + s_.baseline_points + s_.baseline_delay;
@@ -331,13 +331,12 @@ BufferResult PulseHeightAnalyser::analyse(const std::int16_t* samples, long n, A
   const long long total = quiet_carry_ + out.quiet;
   out.time_units = total / per10;
   quiet_carry_ = total % per10;
-  if (s_.mcs) {
-    acq.live_accumulator += 10 * out.time_units;
-    acq.counts[0] = static_cast<std::int32_t>(acq.live_accumulator / 1000);
-  } else {
-    acq.live_accumulator += out.time_units;
-    acq.counts[0] = static_cast<std::int32_t>(acq.live_accumulator / 100);
-  }
+  // The accumulator stays in 10 ms units in both modes (the saved live
+  // time is read from it); MCS mode keeps its milliseconds for the time
+  // channels.
+  if (s_.mcs) mcs_ms_ += 10 * out.time_units;
+  acq.live_accumulator += out.time_units;
+  acq.counts[0] = static_cast<std::int32_t>(acq.live_accumulator / 100);
   return out;
 }
 

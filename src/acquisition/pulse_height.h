@@ -83,13 +83,17 @@ class PulseHeightAnalyser {
   const PulseHeightSettings& settings() const { return s_; }
 
   // Analyses one buffer of `n` interleaved samples into the count array
-  // (channel 0: live time) with the correction (may be null) and, when
+  // (channel 0: live time in seconds; the state's accumulator in 10 ms
+  // units, in MCS mode the time analysed) with the correction (may be null) and, when
   // `diag` is given, captures it. Times carry over from buffer to buffer.
   BufferResult analyse(const std::int16_t* samples, long n, AcquisitionState& acq, CorrectionState* correction,
                        DiagCapture* diag = nullptr);
 
   // Clears the time carried between buffers (a fresh start).
-  void reset() { quiet_carry_ = 0; }
+  void reset() {
+    quiet_carry_ = 0;
+    mcs_ms_ = 0;
+  }
 
   // When set, receives the height of every pulse that passed the length
   // and shape tests, before the discriminators (tests and calibration).
@@ -109,6 +113,7 @@ class PulseHeightAnalyser {
   std::vector<std::int64_t> p_;
   std::vector<std::int32_t> p32_;
   long long quiet_carry_ = 0;
+  long long mcs_ms_ = 0;  // MCS mode: milliseconds analysed before this buffer
 };
 
 }  // namespace kestrim
