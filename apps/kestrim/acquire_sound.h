@@ -4,6 +4,7 @@
 // temperature logger's library, "TempCorr.dat"; the reference channel).
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <string>
 
@@ -27,6 +28,8 @@ struct SoundCardChoice {
   int rate = kRate44k;         // --rate
   bool stereo = false;         // --stereo
   bool true_time = false;      // --true-time: the preset is true time
+  double wav_speed = 0;        // --wav-speed F: play the recording F times real time (0: at once)
+  std::string control;         // --control SOCKET: remote control
   bool wanted() const { return !device.empty() || !wav.empty(); }
 };
 
@@ -37,6 +40,24 @@ int parse_sound_card_option(const Args& args, std::size_t& i, SoundCardChoice& o
 
 // The usage lines of the sound-card options.
 extern const char* kSoundCardUsage;
+
+class RemoteControl;
+
+// A recording played no faster than `speed` times real time.
+class PacedSource final : public SampleSource {
+ public:
+  PacedSource(SampleSource& inner, double speed) : inner_(inner), speed_(speed) {}
+  int rate() const override { return inner_.rate(); }
+  int channels() const override { return inner_.channels(); }
+  long read(std::int16_t* out, long max_samples) override;
+  std::string error() const override { return inner_.error(); }
+
+ private:
+  SampleSource& inner_;
+  double speed_;
+  long long frames_ = 0;
+  long long start_ms_ = -1;
+};
 
 class SoundCardFrontEnd {
  public:
@@ -55,6 +76,13 @@ class SoundCardFrontEnd {
   PulseShape shape_;
   std::unique_ptr<SoundCardMca> mca_;
   SampleSource* source_ = nullptr;
+  std::unique_ptr<PacedSource> paced_;
 };
+
+// The sound card's acquisition loop: one buffer after another until the
+// run ends, Ctrl-C (`interrupted`), or, with a remote-control client
+// registered, its request "4"; the requests are served between buffers.
+void run_sound_card(AcquisitionSession& session, SoundCardFrontEnd& card, RemoteControl& control, bool tty,
+                    const std::atomic<bool>& interrupted);
 
 }  // namespace kestrim::cli

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "acquire_sound.h"
+#include "remote_control.h"
 #include "acquisition/mca_device.h"
 #include "app/acquisition_control.h"
 #include "app/settings_bridge.h"
@@ -145,6 +146,8 @@ int cmd_acquire(const Args& args) {
     return usage_error("acquire: no --port was given", kUsage);
   if (preset == 0) return usage_error("acquire: no --preset was given", kUsage);
   if (cycle == 0 && out.empty()) return usage_error("acquire: no -o FILE.dat was given", kUsage);
+  if (!sound.control.empty() && !sound.wanted())
+    return usage_error("acquire: --control works with the sound card", kUsage);
   if (cycle > 0 && !out.empty()) return usage_error("acquire: -o and --cycle exclude each other", kUsage);
   if (cycle == 0 && to_lower(extension_of(out)) != "dat")
     return usage_error("acquire: the output is a native spectrum FILE.dat", kUsage);
@@ -213,27 +216,21 @@ int cmd_acquire(const Args& args) {
 
   std::signal(SIGINT, on_interrupt);
   std::signal(SIGTERM, on_interrupt);
+  RemoteControl control;
+  if (!sound.control.empty()) {
+    std::string error;
+    if (!control.listen(sound.control, error)) {
+      c_fprintf(stderr, "kestrim: acquire: %s\n", error.c_str());
+      return 1;
+    }
+  }
   if (!start_collection(session, !continued)) return 1;
 
   using clock = std::chrono::steady_clock;
   const bool tty = ::isatty(2) != 0;
   auto next = clock::now() + std::chrono::seconds(1);
   bool lost = false;
-  while (state.acquisition.collecting && sound.wanted()) {
-    // The sound card: one recorded buffer at a time.
-    if (g_interrupted) {
-      c_fprintf(stderr, "\nkestrim acquire: stopping: the counts so far are kept\n");
-      sound_card.unit()->stop(session);
-      save_acquired_data(session, false);
-      break;
-    }
-    const std::int32_t before = state.acquisition.counts[1];
-    sound_card.unit()->cycle(session);
-    if (state.acquisition.collecting && state.acquisition.counts[1] != before &&
-        (tty || state.acquisition.counts[1] % 10 == 0))
-      c_fprintf(stderr, "%skestrim acquire: %d s (live %d s), %.0f counts%s", tty ? "\r" : "",
-                state.acquisition.counts[1], state.acquisition.counts[0], total_counts(state), tty ? "  " : "\n");
-  }
+  if (sound.wanted()) run_sound_card(session, sound_card, control, tty, g_interrupted);
   while (state.acquisition.collecting && !sound.wanted()) {
     while (clock::now() < next && !g_interrupted)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -5,10 +5,15 @@
 // simulated logger library, reference channel) over a drifting detector.
 #include <gtest/gtest.h>
 
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "acquisition/alsa_capture.h"
@@ -818,6 +823,100 @@ TEST(SoundCardRun, SetUpIsCheckedInTheDialogsOrder) {
   s.channels = 4096;
   s.adc_divisor = 64;
   EXPECT_EQ(trigger_level(s), 20);
+}
+
+// A client of the remote-control socket: one line at a time.
+class ControlClient {
+ public:
+  explicit ControlClient(const std::string& path) {
+    for (int attempt = 0; attempt < 500 && fd_ < 0; ++attempt) {
+      const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+      sockaddr_un addr{};
+      addr.sun_family = AF_UNIX;
+      std::snprintf(addr.sun_path, sizeof addr.sun_path, "%s", path.c_str());
+      if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) {
+        fd_ = fd;
+      } else {
+        ::close(fd);
+        ::usleep(10000);
+      }
+    }
+  }
+  ~ControlClient() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool connected() const { return fd_ >= 0; }
+  void send(const std::string& line) {
+    const std::string text = line + "\n";
+    ASSERT_EQ(::write(fd_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+  std::string line() {
+    std::string out;
+    char c = 0;
+    while (::read(fd_, &c, 1) == 1 && c != '\n') out += c;
+    return out;
+  }
+  // The next line that is not a rate report.
+  std::string reply() {
+    std::string l = line();
+    while (l.rfind("0 ", 0) == 0) l = line();
+    return l;
+  }
+
+ private:
+  int fd_ = -1;
+};
+
+TEST(SoundCardRun, AnotherProgramControlsTheAcquisitionThroughTheSocket) {
+  test::TempDir dir;
+  PulseHeightSettings s;
+  s.channels = 1024;
+  s.lld = 1;
+  s.uld = 1024;
+  s.trigger = 4;
+  s.max_readings = 30;
+  PulseShape coefs = builtin_coefficients(s.readings);
+  PulseGeneratorSettings g;
+  g.rate = kRate44k;
+  g.spectrum = peaks_spectrum(1024, {{{300, 8, 10}}}, 0);
+  g.response = pulse_height_response(s, coefs, builtin_shape());
+  g.shape = builtin_shape();
+  g.pulses_per_second = 50;
+  g.dead_samples = 64;
+  g.frames = 60LL * kRate44k;
+  PulseGenerator gen(g);
+  std::vector<std::int16_t> samples(static_cast<std::size_t>(g.frames));
+  gen.read(samples.data(), static_cast<long>(samples.size()));
+  test::write_bytes(dir.file("pulses.wav"), encode_wav(samples, kRate44k, 1));
+
+  // The recording is played at 5 times real time while a client drives it.
+  int status = -1;
+  std::string out;
+  std::thread command([&] {
+    status = kestrim(dir, "acquire --wav pulses.wav --wav-speed 5 --preset 1000 -o run.dat --control ctl.sock", &out);
+  });
+  ControlClient client(dir.file("ctl.sock"));
+  ASSERT_TRUE(client.connected());
+  client.send("1");
+  EXPECT_EQ(client.line(), "1 1");
+  const std::string rate = client.line();
+  ASSERT_EQ(rate.rfind("0 ", 0), 0u) << rate;
+  const int cps = std::atoi(rate.c_str() + 2);
+  EXPECT_GT(cps, 25);  // 50 pulses a second, a buffer (0.74 s) at a time
+  EXPECT_LT(cps, 90);
+  client.send("5");
+  EXPECT_EQ(client.reply(), "? unknown request");
+  client.send("3");
+  EXPECT_EQ(client.reply(), "3 1");
+  client.send("2");
+  EXPECT_EQ(client.reply(), "2 1");
+  EXPECT_EQ(client.line().rfind("0 ", 0), 0u);
+  client.send("4");
+  command.join();
+  EXPECT_EQ(status, 0) << out;
+  const SpectrumRecord rec = test::read_spectrum(dir.file("run.dat"));
+  EXPECT_GT(rec.header.true_time, 0.0f);
+  EXPECT_FALSE(file_exists(dir.file("ctl.sock")));
 }
 
 }  // namespace
