@@ -78,6 +78,12 @@ int SoundCardFrontEnd::open(State& state, const SoundCardChoice& choice) {
       c_fprintf(stderr, "kestrim: %s\n", card_.error().c_str());
       return 0;
     }
+    // The input and its volume of the set-up (gain 2, in steps of a
+    // hundredth of the control's range); a card without them records as
+    // it is set.
+    const std::string mixer = choice.device.rfind("hw:", 0) == 0 ? choice.device : "default";
+    if (!card_.set_mixer(mixer, p.sc_microphone != 0, p.sc_gain_2, 100))
+      c_fprintf(stderr, "kestrim: %s: the card's mixer is left as it is\n", card_.error().c_str());
     source_ = &card_;
   }
   p.mca_type = (rate == kRate44k ? kMcaTypeSoundBlaster : kMcaTypeSoundCard) | (channels == 2 ? 1 : 0);

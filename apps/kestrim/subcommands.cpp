@@ -38,7 +38,7 @@ const Subcommand* subcommands() {
        cmd_fit_total},
       {"reference", "reference spectra (reference make SPECTRUM --activity BQ --uncertainty PCT -o NAME.rsd | list [DIR])",
        cmd_reference},
-      {"acquire", "collect a spectrum from the serial MCA (acquire --port PATH --preset S -o FILE.dat)",
+      {"acquire", "collect a spectrum from the serial MCA or the sound card (acquire --port PATH | --sound-card DEV --preset S -o FILE.dat)",
        cmd_acquire},
       {"pha", "pulse-height analysis of a sound-card recording (pha --wav FILE.wav -o SPECTRUM.dat)", cmd_pha},
       {"mca-sim", "serve a simulated serial MCA on a pseudo-terminal (mca-sim [--speed F])", cmd_mca_sim},
