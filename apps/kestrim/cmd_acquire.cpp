@@ -230,7 +230,10 @@ int cmd_acquire(const Args& args) {
   const bool tty = ::isatty(2) != 0;
   auto next = clock::now() + std::chrono::seconds(1);
   bool lost = false;
-  if (sound.wanted()) run_sound_card(session, sound_card, control, tty, g_interrupted);
+  if (sound.wanted()) {
+    run_sound_card(session, sound_card, control, tty, g_interrupted);
+    lost = sound_card.unit()->lost();
+  }
   while (state.acquisition.collecting && !sound.wanted()) {
     while (clock::now() < next && !g_interrupted)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
