@@ -3,10 +3,12 @@
 #include <chrono>
 #include <cstdio>
 #include <thread>
+#include <vector>
 
 #include "app/state.h"
 #include "platform/c_format.h"
 #include "platform/c_locale.h"
+#include "platform/platform.h"
 #include "remote_control.h"
 
 namespace kestrim::cli {
@@ -84,6 +86,15 @@ int SoundCardFrontEnd::open(State& state, const SoundCardChoice& choice) {
     const std::string mixer = choice.device.rfind("hw:", 0) == 0 ? choice.device : "default";
     if (!card_.set_mixer(mixer, p.sc_microphone != 0, p.sc_gain_2, 100))
       c_fprintf(stderr, "kestrim: %s: the card's mixer is left as it is\n", card_.error().c_str());
+    // The first buffer after the card was opened is discarded (the input
+    // settles).
+    state.ui->set_status("Initialising the MCA");
+    std::vector<std::int16_t> first(static_cast<std::size_t>(card_buffer_samples(rate, channels)));
+    if (card_.read(first.data(), static_cast<long>(first.size())) < 0) {
+      c_fprintf(stderr, "kestrim: %s\n", card_.error().c_str());
+      return 0;
+    }
+    state.ui->set_status("");
     source_ = &card_;
   }
   p.mca_type = (rate == kRate44k ? kMcaTypeSoundBlaster : kMcaTypeSoundCard) | (channels == 2 ? 1 : 0);
