@@ -17,6 +17,7 @@ int cmd_reference(const Args& args);
 int cmd_acquire(const Args& args);
 int cmd_mca_sim(const Args& args);
 int cmd_pha(const Args& args);
+int cmd_temp_cal(const Args& args);
 
 const Subcommand* subcommands() {
   static const Subcommand table[] = {
@@ -41,6 +42,8 @@ const Subcommand* subcommands() {
       {"acquire", "collect a spectrum from the serial MCA or the sound card (acquire --port PATH | --sound-card DEV --preset S -o FILE.dat)",
        cmd_acquire},
       {"pha", "pulse-height analysis of a sound-card recording (pha --wav FILE.wav -o SPECTRUM.dat)", cmd_pha},
+      {"temp-cal", "fit a peak's channel against temperature into TempCorr.dat (temp-cal --csv Temp_cal.csv ...)",
+       cmd_temp_cal},
       {"mca-sim", "serve a simulated serial MCA on a pseudo-terminal (mca-sim [--speed F])", cmd_mca_sim},
       {nullptr, nullptr, nullptr},
   };

@@ -685,7 +685,14 @@ TEST(SoundCardGain, TemperatureRampKeepsThePeakThroughTheLoggerLibrary) {
   rec.reference_temperature = 20;
   rec.unit = 3;
   rec.enabled = 1;
-  ASSERT_EQ(write_temp_corr(d.ui, work, rec), 1);
+  // `kestrim temp-cal` makes the same file.
+  std::string out;
+  ASSERT_EQ(test::run_command("cd '" + work + "' && '" + test::kestrim_binary() +
+                                  "' temp-cal --csv Temp_cal.csv --reference 20 --unit 3 --second-order --enable",
+                              &out, true),
+            0)
+      << out;
+  EXPECT_EQ(test::read_bytes(join_path(work, kTempCorrName)), encode_temp_corr(rec));
   TempCorrRecord back;
   ASSERT_EQ(read_temp_corr(d.ui, work, back), 1);
   EXPECT_EQ(encode_temp_corr(back), encode_temp_corr(rec));
