@@ -793,6 +793,44 @@ TEST(SoundCardRun, KeepsTheRunningCopyEvery1200SecondsAndCyclesAtThePreset) {
   EXPECT_EQ(p.auto_save_number, 3);
 }
 
+// A card that overruns now and then: input lost before it was read.
+class OverrunningCard final : public SampleSource {
+ public:
+  explicit OverrunningCard(SampleSource& inner) : inner_(inner) {}
+  int rate() const override { return inner_.rate(); }
+  int channels() const override { return inner_.channels(); }
+  long read(std::int16_t* out, long max) override {
+    ++reads_;
+    if (reads_ == 3 || reads_ == 5) overruns_ += reads_ == 3 ? 2 : 1;
+    return inner_.read(out, max);
+  }
+  std::string error() const override { return inner_.error(); }
+  long long overruns() const override { return overruns_; }
+
+ private:
+  SampleSource& inner_;
+  int reads_ = 0;
+  long long overruns_ = 0;
+};
+
+TEST(SoundCardRun, OverrunsAreReportedAsTheyHappen) {
+  DriftingDetector d;
+  d.generator.frames = 10LL * kRate44k;
+  PulseGenerator gen(d.generator);
+  OverrunningCard card(gen);
+  SoundCardOptions o;
+  o.settings = d.settings;
+  SoundCardMca mca(card, o, d.coefs);
+  AcquisitionSession s = acquisition_session(d.state, d.hooks);
+  s.mca = &mca;
+  ASSERT_EQ(start_collection(s, true), 1);
+  while (d.state.acquisition.collecting) mca.cycle(s);
+  EXPECT_TRUE(d.ui.said("The sound card overran 2 time(s): recorded samples were lost"));
+  EXPECT_TRUE(d.ui.said("The sound card overran 1 time(s): recorded samples were lost"));
+  EXPECT_EQ(mca.overruns_reported(), 3);
+  EXPECT_EQ(d.state.acquisition.counts[1], 10);
+}
+
 TEST(SoundCardRun, SetUpIsCheckedInTheDialogsOrder) {
   PulseHeightSettings s;
   s.channels = 1024;
