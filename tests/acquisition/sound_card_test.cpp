@@ -113,7 +113,7 @@ TEST(SoundCardPulses, GeneratedRecordingGivesTrueAreasPositionsAndLiveTime) {
                     &out),
             0)
       << out;
-  std::printf("%s", out.c_str());
+  std::fputs(out.c_str(), stdout);
   const SpectrumRecord rec = test::read_spectrum(dir.file("pulses.dat"));
   std::vector<double> counts(1024), truth(1024);
   for (int k = 0; k < 1024; ++k) {
@@ -123,15 +123,15 @@ TEST(SoundCardPulses, GeneratedRecordingGivesTrueAreasPositionsAndLiveTime) {
   for (const auto& [centre, sigma] : std::vector<std::pair<int, int>>{{200, 6}, {450, 10}, {700, 14}}) {
     const int lo = centre - 4 * sigma, hi = centre + 4 * sigma;
     const double area = window_sum(counts, lo, hi), true_area = window_sum(truth, lo, hi);
-    std::printf("peak %d: area %.0f truth %.0f, centroid %.2f truth %.2f\n", centre, area, true_area,
-                window_centroid(counts, lo, hi), window_centroid(truth, lo, hi));
+    std::fputs(c_format("peak %d: area %.0f truth %.0f, centroid %.2f truth %.2f\n", centre, area, true_area,
+                window_centroid(counts, lo, hi), window_centroid(truth, lo, hi)).c_str(), stdout);
     EXPECT_NEAR(area, true_area, 0.01 * true_area) << centre;
     EXPECT_NEAR(window_centroid(counts, lo, hi), window_centroid(truth, lo, hi), 0.6) << centre;
   }
   const double true_time = 100.0;
   const double live_truth = true_time - static_cast<double>(gen.truth().pulses) * (7 + s.readings - 1) / kRate44k;
-  std::printf("live %.3f truth %.3f true %.3f pulses %lld\n", rec.header.live_time, live_truth, rec.header.true_time,
-              gen.truth().pulses);
+  std::fputs(c_format("live %.3f truth %.3f true %.3f pulses %lld\n", rec.header.live_time, live_truth, rec.header.true_time,
+              gen.truth().pulses).c_str(), stdout);
   EXPECT_NEAR(rec.header.true_time, true_time, 1e-3);
   EXPECT_NEAR(rec.header.live_time, live_truth, 0.005 * live_truth);
 
@@ -730,7 +730,7 @@ TEST(SoundCardGain, TemperatureRampKeepsThePeakThroughTheLoggerLibrary) {
   EXPECT_GT(d.corrections, 15);  // the peak had moved 20 channels
   const double centre = d.centroid(470, 530);
   const double steady = steady_centroid();
-  std::printf("temperature-corrected centroid %.3f, steady %.3f (correction %d)\n", centre, steady, d.corrections);
+  std::fputs(c_format("temperature-corrected centroid %.3f, steady %.3f (correction %d)\n", centre, steady, d.corrections).c_str(), stdout);
   EXPECT_NEAR(centre, steady, 0.5);
   // Without the correction the same run moves the peak down.
   DriftingDetector plain;
@@ -739,7 +739,7 @@ TEST(SoundCardGain, TemperatureRampKeepsThePeakThroughTheLoggerLibrary) {
     gen.set_gain_factor(gain_at(temperature));
     if (static_cast<int>(t1) / 120 != static_cast<int>(t0) / 120 && temperature < 40) temperature += 4;
   });
-  std::printf("uncorrected centroid %.3f\n", plain.centroid(450, 530));
+  std::fputs(c_format("uncorrected centroid %.3f\n", plain.centroid(450, 530)).c_str(), stdout);
   EXPECT_LT(plain.centroid(450, 530), steady - 5);
 }
 
@@ -756,7 +756,7 @@ TEST(SoundCardGain, ReferenceChannelKeepsThePeakWithoutALogger) {
   EXPECT_GT(d.corrections, 15);
   const double centre = d.centroid(470, 530);
   const double steady = steady_centroid();
-  std::printf("channel-corrected centroid %.3f, steady %.3f (correction %d)\n", centre, steady, d.corrections);
+  std::fputs(c_format("channel-corrected centroid %.3f, steady %.3f (correction %d)\n", centre, steady, d.corrections).c_str(), stdout);
   EXPECT_NEAR(centre, steady, 0.5);
 }
 
