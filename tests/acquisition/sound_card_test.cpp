@@ -12,6 +12,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <functional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -312,6 +313,8 @@ std::vector<std::int16_t> negated(std::vector<std::int16_t> x) {
   for (auto& v : x) v = static_cast<std::int16_t>(-v);
   return x;
 }
+
+void PrintTo(const PipelineCase& c, std::ostream* os) { *os << c.name; }
 
 class Pipeline : public ::testing::TestWithParam<PipelineCase> {};
 
