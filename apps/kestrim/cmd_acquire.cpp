@@ -12,6 +12,8 @@
 #include <thread>
 #include <unistd.h>
 
+#include "acquire_sound.h"
+#include "remote_control.h"
 #include "acquisition/mca_device.h"
 #include "app/acquisition_control.h"
 #include "app/settings_bridge.h"
@@ -32,6 +34,7 @@ const char* kUsage =
     "Usage: kestrim acquire (--port PATH | --port-number N) --preset SECONDS -o FILE.dat\n"
     "       kestrim acquire (--port PATH | --port-number N) --preset SECONDS --cycle N\n"
     "                       [--first N] [--dir DIR]\n"
+    "       kestrim acquire (--sound-card DEVICE | --wav FILE.wav) --preset SECONDS -o FILE.dat\n"
     "Options: --detector-file N  the calibration of detector file Det_NN.cal\n"
     "         --continue         take over the interrupted run kept in tempdata.$$$\n"
     "Collects a spectrum from the serial MCA until the preset time (Ctrl-C stops early and\n"
@@ -101,12 +104,17 @@ int cmd_acquire(const Args& args) {
   std::string port, out, dir;
   int port_number = 0, preset = 0, cycle = 0, first = 1, detector_file = -1;
   bool take_over = false;
+  SoundCardChoice sound;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     const bool has_value = i + 1 < args.size();
+    std::string sound_error;
     if (a == "--help" || a == "-h") {
       std::fputs(kUsage, stdout);
+      std::fputs(kSoundCardUsage, stdout);
       return 0;
+    } else if (const int taken = parse_sound_card_option(args, i, sound, sound_error); taken != 0) {
+      if (taken < 0) return usage_error(sound_error, kUsage);
     } else if (a == "--port" && has_value) {
       port = args[++i];
     } else if (a == "--port-number" && has_value) {
@@ -134,9 +142,12 @@ int cmd_acquire(const Args& args) {
       return usage_error("acquire: unexpected argument " + a, kUsage);
     }
   }
-  if (port.empty() && port_number == 0) return usage_error("acquire: no --port was given", kUsage);
+  if (port.empty() && port_number == 0 && !sound.wanted())
+    return usage_error("acquire: no --port was given", kUsage);
   if (preset == 0) return usage_error("acquire: no --preset was given", kUsage);
   if (cycle == 0 && out.empty()) return usage_error("acquire: no -o FILE.dat was given", kUsage);
+  if (!sound.control.empty() && !sound.wanted())
+    return usage_error("acquire: --control works with the sound card", kUsage);
   if (cycle > 0 && !out.empty()) return usage_error("acquire: -o and --cycle exclude each other", kUsage);
   if (cycle == 0 && to_lower(extension_of(out)) != "dat")
     return usage_error("acquire: the output is a native spectrum FILE.dat", kUsage);
@@ -150,7 +161,7 @@ int cmd_acquire(const Args& args) {
   if (!initialise(state)) return 1;
   state.app.batch_mode = true;
   AnalysisParameters& p = state.params;
-  p.mca_type = kMcaTypeSerial;
+  p.mca_type = sound.wanted() ? kMcaTypeSoundBlaster : kMcaTypeSerial;
   if (port_number > 0) p.serial_port = port_number;
   state.app.serial_device = port;
   p.preset_time = preset;
@@ -193,8 +204,10 @@ int cmd_acquire(const Args& args) {
       !app_read_detector_calibration(state, p.default_detector_file, p.default_geometry))
     return 1;
 
-  if (!initialise_mca(state)) return 1;
+  SoundCardFrontEnd sound_card;
+  if (sound.wanted() ? !sound_card.open(state, sound) : !initialise_mca(state)) return 1;
   AcquisitionSession session = acquisition_session(state, hooks);
+  if (sound.wanted()) session.mca = sound_card.unit();
   for (int n = 0; cycle > 0 && n < cycle; ++n) {
     p.auto_save_number = first + n;
     if (!confirm_cycle_file(session)) return 1;
@@ -203,13 +216,25 @@ int cmd_acquire(const Args& args) {
 
   std::signal(SIGINT, on_interrupt);
   std::signal(SIGTERM, on_interrupt);
+  RemoteControl control;
+  if (!sound.control.empty()) {
+    std::string error;
+    if (!control.listen(sound.control, error)) {
+      c_fprintf(stderr, "kestrim: acquire: %s\n", error.c_str());
+      return 1;
+    }
+  }
   if (!start_collection(session, !continued)) return 1;
 
   using clock = std::chrono::steady_clock;
   const bool tty = ::isatty(2) != 0;
   auto next = clock::now() + std::chrono::seconds(1);
   bool lost = false;
-  while (state.acquisition.collecting) {
+  if (sound.wanted()) {
+    run_sound_card(session, sound_card, control, tty, g_interrupted);
+    lost = sound_card.unit()->lost();
+  }
+  while (state.acquisition.collecting && !sound.wanted()) {
     while (clock::now() < next && !g_interrupted)
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     next += std::chrono::seconds(1);

@@ -16,6 +16,8 @@ int cmd_fit_total(const Args& args);
 int cmd_reference(const Args& args);
 int cmd_acquire(const Args& args);
 int cmd_mca_sim(const Args& args);
+int cmd_pha(const Args& args);
+int cmd_temp_cal(const Args& args);
 
 const Subcommand* subcommands() {
   static const Subcommand table[] = {
@@ -37,8 +39,11 @@ const Subcommand* subcommands() {
        cmd_fit_total},
       {"reference", "reference spectra (reference make SPECTRUM --activity BQ --uncertainty PCT -o NAME.rsd | list [DIR])",
        cmd_reference},
-      {"acquire", "collect a spectrum from the serial MCA (acquire --port PATH --preset S -o FILE.dat)",
+      {"acquire", "collect a spectrum from the serial MCA or the sound card (acquire --port PATH | --sound-card DEV --preset S -o FILE.dat)",
        cmd_acquire},
+      {"pha", "pulse-height analysis of a sound-card recording (pha --wav FILE.wav -o SPECTRUM.dat)", cmd_pha},
+      {"temp-cal", "fit a peak's channel against temperature into TempCorr.dat (temp-cal --csv Temp_cal.csv ...)",
+       cmd_temp_cal},
       {"mca-sim", "serve a simulated serial MCA on a pseudo-terminal (mca-sim [--speed F])", cmd_mca_sim},
       {nullptr, nullptr, nullptr},
   };
