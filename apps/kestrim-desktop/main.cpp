@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
   if (!script.empty()) {
     QTimer::singleShot(0, &window, [&] {
       status = window.run_script(script);
-      QApplication::quit();
+      QCoreApplication::exit(0);
     });
   }
   const int loop = app.exec();

@@ -325,7 +325,7 @@ bool MainWindow::show_report(const std::string& name) {
   path = resolve_path(path);
   std::vector<std::uint8_t> bytes;
   if (!file_exists(path) || !read_file(path, bytes, 64u << 20)) {
-    ui_.message_box("Could not open:- " + path);
+    ui_.message_box("Could not open:- " + path, {}, kMsgWarning);
     return false;
   }
   report_->setPlainText(QString::fromUtf8(reinterpret_cast<const char*>(bytes.data()),
@@ -338,7 +338,14 @@ bool MainWindow::show_report(const std::string& name) {
   return true;
 }
 
-int MainWindow::show_working_file(const std::string& name) { return show_report(name) ? 1 : 0; }
+int MainWindow::show_working_file(const std::string& name) {
+  // A file the Defaults leave unnamed ("" or only an extension).
+  if (name.empty() || name[0] == '.' || name.back() == '/') {
+    ui_.message_box("No file of this kind is named in the Defaults file", {}, kMsgWarning);
+    return 0;
+  }
+  return show_report(name) ? 1 : 0;
+}
 
 int MainWindow::list_files(const char* pattern, const char* title) {
   std::string dir = to_string(state_.params.calibration_dir);
@@ -798,7 +805,7 @@ int MainWindow::run_command(int id) {
     case 103:
       if (!ready_to_replace()) return 0;
       closing_ = true;
-      QTimer::singleShot(0, this, [this] { QApplication::quit(); });
+      QTimer::singleShot(0, this, [] { QCoreApplication::exit(0); });
       return 1;
     case 134:
       if (s.params.mca_type == 0) return 1;
