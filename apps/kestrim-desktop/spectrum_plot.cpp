@@ -21,7 +21,7 @@ namespace {
 
 enum Colour {
   kBackground, kSpectrumColour, kAxes, kFit, kMarker, kSelected, kGrid, kCursor,
-  kContinuum, kNuclide, kResidual, kOverlay, kPoints
+  kResidual, kNuclide, kContinuum, kOverlay, kPoints
 };
 
 QString qs(const std::string& s) { return QString::fromUtf8(s.c_str()); }
@@ -161,7 +161,7 @@ void SpectrumPlot::draw(QPainter& p, const QRect& area) {
   if (type == PlotType::kSpectrum && show_residuals && plot.height() > 160) {
     const int h = plot.height() / 5;
     strip = QRect(plot.left(), plot.bottom() - h + 1, plot.width(), h);
-    plot.setBottom(strip.top() - 6);
+    plot.setBottom(strip.top() - 4);
   }
   plot_rect_ = plot;
   if (type == PlotType::kEnergy || type == PlotType::kShape || type == PlotType::kEfficiency)
@@ -171,6 +171,7 @@ void SpectrumPlot::draw(QPainter& p, const QRect& area) {
 }
 
 void SpectrumPlot::draw_spectrum(QPainter& p, const QRect& plot, const QRect& strip) {
+  const int label_top = (strip.isValid() ? strip.bottom() : plot.bottom()) + 3;
   const SpectrumRecord& sp = state_.spectrum;
   const PeakList& peaks = state_.peaks;
   const CalibrationRecord& cal = sp.calibration;
@@ -199,7 +200,7 @@ void SpectrumPlot::draw_spectrum(QPainter& p, const QRect& plot, const QRect& st
     p.setPen(QPen(colours[kGrid], 0, Qt::DotLine));
     p.drawLine(x, plot.top(), x, plot.bottom());
     p.setPen(colours[kAxes]);
-    p.drawText(QRect(x - 40, plot.bottom() + 3, 80, p.fontMetrics().height()), Qt::AlignHCenter,
+    p.drawText(QRect(x - 40, label_top, 80, p.fontMetrics().height()), Qt::AlignHCenter,
                QString::number(t, 'f', 0));
   }
   if (calibrated(cal)) {
@@ -234,8 +235,7 @@ void SpectrumPlot::draw_spectrum(QPainter& p, const QRect& plot, const QRect& st
   }
   p.setPen(colours[kAxes]);
   p.drawRect(plot.adjusted(0, 0, -1, -1));
-  p.drawText(QRect(plot.left(), plot.bottom() + p.fontMetrics().height() + 3, plot.width(),
-                   p.fontMetrics().height()),
+  p.drawText(QRect(plot.left(), label_top + p.fontMetrics().height(), plot.width(), p.fontMetrics().height()),
              Qt::AlignHCenter, "Channel");
   p.setClipRect(plot);
 

@@ -7,7 +7,7 @@
 // Colours come from "COLOUR.INF" in the working folder when it is there:
 // thirteen 4-byte entries (red, green, blue, 0), in this order: background,
 // spectrum, axes and text, fitted curve, peak markers, selected peak and
-// region, grid, cursor, continuum, nuclide markers, residuals, overlay,
+// region, grid, cursor, residuals, nuclide markers, continuum, overlay,
 // calibration points. A file shorter than 52 bytes only sets the last
 // colour to light grey.
 #pragma once
