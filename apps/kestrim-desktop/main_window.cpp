@@ -1025,7 +1025,13 @@ void MainWindow::take_command_line(const std::string& text) {
     open_spectrum(state_, true);
     plot_->show_all();
     refresh();
-    run_command_line_batch(state_, parsed.save_requested, parsed.update_without_asking);
+    // The handed-over line runs as the command-line batch, which ends the
+    // program.
+    const int result = run_command_line_batch(state_, parsed.save_requested, parsed.update_without_asking);
+    busy_ = false;
+    closing_ = true;
+    QCoreApplication::exit(result == 1 ? 0 : 1);
+    return;
   }
   busy_ = false;
   refresh();
