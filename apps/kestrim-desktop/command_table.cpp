@@ -33,6 +33,7 @@ const std::vector<DesktopCommand> kCommands = {
     // Edit
     {208, "edit_header", "&Edit Spectrum Header...", "Ctrl+E", kMenuEdit, "", false, "Edits the sample information of the spectrum"},
     {215, "status", "S&tatus...", "", kMenuEdit, "", false, "Shows the state of the session"},
+    {2001, "export_plot", "E&xport Plot...", "", kMenuEdit, "", false, "Writes the spectrum plot to a PNG image or a PDF document"},
     {289, "copy_plot", "&Copy to Clipboard", "Ctrl+C", kMenuEdit, "", false, "Copies the spectrum plot to the clipboard as an image"},
     {223, "find", "&Find...", "Ctrl+F", kMenuEdit, "Text Search", false, "Finds a text in the report being viewed"},
     {224, "find_next", "Find &Next", "F3", kMenuEdit, "Text Search", false, "Finds the next occurrence of the text"},

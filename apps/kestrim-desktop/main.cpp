@@ -105,8 +105,12 @@ int main(int argc, char** argv) {
   TotalSpectrumFitting reference_fitting;
   State state(ui);
   state.services.reference_fitting = &reference_fitting;
+  QtReportPrinter printer;
+  state.services.printer = &printer;
   state.paths = default_paths();
   MainWindow window(state, ui);
+  printer.owner = &window;
+  printer.ask = [&] { return !state.app.batch_mode && !ui.scripted(); };
 
   if (!initialise(state)) return 0;
   window.start_timer();

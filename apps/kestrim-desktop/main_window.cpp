@@ -19,7 +19,12 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPageLayout>
+#include <QPainter>
 #include <QPlainTextEdit>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPrinterInfo>
 #include <QScreen>
 #include <QShortcut>
 #include <QSpinBox>
@@ -614,6 +619,65 @@ int MainWindow::save_report() {
   return 1;
 }
 
+int MainWindow::export_plot() {
+  FileDialog d;
+  d.title = "Export Spectrum Plot";
+  d.filters = {{"PNG image (*.png)", "*.png"}, {"PDF document (*.pdf)", "*.pdf"}};
+  d.initial_directory = state_.paths.working_dir;
+  d.initial_name = state_.app.current_file.empty() ? std::string("spectrum.png")
+                                                    : state_.app.current_file + ".png";
+  if (!ui_.save_file_dialog(d) || d.paths.empty()) return 0;
+  const std::string path = d.paths.front();
+  const QImage image = plot_->image();
+  bool ok = false;
+  if (iequals(extension_of(path), "pdf")) {
+    QPrinter printer(QPrinter::HighResolution);
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(qs(path));
+    printer.setPageOrientation(QPageLayout::Landscape);
+    QPainter painter;
+    if (painter.begin(&printer)) {
+      const QRect page = painter.viewport();
+      QSize size = image.size();
+      size.scale(page.size(), Qt::KeepAspectRatio);
+      painter.drawImage(QRect(page.topLeft(), size), image);
+      ok = painter.end();
+    }
+  } else {
+    ok = image.save(qs(path), "PNG");
+  }
+  if (!ok) {
+    ui_.message_box("Error Creating:- " + path);
+    return 0;
+  }
+  return 1;
+}
+
+int MainWindow::print_plot() {
+  if (QPrinterInfo::availablePrinters().isEmpty()) {
+    ui_.message_box("No printer is installed", {}, kMsgWarning);
+    return 0;
+  }
+  QPrinter printer(QPrinter::HighResolution);
+  printer.setPageOrientation(QPageLayout::Landscape);
+  if (!ui_.scripted()) {
+    QPrintDialog dialog(&printer, this);
+    if (dialog.exec() != QDialog::Accepted) return 0;
+  }
+  const QImage image = plot_->image();
+  QPainter painter;
+  if (!painter.begin(&printer)) {
+    ui_.message_box("The printer could not be started");
+    return 0;
+  }
+  const QRect page = painter.viewport();
+  QSize size = image.size();
+  size.scale(page.size(), Qt::KeepAspectRatio);
+  painter.drawImage(QRect(page.topLeft(), size), image);
+  painter.end();
+  return 1;
+}
+
 int MainWindow::dispatch(int id) {
   const DesktopCommand* c = find_command(id);
   auto note = [&](const char* what) {
@@ -646,7 +710,7 @@ int MainWindow::dispatch(int id) {
   int result = 0;
   if ((id >= 116 && id <= 118) || id == 127 || (id >= 164 && id <= 175) || (id >= 217 && id <= 219) ||
       id == 270 || id == 304 || id == 193 || id == 194 || id == 305 || id == 202 || (id >= 204 && id <= 207) ||
-      id == 318 || id == 319 || id == 325 || id == 327 || id == 289 || id == 310)
+      id == 318 || id == 319 || id == 325 || id == 327 || id == 289 || id == 310 || id == 2001)
     result = plot_command(id);
   else
     result = run_command(id);
@@ -708,8 +772,10 @@ int MainWindow::plot_command(int id) {
     case 289:
       QApplication::clipboard()->setImage(p.image());
       break;
+    case 2001:
+      return export_plot();
     case 310:
-      return not_available("Printing");
+      return print_plot();
     default: return 0;
   }
   p.update();

@@ -79,6 +79,8 @@ class MainWindow : public QMainWindow {
   void about_box();
   void find_in_report(bool again, bool backwards);
   int save_report();
+  int export_plot();
+  int print_plot();
   bool removed(int id) const;
   bool enabled(int id) const;
   bool checked(int id) const;

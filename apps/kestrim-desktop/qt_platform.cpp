@@ -8,7 +8,12 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QFontDatabase>
 #include <QMessageBox>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QTextDocument>
 #include <QPushButton>
 #include <QScreen>
 #include <QStatusBar>
@@ -219,6 +224,29 @@ void QtPlatform::set_command_checked(std::string_view command, bool checked) {
 
 void QtPlatform::calibration_changed() {
   if (on_calibration) on_calibration();
+}
+
+int QtReportPrinter::print_text_file(const std::string& path, Platform& ui) {
+  std::vector<std::uint8_t> bytes;
+  if (!read_file(resolve_path(path), bytes, 64u << 20)) {
+    ui.message_box("Could not open:- " + path, {}, kMsgWarning);
+    return 0;
+  }
+  if (QPrinterInfo::availablePrinters().isEmpty()) {
+    ui.message_box("No printer is installed", {}, kMsgWarning);
+    return 0;
+  }
+  QPrinter printer(QPrinter::HighResolution);
+  if (ask()) {
+    QPrintDialog dialog(&printer, owner);
+    if (dialog.exec() != QDialog::Accepted) return 0;
+  }
+  QTextDocument document;
+  document.setDefaultFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  document.setPlainText(QString::fromUtf8(reinterpret_cast<const char*>(bytes.data()),
+                                          static_cast<qsizetype>(bytes.size())));
+  document.print(&printer);
+  return 1;
 }
 
 }  // namespace kestrim::desktop

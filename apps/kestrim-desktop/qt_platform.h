@@ -19,6 +19,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "reports/capabilities.h"
 
 class QMainWindow;
 
@@ -75,5 +76,15 @@ class QtPlatform : public Platform {
   bool abort_ = false;
 };
 
+
+// Printing of report files on the system's printers (Qt Print Support):
+// the print dialog first when `ask` says so (interactive use), else the
+// default printer (batch runs with /print).
+class QtReportPrinter : public ReportPrinter {
+ public:
+  int print_text_file(const std::string& path, Platform& ui) override;
+  std::function<bool()> ask = [] { return false; };
+  QMainWindow* owner = nullptr;
+};
 
 }  // namespace kestrim::desktop

@@ -293,11 +293,11 @@ command	325	failed
 message	48	1	Error	There is no Overlap data loaded
 command	327	failed
 command	289	done
-message	48	1	Error	Printing is not available in this build
+message	48	1	Error	No printer is installed
 command	310	failed
 report	Main Report.txt
 command	190	done
-message	48	1	Error	Printing is not available in this build
+message	48	1	Error	No printer is installed
 command	226	failed
 command	217	done
 command	218	done
@@ -524,6 +524,22 @@ TEST_F(Desktop, FullAnalysisWritesTheBatchReports) {
   }
   EXPECT_GE(compared, 5);
   EXPECT_TRUE(file_exists(dir.file("work/Main Report.txt")));
+}
+
+// The plot is written as a PDF document and a PNG image of the fitted
+// spectrum.
+TEST_F(Desktop, PlotExportsAsPdfAndPng) {
+  const std::vector<std::string> lines =
+      run("open {example}\nfull_analysis\nfile " + dir.file("plot.pdf") + "\nexport_plot\nfile " +
+              dir.file("plot.png") + "\nexport_plot\n",
+          nullptr, false);
+  EXPECT_EQ(lines.back(), "command\t2001\tdone");
+  const std::vector<std::uint8_t> pdf = test::read_bytes(dir.file("plot.pdf"));
+  ASSERT_GT(pdf.size(), 1000u);
+  EXPECT_EQ(std::string(pdf.begin(), pdf.begin() + 5), "%PDF-");
+  const std::vector<std::uint8_t> png = test::read_bytes(dir.file("plot.png"));
+  ASSERT_GT(png.size(), 1000u);
+  EXPECT_EQ(std::string(png.begin() + 1, png.begin() + 4), "PNG");
 }
 
 }  // namespace
