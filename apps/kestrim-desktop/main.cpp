@@ -29,6 +29,7 @@
 #include "platform/c_locale.h"
 #include "qt_platform.h"
 #include "reference/total_spectrum_fitting.h"
+#include "reports/template_reports.h"
 #include "spectrum_plot.h"
 #include "platform/files.h"
 
@@ -113,6 +114,9 @@ int main(int argc, char** argv) {
   printer.ask = [&] { return !state.app.batch_mode && !ui.scripted(); };
 
   if (!initialise(state)) return 0;
+  // A new working folder gets the shipped templates, so that the report
+  // menus find them before the first analysis.
+  seed_shipped_templates(state);
   window.start_timer();
   CommandLineResult parsed = parse_command_line(state, tokens);
   if (!parsed.ok || (state.app.batch_mode && parsed.refused)) return 0;

@@ -26,6 +26,8 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QScreen>
+#include <QScrollArea>
+#include <QVBoxLayout>
 #include <QShortcut>
 #include <QSpinBox>
 #include <QSplitter>
@@ -37,6 +39,10 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <charconv>
+#include <functional>
+#include <limits>
+#include <type_traits>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -65,7 +71,10 @@
 #include "reports/template_reports.h"
 #include "reports/text_export.h"
 #include "settings/calibration_functions.h"
+#include "platform/c_locale.h"
 #include "settings/detector_file.h"
+#include "settings/parameter_fields.h"
+#include "settings/setup_checks.h"
 #include "spectrum_plot.h"
 
 namespace kestrim::desktop {
@@ -509,6 +518,150 @@ int MainWindow::header_dialog() {
   return dialog.exec() == QDialog::Accepted ? 1 : 0;
 }
 
+namespace {
+
+// One parameter as the set-up dialog edits it: its text and how to store
+// an edited text (false when it is not a value of the field's kind).
+struct ParameterField {
+  std::string name, description;
+  std::function<std::string()> get;
+  std::function<bool(const std::string&)> set;
+};
+
+template <typename T>
+ParameterField parameter_field(T& member, const char* name, const char* description) {
+  ParameterField f{name, description, {}, {}};
+  if constexpr (std::is_integral_v<T>) {
+    f.get = [&member] { return c_format("%d", static_cast<int>(member)); };
+    f.set = [&member](const std::string& text) {
+      long long v = 0;
+      const std::string t = trim(text);
+      auto [end, ec] = std::from_chars(t.data(), t.data() + t.size(), v);
+      if (ec != std::errc() || end != t.data() + t.size() || t.empty()) return false;
+      if (v < std::numeric_limits<T>::min() || v > std::numeric_limits<T>::max()) return false;
+      member = static_cast<T>(v);
+      return true;
+    };
+  } else if constexpr (std::is_floating_point_v<T>) {
+    f.get = [&member] { return c_format("%.7g", static_cast<double>(member)); };
+    f.set = [&member](const std::string& text) {
+      const std::string t = trim(text);
+      char* end = nullptr;
+      const double v = c_strtod(t.c_str(), &end);
+      if (t.empty() || end != t.c_str() + t.size() || !std::isfinite(v)) return false;
+      member = static_cast<T>(v);
+      return true;
+    };
+  } else {
+    f.get = [&member] { return to_string(member); };
+    f.set = [&member](const std::string& text) {
+      assign(member, text);
+      return true;
+    };
+  }
+  return f;
+}
+
+std::vector<ParameterField> parameter_fields(AnalysisParameters& p) {
+  std::vector<ParameterField> out;
+#define KESTRIM_DESKTOP_FIELD(kind, member, offset, size, name, description) \
+  out.push_back(parameter_field(p.member, name, description));
+  KESTRIM_PARAMETER_FIELDS(KESTRIM_DESKTOP_FIELD)
+#undef KESTRIM_DESKTOP_FIELD
+  // The checksum and the file's own number are kept by the Defaults file.
+  std::erase_if(out, [](const ParameterField& f) { return f.name == "checksum" || f.name == "DEFN"; });
+  return out;
+}
+
+// The page of the set-up dialog a parameter is shown on.
+const char* setup_group(const ParameterField& f) {
+  const std::string d = to_lower(f.description);
+  auto has = [&](const char* w) { return d.find(w) != std::string::npos; };
+  if (has("sound-card") || has("mca") || has("rx720") || has("serial") || has("preset") || has("adc") ||
+      has("acquisition") || has("temperature") || has("gain"))
+    return "Acquisition";
+  if (has("reference")) return "Reference Fitting";
+  if (has("directory") || has("file name") || has("library name")) return "Files";
+  if (has("peak search") || has("discriminator") || has("smoothing") || has("fitting") || has("fit ") ||
+      has("continuum") || has("width") || has("region") || has("peak") || has("tailing"))
+    return "Peak Search and Fitting";
+  if (has("activity") || has("nuclide") || has("limit") || has("lod") || has("uncertainty") ||
+      has("energy tolerance") || has("confidence") || has("efficienc") || has("dose"))
+    return "Quantitative";
+  if (has("report") || has("database") || has("print")) return "Reports";
+  if (has("window") || has("display") || has("menu") || has("status bar") || has("toolbar") ||
+      has("cursor") || has("plot"))
+    return "Display";
+  return "General";
+}
+
+}  // namespace
+
+int MainWindow::setup_dialog() {
+  const bool allowed = privileged("Modifications made to the Parameters will not be used", false);
+  AnalysisParameters edited = state_.params;
+  std::vector<ParameterField> fields = parameter_fields(edited);
+  // Accepting: the values must all read, then the set-up checks decide.
+  auto accept = [&](const std::vector<std::string>& texts) -> bool {
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (!fields[i].set(texts[i])) {
+        ui_.message_box("This value is not valid:- " + fields[i].description, {}, kMsgError);
+        return false;
+      }
+    }
+    if (!confirm_setup_checks(ui_, check_all_setup_pages(edited))) return false;
+    if (!allowed) return true;  // the dialog closes, nothing is used
+    state_.params = edited;
+    apply_peak_fitting_page(state_.params, state_.app);
+    app_save_parameters(state_);
+    return true;
+  };
+  std::vector<std::string> texts;
+  for (const ParameterField& f : fields) texts.push_back(f.get());
+  if (ui_.scripted()) {
+    ui_.note("window\tSet-Up");
+    for (const auto& [name, value] : setup_edits_)
+      for (size_t i = 0; i < fields.size(); ++i)
+        if (fields[i].name == name) texts[i] = value;
+    setup_edits_.clear();
+    return accept(texts) ? 1 : 0;
+  }
+  QDialog dialog(this);
+  dialog.setWindowTitle("Set-Up");
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* pages = new QTabWidget(&dialog);
+  layout->addWidget(pages);
+  std::map<std::string, QFormLayout*> forms;
+  std::vector<QLineEdit*> edits;
+  for (const char* g : {"General", "Peak Search and Fitting", "Quantitative", "Reports", "Files", "Display",
+                        "Acquisition", "Reference Fitting"}) {
+    auto* scroll = new QScrollArea(pages);
+    auto* page = new QWidget(scroll);
+    forms[g] = new QFormLayout(page);
+    scroll->setWidget(page);
+    scroll->setWidgetResizable(true);
+    pages->addTab(scroll, g);
+  }
+  for (const ParameterField& f : fields) {
+    auto* e = new QLineEdit(qs(f.get()), &dialog);
+    e->setToolTip(qs(f.name));
+    QString label = qs(f.description);
+    if (!label.isEmpty()) label[0] = label[0].toUpper();
+    forms[setup_group(f)]->addRow(label, e);
+    edits.push_back(e);
+  }
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, &dialog);
+  layout->addWidget(buttons);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
+    std::vector<std::string> now;
+    for (QLineEdit* e : edits) now.push_back(e->text().toStdString());
+    if (accept(now)) dialog.accept();
+  });
+  dialog.resize(760, 560);
+  return dialog.exec() == QDialog::Accepted ? 1 : 0;
+}
+
 int MainWindow::passwords_dialog() {
   // Fields: current manager password, new user password, new manager
   // password and its repetition.
@@ -884,7 +1037,7 @@ int MainWindow::run_command(int id) {
       if (id == 322) return command_continue_acquisition(s, hooks);
       return command_stop_acquisition(s, hooks);
     }
-    case 181: privileged("Modifications made to the Parameters will not be used", false); return not_available("The set-up dialog");
+    case 181: return setup_dialog();
     case 245: case 249: case 250: {
       if (!privileged("This function cannot be used", true)) return 0;
       CalibrationCopies copies;
@@ -1133,6 +1286,9 @@ int MainWindow::run_script(const std::string& path) {
       ui_.answers.push_back(a);
     } else if (word == "file") {
       ui_.file_answers.push_back(rest);
+    } else if (word == "param") {
+      const size_t sp = rest.find(' ');
+      setup_edits_.emplace_back(rest.substr(0, sp), sp == std::string::npos ? std::string() : trim(rest.substr(sp + 1)));
     } else if (word == "text") {
       ui_.text_answers.push_back(rest);
     } else if (word == "open") {

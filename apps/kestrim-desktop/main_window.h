@@ -75,6 +75,7 @@ class MainWindow : public QMainWindow {
   int not_available(const std::string& what);
   int header_dialog();
   int passwords_dialog();
+  int setup_dialog();
   void status_dialog();
   void about_box();
   void find_in_report(bool again, bool backwards);
@@ -99,6 +100,8 @@ class MainWindow : public QMainWindow {
   std::vector<QMenu*> menus_;
   std::string report_path_;
   std::string find_text_;
+  // Values a script gives the next set-up (parameter name, text).
+  std::vector<std::pair<std::string, std::string>> setup_edits_;
   bool busy_ = false;
   bool closing_ = false;
   bool analysing_background_ = false;

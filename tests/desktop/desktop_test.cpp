@@ -368,8 +368,8 @@ message	48	1	Error	The efficiency calibration window is not available in this bu
 command	250	failed
 message	48	1	Error	The auto re-calibration window is not available in this build
 command	252	failed
-message	48	1	Error	The set-up dialog is not available in this build
-command	181	failed
+window	Set-Up
+command	181	done
 command	134	removed
 message	48	1	Error	Acquisition is not available in this build
 command	1423	failed
@@ -482,8 +482,8 @@ TEST_F(Desktop, WithoutThePrivilegeGuardedCommandsRefuse) {
       refused, "command\t214\tfailed",
       "command\t320\tremoved",
       "message\t48\t1\tThe Password was not entered\tModifications made to the Parameters will not be used",
-      "message\t48\t1\tError\tThe set-up dialog is not available in this build",
-      "command\t181\tfailed",
+      "window\tSet-Up",
+      "command\t181\tdone",
       "message\t48\t1\tThe Password was not entered\tModifications cannot be made to the Library",
       "message\t48\t1\tError\tThe library editor is not available in this build",
       "command\t248\tfailed",
@@ -524,6 +524,34 @@ TEST_F(Desktop, FullAnalysisWritesTheBatchReports) {
   }
   EXPECT_GE(compared, 5);
   EXPECT_TRUE(file_exists(dir.file("work/Main Report.txt")));
+}
+
+// The set-up dialog refuses a hard check's failure, asks about a soft one
+// (No refuses), refuses a value that does not read, and keeps what it
+// accepted (shown by the parameter report).
+TEST_F(Desktop, SetUpAppliesTheChecks) {
+  const std::vector<std::string> lines = run(
+      "param STOP 5\n181\nparam PKSD 2\nanswer 7\n181\nparam ETOL x\n181\nparam PKSD 2.5\n181\n311\n",
+      nullptr, false);
+  const std::vector<std::string> expected = {
+      "window\tSet-Up",
+      "message\t16\t1\tError\tThe Search Start Channel should be > the Stop Channel",
+      "command\t181\tfailed",
+      "window\tSet-Up",
+      "message\t4\t7\tThe Search Discriminator is usually greater than 3.0\tAre you sure you want to use this value ?",
+      "command\t181\tfailed",
+      "window\tSet-Up",
+      "message\t16\t1\tError\tThis value is not valid:- energy tolerance base value, keV",
+      "command\t181\tfailed",
+      "window\tSet-Up",
+      "message\t4\t6\tThe Search Discriminator is usually greater than 3.0\tAre you sure you want to use this value ?",
+      "command\t181\tdone",
+      "report\tAnalysis Params.txt",
+      "command\t311\tdone",
+  };
+  EXPECT_EQ(lines, expected);
+  const std::string report = test::read_text(dir.file("work/Analysis Params.txt"));
+  EXPECT_NE(report.find("Discriminator                 :   2.5"), std::string::npos) << report;
 }
 
 // The plot is written as a PDF document and a PNG image of the fitted
