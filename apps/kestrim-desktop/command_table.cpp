@@ -56,6 +56,7 @@ const std::vector<DesktopCommand> kCommands = {
     {319, "plot_mca_live", "MCA &Live Display", "", kMenuDisplay, "Plot Type", true, "Redraws the plot while counts accumulate"},
     {325, "plot_overlay", "&Overlay", "", kMenuDisplay, "Plot Type", true, "Plots the second spectrum over the first"},
     {327, "plot_overlay_only", "Overlay O&nly", "", kMenuDisplay, "Plot Type", true, "Plots only the second spectrum"},
+    {2002, "colours", "&Colours...", "", kMenuDisplay, "", false, "Chooses the colours of the plot (kept in COLOUR.INF)"},
     // Analysis
     {209, "full_analysis", "&Full Analysis", "F5", kMenuAnalysis, "", false, "Searches, fits, identifies, quantifies and reports"},
     {152, "peak_search", "Peak &Search", "F6", kMenuAnalysis, "", false, "Searches the spectrum for peaks"},

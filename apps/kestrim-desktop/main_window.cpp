@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QColorDialog>
 #include <QCloseEvent>
 #include <QDateTime>
 #include <QDialog>
@@ -772,6 +773,31 @@ int MainWindow::save_report() {
   return 1;
 }
 
+int MainWindow::colour_dialog() {
+  const std::string path = join_path(state_.paths.working_dir, "COLOUR.INF");
+  ColourTable colours = plot_->colours;
+  if (ui_.scripted()) {
+    ui_.note("window\tColours");
+  } else {
+    QStringList roles;
+    for (int i = 0; i < kColourCount; ++i) roles << colour_role(i);
+    bool ok = false;
+    const QString role = QInputDialog::getItem(this, "Colours", "Colour of:", roles, 0, false, &ok);
+    if (!ok) return 0;
+    const int index = static_cast<int>(roles.indexOf(role));
+    const QColor chosen = QColorDialog::getColor(colours[index], this, "Colour of " + role);
+    if (!chosen.isValid()) return 0;
+    colours[index] = chosen;
+  }
+  if (!write_colour_file(path, colours)) {
+    ui_.message_box("Error Creating:- " + path);
+    return 0;
+  }
+  plot_->colours = colours;
+  plot_->update();
+  return 1;
+}
+
 int MainWindow::export_plot() {
   FileDialog d;
   d.title = "Export Spectrum Plot";
@@ -863,7 +889,7 @@ int MainWindow::dispatch(int id) {
   int result = 0;
   if ((id >= 116 && id <= 118) || id == 127 || (id >= 164 && id <= 175) || (id >= 217 && id <= 219) ||
       id == 270 || id == 304 || id == 193 || id == 194 || id == 305 || id == 202 || (id >= 204 && id <= 207) ||
-      id == 318 || id == 319 || id == 325 || id == 327 || id == 289 || id == 310 || id == 2001)
+      id == 318 || id == 319 || id == 325 || id == 327 || id == 289 || id == 310 || id == 2001 || id == 2002)
     result = plot_command(id);
   else
     result = run_command(id);
@@ -927,6 +953,8 @@ int MainWindow::plot_command(int id) {
       break;
     case 2001:
       return export_plot();
+    case 2002:
+      return colour_dialog();
     case 310:
       return print_plot();
     default: return 0;

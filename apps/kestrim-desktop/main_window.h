@@ -76,6 +76,7 @@ class MainWindow : public QMainWindow {
   int header_dialog();
   int passwords_dialog();
   int setup_dialog();
+  int colour_dialog();
   void status_dialog();
   void about_box();
   void find_in_report(bool again, bool backwards);

@@ -61,6 +61,25 @@ ColourTable read_colour_file(const std::string& path) {
   return colours;
 }
 
+bool write_colour_file(const std::string& path, const ColourTable& colours) {
+  std::vector<std::uint8_t> bytes;
+  for (const QColor& c : colours) {
+    bytes.push_back(static_cast<std::uint8_t>(c.red()));
+    bytes.push_back(static_cast<std::uint8_t>(c.green()));
+    bytes.push_back(static_cast<std::uint8_t>(c.blue()));
+    bytes.push_back(0);
+  }
+  return write_file_atomic(path, bytes);
+}
+
+const char* colour_role(int index) {
+  static const char* const kRoles[kColourCount] = {
+      "Background", "Spectrum", "Axes and text", "Fitted curve", "Peak markers",
+      "Selected peak and region", "Grid", "Cursor", "Residuals", "Nuclide markers",
+      "Continuum", "Overlay spectrum", "Calibration points"};
+  return index >= 0 && index < kColourCount ? kRoles[index] : "";
+}
+
 SpectrumPlot::SpectrumPlot(const State& state, QWidget* parent) : QWidget(parent), state_(state) {
   setMouseTracking(true);
   setFocusPolicy(Qt::StrongFocus);

@@ -34,6 +34,10 @@ using ColourTable = std::array<QColor, kColourCount>;
 ColourTable default_colours();
 // Reads the colour file; the defaults stay where it has nothing.
 ColourTable read_colour_file(const std::string& path);
+// Writes the table in the same layout; false when it could not be written.
+bool write_colour_file(const std::string& path, const ColourTable& colours);
+// What each entry colours, in file order.
+const char* colour_role(int index);
 
 class SpectrumPlot : public QWidget {
  public:

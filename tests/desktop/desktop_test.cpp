@@ -554,6 +554,26 @@ TEST_F(Desktop, SetUpAppliesTheChecks) {
   EXPECT_NE(report.find("Discriminator                 :   2.5"), std::string::npos) << report;
 }
 
+// The colour file is read at start and written back by the colour dialog
+// in the same 52-byte layout; a short one leaves the shipped colours.
+TEST_F(Desktop, ColourFileKeepsItsLayout) {
+  std::vector<std::uint8_t> custom;
+  for (int i = 0; i < 13; ++i)
+    custom.insert(custom.end(), {static_cast<std::uint8_t>(10 * i), static_cast<std::uint8_t>(255 - i),
+                                 static_cast<std::uint8_t>(7 * i + 1), 0});
+  test::write_bytes(dir.file("work/COLOUR.INF"), custom);
+  EXPECT_EQ(run("colours\n", nullptr, false).back(), "command\t2002\tdone");
+  EXPECT_EQ(test::read_bytes(dir.file("work/COLOUR.INF")), custom);
+
+  test::write_bytes(dir.file("work/COLOUR.INF"), {1, 2, 3, 0, 4, 5});
+  EXPECT_EQ(run("colours\n", nullptr, false).back(), "command\t2002\tdone");
+  const std::vector<std::uint8_t> shipped = {0,   0,   0,   0, 0,   255, 0,   0, 255, 255, 255, 0, 0,   255,
+                                             255, 0,   255, 0, 0,   0,   255, 255, 0,   0,   192, 192, 192, 0,
+                                             0,   0,   0,   0, 128, 0,   0,   0, 0,   255, 255, 0, 255, 0,
+                                             0,   0,   0,   128, 128, 0, 192, 192, 192, 0};
+  EXPECT_EQ(test::read_bytes(dir.file("work/COLOUR.INF")), shipped);
+}
+
 // The plot is written as a PDF document and a PNG image of the fitted
 // spectrum.
 TEST_F(Desktop, PlotExportsAsPdfAndPng) {
