@@ -131,6 +131,9 @@ int main(int argc, char** argv) {
     if (QScreen* screen = QGuiApplication::primaryScreen()) window.setGeometry(screen->availableGeometry());
   }
   if (!script.empty()) window.resize(1000, 720);
+  const std::string title = std::string("Kestrim ") + ((p.mca_type & 6) != 0 ? "MCA and " : "") +
+                            "Low Resolution Gamma Analysis software";
+  window.setWindowTitle(QString::fromStdString(title));
   window.refresh();
   const bool show = !state.app.batch_mode || state.app.display_on;
   if (show) window.show();

@@ -6,6 +6,7 @@
 #include <QColorDialog>
 #include <QCloseEvent>
 #include <QDateTime>
+#include <QElapsedTimer>
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDragEnterEvent>
@@ -1322,6 +1323,15 @@ int MainWindow::run_script(const std::string& path) {
     } else if (word == "open") {
       open_dropped(rest);
       ui_.note("open\t" + base_name(rest) + "\t" + (state_.app.spectrum_loaded ? "loaded" : "failed"));
+    } else if (word == "measure_redraw") {
+      // Mean time of a full redraw of the plot into an image (a figure for
+      // the user, never a test).
+      QImage target(plot_->size(), QImage::Format_RGB32);
+      const int rounds = 50;
+      QElapsedTimer clock;
+      clock.start();
+      for (int i = 0; i < rounds; ++i) plot_->render(&target);
+      ui_.note(c_format("redraw\t%.3f ms", clock.nsecsElapsed() / 1e6 / rounds));
     } else if (word == "state") {
       for (const DesktopCommand& c : desktop_commands()) {
         ui_.note("state\t" + std::to_string(c.id) + "\t" + (removed(c.id) ? "removed" : enabled(c.id) ? "enabled" : "disabled") +
