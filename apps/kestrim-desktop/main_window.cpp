@@ -152,6 +152,14 @@ MainWindow::MainWindow(State& state, QtPlatform& ui) : state_(state), ui_(ui) {
     const int peak = peaks_->item(rows.front().row(), 0)->data(Qt::UserRole).toInt();
     plot_->centre_on_peak(peak);
   });
+  // Selecting a nuclide centres the plot on its principal peak.
+  connect(nuclides_, &QTableWidget::itemSelectionChanged, this, [this] {
+    const auto rows = nuclides_->selectionModel()->selectedRows();
+    if (rows.isEmpty()) return;
+    const int index = nuclides_->item(rows.front().row(), 0)->data(Qt::UserRole).toInt();
+    for (const AcceptedNuclide& a : state_.results.accepted)
+      if (a.library_index == index && a.principal_peak > 0) plot_->centre_on_peak(a.principal_peak);
+  });
   connect(tabs_, &QTabWidget::currentChanged, this, [this] { update_commands(); });
 
   ui_.set_owner(this);
@@ -323,7 +331,9 @@ void MainWindow::fill_nuclide_table() {
   for (const NuclideResult& n : res.results) {
     std::string name = n.name;
     if (n.marker != ' ' && n.marker != 0) name += n.marker;
-    nuclides_->setItem(r, 0, new QTableWidgetItem(qs(name)));
+    auto* first = new QTableWidgetItem(qs(name));
+    first->setData(Qt::UserRole, n.library_index);
+    nuclides_->setItem(r, 0, first);
     nuclides_->setItem(r, 1, new NumberItem(n.confidence, c_format("%.2f", n.confidence)));
     nuclides_->setItem(r, 2, new NumberItem(n.activity, c_format("%.4g", n.activity)));
     nuclides_->setItem(r, 3, new NumberItem(n.uncertainty, n.uncertainty > 0 ? c_format("%.1f", n.uncertainty)
