@@ -66,6 +66,7 @@
 #include "peaks/library_search.h"
 #include "peaks/peak_fit_report.h"
 #include "peaks/peak_search.h"
+#include "peaks/region_driver.h"
 #include "platform/c_format.h"
 #include "platform/files.h"
 #include "qt_platform.h"
@@ -101,6 +102,19 @@ class NumberItem : public QTableWidgetItem {
 std::string trim(const std::string& s) {
   size_t a = s.find_first_not_of(" \t\r\n"), b = s.find_last_not_of(" \t\r\n");
   return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+}
+
+// The number in the n-th blank-separated word of `text` (0 when none).
+double number_word(const std::string& text, int n) {
+  size_t at = 0;
+  for (int i = 0;; ++i) {
+    at = text.find_first_not_of(' ', at);
+    if (at == std::string::npos) return 0;
+    const size_t end = text.find(' ', at);
+    if (i == n) return c_strtod(text.substr(at, end == std::string::npos ? std::string::npos : end - at).c_str(), nullptr);
+    if (end == std::string::npos) return 0;
+    at = end;
+  }
 }
 
 }  // namespace
@@ -939,8 +953,51 @@ int MainWindow::plot_command(int id) {
       }
       p.centre_on_peak(p.selected_peak());
       break;
-    case 164: case 165: case 169: case 175:
-      return not_available("Interactive peak editing");
+    case 164: {
+      const int ch = p.clicked_channel();
+      if (ch < 2 || ch >= state_.spectrum.header.channels) {
+        ui_.message_box("Click in the plot where the Peak is to be added", "", kMsgWarning);
+        return 0;
+      }
+      const int added = insert_peak(state_, ch);
+      if (added == 0) {
+        ui_.message_box("The Peak list is full", "", kMsgWarning);
+        return 0;
+      }
+      state_.peaks.fitted = false;
+      state_.peaks.fit_enabled = true;
+      p.select_peak(added);
+      break;
+    }
+    case 165:
+    case 169: {
+      const int k = p.selected_peak();
+      if (k < 1 || k > state_.peaks.count) {
+        ui_.message_box("No peak is selected", "", kMsgWarning);
+        return 0;
+      }
+      if (id == 165) {
+        if (!remove_peak(state_, state_.peaks.centre_channel[k])) return 0;
+        state_.peaks.fitted = false;
+        p.select_peak(0);
+        break;
+      }
+      // The region the selected peak was last fitted in, from its first peak.
+      int first = k;
+      while (first > 1 && state_.peaks.fit_start[first - 1] == state_.peaks.fit_start[k] &&
+             state_.peaks.fit_start[k] > 0)
+        --first;
+      Region& r = state_.peaks.region;
+      r.first = first;
+      r.bounds_user = false;
+      r.continuum_forced = false;
+      r.step_requested = false;
+      r.continuum_choice = 0;
+      if (!fit_region(state_, false)) return 0;
+      break;
+    }
+    case 175:
+      return not_available("Setting the region bounds by hand");
     case 193: tabs_->setCurrentWidget(nuclides_); break;
     case 194: tabs_->setCurrentWidget(peaks_); break;
     case 305: p.show_nuclides = !p.show_nuclides; break;
@@ -1320,9 +1377,7 @@ int MainWindow::run_script(const std::string& path) {
       ui_.note("screenshot\t" + rest + "\t" + (ok ? "saved" : "failed"));
       if (!ok) status = 1;
     } else if (word == "answer") {
-      int a = 0;
-      std::istringstream(rest) >> a;
-      ui_.answers.push_back(a);
+      ui_.answers.push_back(static_cast<int>(number_word(rest, 0)));
     } else if (word == "file") {
       ui_.file_answers.push_back(rest);
     } else if (word == "param") {
@@ -1342,6 +1397,13 @@ int MainWindow::run_script(const std::string& path) {
       clock.start();
       for (int i = 0; i < rounds; ++i) plot_->render(&target);
       ui_.note(c_format("redraw\t%.3f ms", clock.nsecsElapsed() / 1e6 / rounds));
+    } else if (word == "click") {
+      plot_->click_channel(c_strtod(rest.c_str(), nullptr));
+      ui_.note(c_format("click\t%d\tpeak %d", plot_->clicked_channel(), plot_->selected_peak()));
+    } else if (word == "peaks") {
+      std::string line = c_format("peaks\t%d\t%s", state_.peaks.count, state_.peaks.fitted ? "fitted" : "not all fitted");
+      for (int k = 1; k <= state_.peaks.count; ++k) line += c_format("\t%.0f", state_.peaks.centre[k]);
+      ui_.note(line);
     } else if (word == "state") {
       for (const DesktopCommand& c : desktop_commands()) {
         ui_.note("state\t" + std::to_string(c.id) + "\t" + (removed(c.id) ? "removed" : enabled(c.id) ? "enabled" : "disabled") +
@@ -1349,18 +1411,14 @@ int MainWindow::run_script(const std::string& path) {
       }
     } else if (word == "show") {
       // show channels FIRST LAST | show peak N
-      std::istringstream ss(rest);
-      std::string what;
-      double a = 0, b = 0;
-      ss >> what >> a >> b;
+      const std::string what = rest.substr(0, rest.find(' '));
+      const double a = number_word(rest, 1), b = number_word(rest, 2);
       if (what == "channels") plot_->show_channels(a, b);
       else if (what == "peak") plot_->centre_on_peak(static_cast<int>(a));
       else if (what == "tab") tabs_->setCurrentIndex(static_cast<int>(a));
       QCoreApplication::processEvents();
     } else if (word == "size") {
-      std::istringstream ss(rest);
-      int w = 0, h = 0;
-      ss >> w >> h;
+      const int w = static_cast<int>(number_word(rest, 0)), h = static_cast<int>(number_word(rest, 1));
       if (w > 0 && h > 0) resize(w, h);
       QCoreApplication::processEvents();
     } else {

@@ -463,6 +463,19 @@ void SpectrumPlot::draw_calibration(QPainter& p, const QRect& plot) {
   for (const Point& q : points) p.drawEllipse(QPointF(xs(q.x), ys(q.y)), 3, 3);
 }
 
+void SpectrumPlot::click_channel(double ch) {
+  clicked_ = static_cast<int>(std::floor(ch));
+  // The nearest peak within a few channels is selected.
+  int best = 0;
+  double best_d = 3 + (last_ - first_) / 200;
+  for (int k = 1; k <= state_.peaks.count; ++k) {
+    const double d = std::fabs(state_.peaks.centre[k] - ch);
+    if (d < best_d) best = k, best_d = d;
+  }
+  selected_ = best;
+  update();
+}
+
 void SpectrumPlot::mousePressEvent(QMouseEvent* e) {
   const int x = static_cast<int>(e->position().x());
   if (e->button() == Qt::LeftButton) {
@@ -502,16 +515,7 @@ void SpectrumPlot::mouseReleaseEvent(QMouseEvent* e) {
       marked_last_ = channel_at(std::max(x, drag_from_));
       show_channels(marked_first_, marked_last_);
     } else {
-      // A click selects the nearest peak within a few channels.
-      const double ch = channel_at(x);
-      int best = 0;
-      double best_d = 3 + (last_ - first_) / 200;
-      for (int k = 1; k <= state_.peaks.count; ++k) {
-        const double d = std::fabs(state_.peaks.centre[k] - ch);
-        if (d < best_d) best = k, best_d = d;
-      }
-      selected_ = best;
-      update();
+      click_channel(channel_at(x));
     }
   }
   panning_ = false;

@@ -65,6 +65,9 @@ class SpectrumPlot : public QWidget {
   void centre_on_peak(int peak);
   int selected_peak() const { return selected_; }
   void select_peak(int peak) { selected_ = peak; update(); }
+  // The channel last clicked (0: none); a click also selects the nearest peak.
+  int clicked_channel() const { return clicked_; }
+  void click_channel(double channel);
 
   // The picture of the plot (clipboard, files).
   QImage image();
@@ -95,6 +98,7 @@ class SpectrumPlot : public QWidget {
   double marked_first_ = 0, marked_last_ = 0;
   QRect plot_rect_;
   int selected_ = 0;
+  int clicked_ = 0;
   bool dragging_ = false, panning_ = false;
   int drag_from_ = 0, drag_to_ = 0;
   double pan_from_channel_ = 0;

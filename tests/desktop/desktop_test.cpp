@@ -306,13 +306,12 @@ command	270	done
 command	170	done
 command	171	done
 command	304	done
-message	48	1	Error	Interactive peak editing is not available in this build
+message	48	1	Error	Click in the plot where the Peak is to be added
 command	164	failed
-message	48	1	Error	Interactive peak editing is not available in this build
-command	165	failed
-message	48	1	Error	Interactive peak editing is not available in this build
+command	165	done
+message	48	1	Error	No peak is selected
 command	169	failed
-message	48	1	Error	Interactive peak editing is not available in this build
+message	48	1	Error	Setting the region bounds by hand is not available in this build
 command	175	failed
 command	174	done
 command	200	done
@@ -524,6 +523,32 @@ TEST_F(Desktop, FullAnalysisWritesTheBatchReports) {
   }
   EXPECT_GE(compared, 5);
   EXPECT_TRUE(file_exists(dir.file("work/Main Report.txt")));
+}
+
+// Peaks are removed, added at the clicked channel and their region refitted
+// from the plot.
+TEST_F(Desktop, PeaksAreEditedFromThePlot) {
+  const std::vector<std::string> lines = run(
+      "open {example}\nfull_analysis\npeaks\nclick 305\n165\npeaks\nclick 305\n164\npeaks\n169\npeaks\n"
+      "click 5\n169\n",
+      nullptr, false);
+  const std::vector<std::string> expected = {
+      "open\texample-nai.dat\tloaded",
+      "command\t209\tdone",
+      "peaks\t9\tfitted\t61\t99\t118\t199\t220\t304\t487\t591\t871",
+      "click\t305\tpeak 6",
+      "command\t165\tdone",
+      "peaks\t8\tnot all fitted\t61\t99\t118\t199\t220\t487\t591\t871",
+      "click\t305\tpeak 0",
+      "command\t164\tdone",
+      "peaks\t9\tnot all fitted\t61\t99\t118\t199\t220\t305\t487\t591\t871",
+      "command\t169\tdone",
+      "peaks\t9\tfitted\t61\t99\t118\t199\t220\t305\t487\t591\t871",
+      "click\t5\tpeak 0",
+      "message\t48\t1\tError\tNo peak is selected",
+      "command\t169\tfailed",
+  };
+  EXPECT_EQ(lines, expected);
 }
 
 // The set-up dialog refuses a hard check's failure, asks about a soft one
