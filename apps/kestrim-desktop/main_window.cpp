@@ -1397,6 +1397,8 @@ int MainWindow::run_script(const std::string& path) {
       clock.start();
       for (int i = 0; i < rounds; ++i) plot_->render(&target);
       ui_.note(c_format("redraw\t%.3f ms", clock.nsecsElapsed() / 1e6 / rounds));
+    } else if (word == "abort_after") {
+      ui_.abort_after_polls(static_cast<int>(number_word(rest, 0)));
     } else if (word == "click") {
       plot_->click_channel(c_strtod(rest.c_str(), nullptr));
       ui_.note(c_format("click\t%d\tpeak %d", plot_->clicked_channel(), plot_->selected_peak()));

@@ -142,6 +142,10 @@ void QtPlatform::set_status(std::string_view text) {
 bool QtPlatform::abort_requested() {
   // Let the window repaint and take the Abort command between steps.
   QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  if (abort_countdown_ >= 0 && abort_countdown_-- == 0) {
+    abort_ = true;
+    note("abort");
+  }
   return abort_;
 }
 

@@ -55,6 +55,8 @@ class QtPlatform : public Platform {
   // The Abort command: the running operation stops at its next poll.
   void request_abort() { abort_ = true; }
   void clear_abort() { abort_ = false; }
+  // Scripts: the Abort command arrives at the n-th poll from now.
+  void abort_after_polls(int n) { abort_countdown_ = n; }
 
   // Scripted mode: answers come from these queues and every call goes to
   // the transcript.
@@ -74,6 +76,7 @@ class QtPlatform : public Platform {
   QMainWindow* owner_ = nullptr;
   std::FILE* transcript_ = nullptr;
   bool abort_ = false;
+  int abort_countdown_ = -1;
 };
 
 

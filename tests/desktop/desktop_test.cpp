@@ -551,6 +551,28 @@ TEST_F(Desktop, PeaksAreEditedFromThePlot) {
   EXPECT_EQ(lines, expected);
 }
 
+// An Abort that arrives while Full Analysis runs (at the first poll, in the
+// search, in the fitting) stops it between steps: no report is written and
+// the peaks are left unfitted; the next Full Analysis runs to the end.
+TEST_F(Desktop, AbortStopsFullAnalysisBetweenSteps) {
+  for (int polls : {0, 1000, 3000}) {
+    SCOPED_TRACE(polls);
+    for (const std::string& name : list_directory(dir.file("work"))) remove_file(dir.file("work/" + name));
+    const std::vector<std::string> lines =
+        run("open {example}\nabort_after " + std::to_string(polls) + "\nfull_analysis\npeaks\n", nullptr, false);
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[1], "abort");
+    EXPECT_EQ(lines[2], "command\t209\tdone");
+    EXPECT_NE(lines[3].find("\tnot all fitted"), std::string::npos) << lines[3];
+    EXPECT_FALSE(file_exists(dir.file("work/Main Report.txt")));
+    EXPECT_FALSE(file_exists(dir.file("work/Activity Report.txt")));
+  }
+  const std::vector<std::string> lines =
+      run("open {example}\nabort_after 0\npeak_search\nfull_analysis\npeaks\n", nullptr, false);
+  EXPECT_EQ(lines.back().rfind("peaks\t9\tfitted", 0), 0u) << lines.back();
+  EXPECT_TRUE(file_exists(dir.file("work/Main Report.txt")));
+}
+
 // The set-up dialog refuses a hard check's failure, asks about a soft one
 // (No refuses), refuses a value that does not read, and keeps what it
 // accepted (shown by the parameter report).
