@@ -1,7 +1,8 @@
 #!/bin/sh
 # Makes the pictures of the desktop program for README.md and the docs
 # (docs/images/): the main window with the fitted example spectrum, the
-# log scale with the identified nuclides' lines, and the report viewer.
+# log scale with the identified nuclides' lines, the report viewer and the
+# set-up dialog.
 # Runs the built program on the offscreen platform in a scratch working
 # folder, with the shipped Defaults and libraries.
 #   sh scripts/screenshots.sh [BUILD_DIR]
@@ -35,6 +36,7 @@ expand
 screenshot $images/desktop-log-nuclides.png
 main_report
 screenshot $images/desktop-report-viewer.png
+screenshot_setup $images/desktop-setup-dialog.png
 SCRIPT
 cd "$work/work"
 QT_QPA_PLATFORM=offscreen XDG_DATA_HOME="$work/user" KESTRIM_HOME="$root/$build/share/kestrim" \

@@ -644,7 +644,7 @@ int MainWindow::setup_dialog() {
   };
   std::vector<std::string> texts;
   for (const ParameterField& f : fields) texts.push_back(f.get());
-  if (ui_.scripted()) {
+  if (ui_.scripted() && setup_picture_.empty()) {
     ui_.note("window\tSet-Up");
     for (const auto& [name, value] : setup_edits_)
       for (size_t i = 0; i < fields.size(); ++i)
@@ -685,6 +685,16 @@ int MainWindow::setup_dialog() {
     if (accept(now)) dialog.accept();
   });
   dialog.resize(760, 560);
+  if (!setup_picture_.empty()) {
+    // A script's picture: shown, grabbed and closed without an answer.
+    dialog.show();
+    QCoreApplication::processEvents();
+    const bool saved = dialog.grab().save(qs(setup_picture_), "PNG");
+    ui_.note("screenshot\t" + setup_picture_ + "\t" + (saved ? "saved" : "failed"));
+    setup_picture_.clear();
+    dialog.reject();
+    return saved ? 1 : 0;
+  }
   return dialog.exec() == QDialog::Accepted ? 1 : 0;
 }
 
@@ -1397,6 +1407,9 @@ int MainWindow::run_script(const std::string& path) {
       clock.start();
       for (int i = 0; i < rounds; ++i) plot_->render(&target);
       ui_.note(c_format("redraw\t%.3f ms", clock.nsecsElapsed() / 1e6 / rounds));
+    } else if (word == "screenshot_setup") {
+      setup_picture_ = rest.empty() || rest[0] == '/' ? rest : join_path(state_.paths.working_dir, rest);
+      if (setup_dialog() != 1) status = 1;
     } else if (word == "abort_after") {
       ui_.abort_after_polls(static_cast<int>(number_word(rest, 0)));
     } else if (word == "click") {

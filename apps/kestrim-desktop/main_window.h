@@ -103,6 +103,8 @@ class MainWindow : public QMainWindow {
   std::string find_text_;
   // Values a script gives the next set-up (parameter name, text).
   std::vector<std::pair<std::string, std::string>> setup_edits_;
+  // A script's picture of the set-up dialog is saved here ("" none).
+  std::string setup_picture_;
   bool busy_ = false;
   bool closing_ = false;
   bool analysing_background_ = false;

@@ -411,7 +411,7 @@ void SpectrumPlot::draw_calibration(QPainter& p, const QRect& plot) {
         if (cal.energies[i] > 0) points.push_back({energy_to_channel(cal, cal.energies[i]), cal.energies[i]});
   } else if (type == PlotType::kShape) {
     xlabel = "Energy (keV)", ylabel = "FWHM (keV)";
-    if (calibrated(cal) && cal.width_terms > 0) {
+    if (calibrated(cal)) {
       for (int ch = 8; ch < n; ch += 8) {
         const double e = channel_to_energy(cal, ch);
         const double de = channel_to_energy(cal, ch + 1) - e;
@@ -442,6 +442,9 @@ void SpectrumPlot::draw_calibration(QPainter& p, const QRect& plot) {
     return;
   }
   y1 *= 1.1;
+  const double margin = (x1 - x0) * 0.03;
+  x0 -= margin;
+  x1 += margin;
   auto xs = [&](double x) { return plot.left() + (x - x0) * plot.width() / (x1 - x0); };
   auto ys = [&](double y) { return plot.bottom() - (y - y0) * plot.height() / (y1 - y0); };
   const double xstep = tick_step(x1 - x0, 8), ystep = tick_step(y1 - y0, 6);
