@@ -1410,6 +1410,13 @@ int MainWindow::run_script(const std::string& path) {
     } else if (word == "screenshot_setup") {
       setup_picture_ = rest.empty() || rest[0] == '/' ? rest : join_path(state_.paths.working_dir, rest);
       if (setup_dialog() != 1) status = 1;
+    } else if (word == "press_in_box") {
+      // press_in_box STYLE DEFAULT escape|enter: the answer of a real box.
+      const int style = static_cast<int>(number_word(rest, 0));
+      const int preset = static_cast<int>(number_word(rest, 1));
+      const bool escape = rest.find("escape") != std::string::npos;
+      const int answer = ui_.press_in_real_box(style, preset, escape ? Qt::Key_Escape : Qt::Key_Return);
+      ui_.note(c_format("box\t%d\t%d\t%s\t%d", style, preset, escape ? "escape" : "enter", answer));
     } else if (word == "abort_after") {
       ui_.abort_after_polls(static_cast<int>(number_word(rest, 0)));
     } else if (word == "click") {

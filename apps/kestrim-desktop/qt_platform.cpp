@@ -134,6 +134,22 @@ int QtPlatform::message_box(std::string_view text, std::string_view caption, int
   return kAnswerCancel;
 }
 
+int QtPlatform::press_in_real_box(int style, int default_answer, int key) {
+  std::FILE* transcript = transcript_;
+  transcript_ = nullptr;
+  QTimer::singleShot(100, [key] {
+    if (QWidget* box = QApplication::activeModalWidget()) {
+      QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+      QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+      QApplication::sendEvent(box->focusWidget() ? box->focusWidget() : box, &press);
+      QApplication::sendEvent(box->focusWidget() ? box->focusWidget() : box, &release);
+    }
+  });
+  const int answer = message_box("A question", "A caption", style, default_answer);
+  transcript_ = transcript;
+  return answer;
+}
+
 void QtPlatform::set_status(std::string_view text) {
   if (scripted()) note("status\t" + std::string(text));
   if (owner_ && status_bar_on()) owner_->statusBar()->showMessage(qs(text));

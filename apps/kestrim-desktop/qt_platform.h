@@ -63,6 +63,9 @@ class QtPlatform : public Platform {
   void set_scripted(std::FILE* transcript) { transcript_ = transcript; }
   bool scripted() const { return transcript_ != nullptr; }
   void note(const std::string& line);  // a transcript line (scripted mode)
+  // Scripts: shows a real message box and presses `key` (Qt key code) in
+  // it; returns the answer the box gave.
+  int press_in_real_box(int style, int default_answer, int key);
   std::deque<int> answers;
   std::deque<std::string> file_answers;
   std::deque<std::string> text_answers;

@@ -573,6 +573,20 @@ TEST_F(Desktop, AbortStopsFullAnalysisBetweenSteps) {
   EXPECT_TRUE(file_exists(dir.file("work/Main Report.txt")));
 }
 
+// A real message box on the offscreen screen: Enter gives the preselected
+// button (the first one when none is asked for), Escape answers Cancel (2)
+// in every box, also in one without a Cancel button.
+TEST_F(Desktop, MessageBoxesAnswerEnterAndEscape) {
+  const std::vector<std::string> lines = run(
+      "press_in_box 4 7 escape\npress_in_box 4 7 enter\npress_in_box 4 0 enter\npress_in_box 3 6 escape\n"
+      "press_in_box 3 7 enter\npress_in_box 0 0 escape\npress_in_box 1 2 enter\npress_in_box 48 0 enter\n",
+      nullptr, false);
+  const std::vector<std::string> expected = {
+      "box\t4\t7\tescape\t2", "box\t4\t7\tenter\t7", "box\t4\t0\tenter\t6", "box\t3\t6\tescape\t2",
+      "box\t3\t7\tenter\t7",  "box\t0\t0\tescape\t2", "box\t1\t2\tenter\t2", "box\t48\t0\tenter\t1"};
+  EXPECT_EQ(lines, expected);
+}
+
 // The set-up dialog refuses a hard check's failure, asks about a soft one
 // (No refuses), refuses a value that does not read, and keeps what it
 // accepted (shown by the parameter report).
