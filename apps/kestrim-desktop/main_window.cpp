@@ -504,6 +504,18 @@ int MainWindow::header_dialog() {
   HeaderEdit edit = header_edit_from(state_);
   if (ui_.scripted()) {
     ui_.note("window\tEdit Spectrum Header");
+    std::map<std::string, std::string*> named = {
+        {"title", &edit.title}, {"description", &edit.description}, {"user", &edit.user},
+        {"sample_number", &edit.sample_number}, {"sampling_uncertainty", &edit.sampling_uncertainty},
+        {"live_time", &edit.live_time}, {"sample_size", &edit.sample_size}, {"units", &edit.units},
+        {"sample_date", &edit.sample_date}, {"sample_time", &edit.sample_time},
+        {"collection_date", &edit.collection_date}, {"collection_time", &edit.collection_time},
+        {"location", &edit.location}, {"sample_id", &edit.sample_id}, {"sample_type", &edit.sample_type}};
+    for (const auto& [name, value] : header_edits_) {
+      if (name == "geometry") edit.geometry = static_cast<int>(number_word(value, 0));
+      else if (named.count(name)) *named[name] = value;
+    }
+    header_edits_.clear();
     return apply_header_edit(state_, edit);
   }
   QDialog dialog(this);
@@ -1390,6 +1402,9 @@ int MainWindow::run_script(const std::string& path) {
       ui_.answers.push_back(static_cast<int>(number_word(rest, 0)));
     } else if (word == "file") {
       ui_.file_answers.push_back(rest);
+    } else if (word == "header") {
+      const size_t sp = rest.find(' ');
+      header_edits_.emplace_back(rest.substr(0, sp), sp == std::string::npos ? std::string() : trim(rest.substr(sp + 1)));
     } else if (word == "param") {
       const size_t sp = rest.find(' ');
       setup_edits_.emplace_back(rest.substr(0, sp), sp == std::string::npos ? std::string() : trim(rest.substr(sp + 1)));

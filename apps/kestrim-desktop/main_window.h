@@ -105,6 +105,8 @@ class MainWindow : public QMainWindow {
   std::vector<std::pair<std::string, std::string>> setup_edits_;
   // A script's picture of the set-up dialog is saved here ("" none).
   std::string setup_picture_;
+  // Values a script gives the next header edit (field name, text).
+  std::vector<std::pair<std::string, std::string>> header_edits_;
   bool busy_ = false;
   bool closing_ = false;
   bool analysing_background_ = false;

@@ -587,6 +587,42 @@ TEST_F(Desktop, MessageBoxesAnswerEnterAndEscape) {
   EXPECT_EQ(lines, expected);
 }
 
+// The header edit refuses a field that fails its check, with its message,
+// and changes nothing; accepted values reach the spectrum (its text export)
+// and leave it to be saved.
+TEST_F(Desktop, HeaderEditChecksItsFields) {
+  const std::vector<std::string> lines =
+      run("open {example}\nheader live_time abc\nedit_header\nheader units kilograms\nedit_header\n"
+          "file " + dir.file("before.txt") + "\nsave_text\n"
+          "header title Soil 42\nheader live_time 1200\nedit_header\nfile " + dir.file("after.txt") +
+              "\nsave_text\nexit\n",
+          nullptr, false);
+  const std::vector<std::string> expected = {
+      "open\texample-nai.dat\tloaded",
+      "window\tEdit Spectrum Header",
+      "message\t48\t1\tError\tThe Live Time should be a number",
+      "command\t208\tfailed",
+      "window\tEdit Spectrum Header",
+      "message\t48\t1\tError\tThe Units should have at most 4 characters",
+      "command\t208\tfailed",
+      "dialog\tsave\tSave Text Spectral Data File\t" + dir.file("before.txt"),
+      "command\t288\tdone",
+      "window\tEdit Spectrum Header",
+      "command\t208\tdone",
+      "dialog\tsave\tSave Text Spectral Data File\t" + dir.file("after.txt"),
+      "command\t288\tdone",
+      "message\t3\t6\tPress F1 for Help\tSave changes to Spectrum data file:- example-nai.dat ?",
+      "dialog\tsave\tSave Spectral Data File\t",
+      "command\t103\tfailed",
+  };
+  EXPECT_EQ(lines, expected);
+  const std::string before = test::read_text(dir.file("before.txt"));
+  const std::string after = test::read_text(dir.file("after.txt"));
+  EXPECT_EQ(after.substr(0, after.find('\n')), "    0     1200\r");
+  EXPECT_NE(before.substr(0, before.find('\n')), "    0     1200\r");
+  EXPECT_EQ(before.substr(before.find('\n')), after.substr(after.find('\n')));
+}
+
 // The set-up dialog refuses a hard check's failure, asks about a soft one
 // (No refuses), refuses a value that does not read, and keeps what it
 // accepted (shown by the parameter report).
