@@ -28,7 +28,7 @@
 #include "main_window.h"
 #include "platform/c_locale.h"
 #include "qt_platform.h"
-#include "reference/total_spectrum_fitting.h"
+#include "front_end_services.h"
 #include "reports/template_reports.h"
 #include "spectrum_plot.h"
 #include "platform/files.h"
@@ -103,9 +103,12 @@ int main(int argc, char** argv) {
     if (!transcript) return usage("cannot write " + transcript_path);
     ui.set_scripted(transcript);
   }
-  TotalSpectrumFitting reference_fitting;
   State state(ui);
-  state.services.reference_fitting = &reference_fitting;
+  // Reference fitting and (when built with unixODBC) the activity database,
+  // as the kestrim command has them; declared after the State so that the
+  // database connection closes first.
+  kestrim::cli::FrontEndServices services;
+  services.supply(state, true);
   QtReportPrinter printer;
   state.services.printer = &printer;
   state.paths = default_paths();
