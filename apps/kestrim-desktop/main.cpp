@@ -170,7 +170,15 @@ int main(int argc, char** argv) {
     });
   }
   const int loop = app.exec();
-  // Exit clean-up: the parameters are kept for the next start.
+  // Exit clean-up: the parameters, with the window's place, are kept for the
+  // next start.
+  if (script.empty() && !window.isMaximized() && !window.isFullScreen()) {
+    const QRect g = window.geometry();
+    state.params.window_left = g.x();
+    state.params.window_top = g.y();
+    state.params.window_width = g.width();
+    state.params.window_height = g.height();
+  }
   app_save_parameters(state);
   if (transcript && transcript != stdout) std::fclose(transcript);
   return script.empty() ? loop : status;
