@@ -237,7 +237,7 @@ void MainWindow::build_menus() {
     actions_[c.id] = a;
   }
   for (QMenu* m : menus_)
-    if (m) connect(m, &QMenu::aboutToHide, this, [this] { statusBar()->showMessage(qs(ui_.status_text)); });
+    if (m) connect(m, &QMenu::aboutToHide, this, [this] { statusBar()->showMessage(qs(state_.app.status_text)); });
 }
 
 bool MainWindow::removed(int id) const {
@@ -944,7 +944,7 @@ int MainWindow::dispatch(int id) {
   busy_ = false;
   if (!closing_) {
     refresh();
-    statusBar()->showMessage(qs(ui_.status_text));
+    statusBar()->showMessage(qs(state_.app.status_text));
   }
   note(result == 1 ? "done" : "failed");
   return result;

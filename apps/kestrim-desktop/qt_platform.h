@@ -70,8 +70,6 @@ class QtPlatform : public Platform {
   std::deque<std::string> file_answers;
   std::deque<std::string> text_answers;
 
-  // The status text shown when nothing else is.
-  std::string status_text = "Ready";
 
  private:
   bool file_dialog(FileDialog& dialog, bool save);
