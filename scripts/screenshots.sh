@@ -1,0 +1,44 @@
+#!/bin/sh
+# Makes the pictures of the desktop program for README.md and the docs
+# (docs/images/): the main window with the fitted example spectrum, the
+# log scale with the identified nuclides' lines, the report viewer and the
+# set-up dialog.
+# Runs the built program on the offscreen platform in a scratch working
+# folder, with the shipped Defaults and libraries.
+#   sh scripts/screenshots.sh [BUILD_DIR]
+set -e
+cd "$(dirname "$0")/.."
+root=$(pwd)
+build=${1:-build}
+program="$build/kestrim-desktop"
+if [ ! -x "$program" ]; then
+    echo "screenshots: $program is not built (cmake --build $build --target kestrim-desktop)" >&2
+    exit 1
+fi
+images="$root/docs/images"
+mkdir -p "$images"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT INT TERM
+mkdir -p "$work/work" "$work/user"
+cat > "$work/script.txt" <<SCRIPT
+size 1100 760
+open $root/data/examples/example-nai.dat
+full_analysis
+show_residuals
+peak_list
+show peak 5
+screenshot $images/desktop-main-window.png
+show_residuals
+scale_log
+show_nuclides
+nuclide_list
+expand
+screenshot $images/desktop-log-nuclides.png
+main_report
+screenshot $images/desktop-report-viewer.png
+screenshot_setup $images/desktop-setup-dialog.png
+SCRIPT
+cd "$work/work"
+QT_QPA_PLATFORM=offscreen XDG_DATA_HOME="$work/user" KESTRIM_HOME="$root/$build/share/kestrim" \
+    "$root/$program" --script "$work/script.txt" --transcript "$work/transcript.txt"
+grep '^screenshot' "$work/transcript.txt"
