@@ -26,7 +26,7 @@ open $root/data/examples/example-nai.dat
 full_analysis
 show_residuals
 peak_list
-show peak 5
+show peak 4
 screenshot $images/desktop-main-window.png
 show_residuals
 scale_log
