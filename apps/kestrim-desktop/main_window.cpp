@@ -60,6 +60,7 @@
 #include "app/state.h"
 #include "calibration/auto_calibration.h"
 #include "calibration/calibration_checks.h"
+#include "calibration_windows.h"
 #include "command_table.h"
 #include "nuclides/activity.h"
 #include "nuclides/background_file.h"
@@ -401,6 +402,67 @@ int MainWindow::list_files(const char* pattern, const char* title) {
   tabs_->setCurrentWidget(report_);
   if (ui_.scripted()) ui_.note(std::string("list\t") + pattern);
   return 1;
+}
+
+int MainWindow::open_calibration_window(int id) {
+  State& s = state_;
+  if (calibration_window_ && !calibration_window_->finished()) {
+    ui_.message_box("A calibration window is already open");
+    calibration_window_->raise();
+    return 0;
+  }
+  if (!privileged("This function cannot be used", true)) return 0;
+  CalibrationCopies copies;
+  const int ok = id == 245 ? check_before_energy_calibration(s, copies)
+               : id == 249 ? check_before_shape_calibration(s, copies)
+                           : check_before_efficiency_calibration(s, copies);
+  if (!ok) {
+    refresh();
+    return 0;
+  }
+  const CalibrationKind kind = id == 245 ? CalibrationKind::kEnergy
+                               : id == 249 ? CalibrationKind::kShape
+                                           : CalibrationKind::kEfficiency;
+  delete calibration_window_;
+  calibration_window_ = new CalibrationWindow(
+      kind, s, ui_, copies, [this] { return plot_->clicked_channel(); },
+      [this] {
+        refresh();
+        update_commands();
+      },
+      this);
+  calibration_window_->start();
+  if (!calibration_window_->finished()) calibration_window_->show();
+  return 1;
+}
+
+// Script lines for the open calibration window: "act ACTION [ARGUMENTS]"
+// (the buttons, see CalibrationWindow::act), "act_points" (the point
+// table's lines) and "act_screenshot NAME.png".
+int MainWindow::calibration_script_line(const std::string& word, const std::string& rest) {
+  if (!calibration_window_ || calibration_window_->finished()) {
+    ui_.note("error\tno calibration window is open");
+    return 1;
+  }
+  if (word == "act_points") {
+    for (const std::string& l : calibration_window_->lines()) ui_.note("point\t" + l);
+    return 0;
+  }
+  if (word == "act_screenshot") {
+    QCoreApplication::processEvents();
+    std::string target = rest;
+    if (!target.empty() && target[0] != '/') target = join_path(state_.paths.working_dir, target);
+    const bool saved = calibration_window_->grab().save(qs(target), "PNG");
+    ui_.note("screenshot\t" + rest + "\t" + (saved ? "saved" : "failed"));
+    return saved ? 0 : 1;
+  }
+  const size_t sp = rest.find(' ');
+  const std::string action = rest.substr(0, sp);
+  const std::string argument = sp == std::string::npos ? std::string() : trim(rest.substr(sp + 1));
+  const int r = calibration_window_->act(action, argument);
+  ui_.note("act\t" + action + "\t" + (r == 1 ? "done" : r == 0 ? "refused" : "unknown") +
+           (calibration_window_->finished() ? "\tclosed" : ""));
+  return r < 0 ? 1 : 0;
 }
 
 int MainWindow::not_available(const std::string& what) {
@@ -1156,18 +1218,7 @@ int MainWindow::run_command(int id) {
       return command_stop_acquisition(s, hooks);
     }
     case 181: return setup_dialog();
-    case 245: case 249: case 250: {
-      if (!privileged("This function cannot be used", true)) return 0;
-      CalibrationCopies copies;
-      int ok = id == 245 ? check_before_energy_calibration(s, copies)
-             : id == 249 ? check_before_shape_calibration(s, copies)
-                         : check_before_efficiency_calibration(s, copies);
-      if (!ok) return 0;
-      restore_copies(s, copies);
-      return not_available(id == 245 ? "The energy calibration window"
-                           : id == 249 ? "The peak shape calibration window"
-                                       : "The efficiency calibration window");
-    }
+    case 245: case 249: case 250: return open_calibration_window(id);
     case 252: {
       CalibrationCopies copies;
       if (!check_before_auto_calibration(s, copies)) return 0;
@@ -1398,6 +1449,8 @@ int MainWindow::run_script(const std::string& path) {
       const bool ok = shot.save(qs(target), "PNG");
       ui_.note("screenshot\t" + rest + "\t" + (ok ? "saved" : "failed"));
       if (!ok) status = 1;
+    } else if (word == "act" || word == "act_points" || word == "act_screenshot") {
+      if (calibration_script_line(word, rest)) status = 1;
     } else if (word == "answer") {
       ui_.answers.push_back(static_cast<int>(number_word(rest, 0)));
     } else if (word == "file") {

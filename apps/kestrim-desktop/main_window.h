@@ -24,6 +24,7 @@ struct State;
 
 namespace kestrim::desktop {
 
+class CalibrationWindow;
 class QtPlatform;
 class SpectrumPlot;
 
@@ -73,6 +74,8 @@ class MainWindow : public QMainWindow {
   int show_working_file(const std::string& name);
   int list_files(const char* pattern, const char* title);
   int not_available(const std::string& what);
+  int open_calibration_window(int id);
+  int calibration_script_line(const std::string& word, const std::string& rest);
   int header_dialog();
   int passwords_dialog();
   int setup_dialog();
@@ -107,6 +110,8 @@ class MainWindow : public QMainWindow {
   std::string setup_picture_;
   // Values a script gives the next header edit (field name, text).
   std::vector<std::pair<std::string, std::string>> header_edits_;
+  // The open calibration window (null when none).
+  CalibrationWindow* calibration_window_ = nullptr;
   bool busy_ = false;
   bool closing_ = false;
   bool analysing_background_ = false;

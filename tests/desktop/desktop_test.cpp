@@ -187,8 +187,11 @@ text K-40
 262
 214
 245
+act cancel
 249
+act cancel
 250
+act cancel
 252
 181
 134
@@ -358,13 +361,16 @@ dialog	save	Analyse and Save as Background File
 command	214	failed
 message	3	6	There is an old Calibration for this Detector	Clear the Energy and Shape Calibration ?
 message	3	6	There are already some Peaks found	Repeat the Peak Search ?
-message	48	1	Error	The energy calibration window is not available in this build
-command	245	failed
-message	48	1	Error	The peak shape calibration window is not available in this build
-command	249	failed
+dialog	open	Select the required Energy List file	
+command	245	done
+act	cancel	done	closed
+dialog	open	Select the required Energy List file	
+command	249	done
+act	cancel	done	closed
 message	3	6	Error	Do you want to perform a Peak Search and Fitting ?
-message	48	1	Error	The efficiency calibration window is not available in this build
-command	250	failed
+dialog	open	Select the required Source data file	
+command	250	done
+act	cancel	done	closed
 message	48	1	Error	The auto re-calibration window is not available in this build
 command	252	failed
 window	Set-Up
