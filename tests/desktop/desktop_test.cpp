@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "spectrum/calibration_record.h"
 #include "support/test_support.h"
 
 namespace kestrim {
@@ -691,6 +692,116 @@ TEST_F(Desktop, PlotExportsAsPdfAndPng) {
   const std::vector<std::uint8_t> png = test::read_bytes(dir.file("plot.png"));
   ASSERT_GT(png.size(), 1000u);
   EXPECT_EQ(std::string(png.begin() + 1, png.begin() + 4), "PNG");
+}
+
+// The calibration windows, driven by the script: the shipped worked example
+// calibrated through the energy, peak shape and efficiency windows gives the
+// detector file and the reports of the batch calibration, and Cancel in each
+// window puts back the calibration record and the efficiency points exactly.
+class DesktopCalibration : public Desktop {
+ protected:
+  void SetUp() override {
+    for (const char* folder : {"work", "batch", "batch-user"}) make_directories(dir.file(folder));
+    for (const char* name : {"mixed-source.dat", "mixed.enc", "mixed.shp", "mixed.efc"})
+      for (const char* folder : {"work/", "batch/"})
+        test::write_bytes(dir.file(std::string(folder) + name),
+                          test::read_bytes(test::source_data_dir() + "/examples/calibration/" + name));
+  }
+  // Through the three windows, as a user would: the energy window's list
+  // dialog is cancelled, the peaks are searched and fitted, the list read;
+  // the shape window reads its list at start and fits all; the efficiency
+  // window loads its source, fits, and OK saves the detector file.
+  std::string calibrate_script(const std::string& detector_file) const {
+    return "open mixed-source.dat\n"
+           "energy_calibration\nact fit_peaks\nfile mixed.enc\nact read\nact_points\nact ok\n"
+           "file mixed.shp\nshape_calibration\nact fit_all\nact width\nact_screenshot shape.png\nact ok\n"
+           "efficiency_calibration\nfile mixed.efc\nact read\nact fit\nact_screenshot efficiency.png\n"
+           "file " + detector_file + "\nact ok\n";
+  }
+  // The detector file with the calibration dates and times of every
+  // geometry section blanked (a minute may pass between two runs).
+  std::vector<std::uint8_t> undated(const std::string& path) {
+    std::vector<std::uint8_t> bytes = test::read_bytes(path);
+    for (size_t at = 0; at + 512 <= bytes.size(); at += 512) {
+      CalibrationRecord rec;
+      decode_calibration_record(bytes.data() + at, rec);
+      rec.energy_date = rec.shape_date = rec.efficiency_date = CalDate{};
+      rec.energy_time = rec.shape_time = rec.efficiency_time = CalTime{};
+      encode_calibration_record(rec, bytes.data() + at);
+    }
+    return bytes;
+  }
+  static std::string without_first_line(std::string text) {
+    // The report's first text line names the date and time.
+    const size_t at = text.find("\r\n", 2);
+    return at == std::string::npos ? text : text.substr(at);
+  }
+};
+
+TEST_F(DesktopCalibration, WindowsGiveTheBatchDetectorFileAndReports) {
+  std::string out;
+  ASSERT_EQ(test::run_command("cd '" + dir.file("batch") + "' && XDG_DATA_HOME='" + dir.file("batch-user") + "' '" +
+                                  test::kestrim_binary() +
+                                  "' /batch /enecal /shape /effcal /src=mixed /lib=NaI_Analysis.lib /file=" +
+                                  dir.file("batch/mixed-source.dat"),
+                              &out, true),
+            0)
+      << out;
+  const std::vector<std::string> lines = run(calibrate_script(dir.file("work/Det_01.cal")));
+  // Every button pressed did its work and each window closed on OK.
+  int acts = 0, closed = 0;
+  for (const std::string& l : lines) {
+    if (l.rfind("act\t", 0) != 0) continue;
+    ++acts;
+    EXPECT_NE(l.find("\tdone"), std::string::npos) << l;
+    closed += l.find("\tclosed") != std::string::npos;
+  }
+  EXPECT_EQ(acts, 9);
+  EXPECT_EQ(closed, 3);
+  // The energy window's table pairs the 8 list energies with their peaks.
+  int points = 0;
+  for (const std::string& l : lines) points += l.rfind("point\t", 0) == 0;
+  EXPECT_EQ(points, 9);  // 8 points and the goodness of fit
+  ASSERT_TRUE(file_exists(dir.file("work/Det_01.cal")));
+  EXPECT_EQ(undated(dir.file("work/Det_01.cal")), undated(dir.file("batch/Det_01.cal")));
+  for (const char* report : {"Det_01_ene.txt", "Det_01_shp.txt", "Det_01_001.txt"})
+    EXPECT_EQ(without_first_line(test::read_text(dir.file(std::string("work/") + report))),
+              without_first_line(test::read_text(dir.file(std::string("batch/") + report))))
+        << report;
+  EXPECT_GT(test::read_bytes(dir.file("work/efficiency.png")).size(), 1000u);
+  EXPECT_GT(test::read_bytes(dir.file("work/shape.png")).size(), 1000u);
+}
+
+TEST_F(DesktopCalibration, CancelInEachWindowRestoresTheRecordExactly) {
+  make_directories(dir.file("work/before"));
+  make_directories(dir.file("work/open"));
+  make_directories(dir.file("work/after"));
+  auto save = [&](const std::string& folder) {
+    return "file " + dir.file("work/" + folder + "/Det_01.cal") + "\nsave_calibration\nfile " +
+           dir.file("work/" + folder + "/spectrum.dat") + "\nsave_spectrum\n";
+  };
+  // A calibrated spectrum; then each window changes the record (the energy
+  // check clears the old calibration and the window refits with another
+  // order and a point less; the shape window refits in second order; the
+  // efficiency window refits in inverse energy and loses a point) and is
+  // cancelled.
+  const std::string script = calibrate_script(dir.file("work/Det_01.cal")) + save("before") +
+                             "answer 6\nanswer 6\nfile mixed.enc\nenergy_calibration\nact fit_peaks\n"
+                             "act first\nact delete 2\n" + save("open") + "act cancel\n"
+                             "file mixed.shp\nshape_calibration\nact fit_all\nact second\nact cancel\n"
+                             "answer 6\nfile mixed.efc\nefficiency_calibration\nact fit\nact inverse 1\n"
+                             "act delete 7\nact cancel\n" + save("after");
+  const std::vector<std::string> lines = run(script);
+  int cancelled = 0;
+  for (const std::string& l : lines) cancelled += l == "act\tcancel\tdone\tclosed";
+  EXPECT_EQ(cancelled, 3);
+  for (const char* name : {"Det_01.cal", "spectrum.dat"}) {
+    const std::vector<std::uint8_t> before = test::read_bytes(dir.file(std::string("work/before/") + name));
+    ASSERT_GT(before.size(), 500u) << name;
+    EXPECT_EQ(test::read_bytes(dir.file(std::string("work/after/") + name)), before) << name;
+  }
+  // The energy window had changed the record while it was open.
+  EXPECT_NE(test::read_bytes(dir.file("work/open/Det_01.cal")), test::read_bytes(dir.file("work/before/Det_01.cal")));
 }
 
 }  // namespace
