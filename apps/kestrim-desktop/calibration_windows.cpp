@@ -11,6 +11,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -262,6 +263,31 @@ void CalibrationWindow::build() {
     connect(inverse, &QCheckBox::toggled, this, [this](bool on) { act("inverse", on ? "1" : "0"); });
     grid->addWidget(inverse, n / 3 + 1, 0, 1, 3);
     n += 3;
+    // The orders (number of terms) of the two curves and the crossover.
+    auto* orders = new QHBoxLayout();
+    low_order_ = new QSpinBox(left);
+    low_order_->setRange(0, 5);
+    high_order_ = new QSpinBox(left);
+    high_order_->setRange(0, 6);
+    crossover_ = new QDoubleSpinBox(left);
+    crossover_->setRange(0, 3000);
+    crossover_->setDecimals(1);
+    orders->addWidget(new QLabel("Low order", left));
+    orders->addWidget(low_order_);
+    orders->addWidget(new QLabel("High order", left));
+    orders->addWidget(high_order_);
+    orders->addWidget(new QLabel("Crossover keV", left));
+    orders->addWidget(crossover_);
+    connect(low_order_, &QSpinBox::valueChanged, this, [this](int v) {
+      if (!filling_) act("low_order", std::to_string(v));
+    });
+    connect(high_order_, &QSpinBox::valueChanged, this, [this](int v) {
+      if (!filling_) act("high_order", std::to_string(v));
+    });
+    connect(crossover_, &QDoubleSpinBox::editingFinished, this, [this] {
+      if (!filling_) act("crossover", c_format("%.1f", crossover_->value()));
+    });
+    lv->addLayout(orders);
   }
   lv->addLayout(grid);
   plot_ = new FitPlot(split);
@@ -369,6 +395,9 @@ void CalibrationWindow::refresh() {
       sum += (fitted - pt.efficiency) * (fitted - pt.efficiency);
     }
     goodness = ec.calibrated && !ec.points.empty() ? std::sqrt(sum / static_cast<double>(ec.points.size())) : 0;
+    low_order_->setValue(ec.low_order);
+    high_order_->setValue(ec.high_order);
+    crossover_->setValue(ec.crossover);
   }
   goodness_->setText(goodness > 0 ? qs("Goodness of fit: " + c_format("%11.3e", goodness)) : QString());
   filling_ = false;

@@ -20,7 +20,9 @@
 
 #include "calibration/calibration_checks.h"
 
+class QDoubleSpinBox;
 class QLabel;
+class QSpinBox;
 class QLineEdit;
 class QTableWidget;
 class QVBoxLayout;
@@ -102,6 +104,9 @@ class CalibrationWindow : public QDialog {
   QTableWidget* table_ = nullptr;
   FitPlot* plot_ = nullptr;
   QLabel* goodness_ = nullptr;
+  QSpinBox* low_order_ = nullptr;
+  QSpinBox* high_order_ = nullptr;
+  QDoubleSpinBox* crossover_ = nullptr;
   bool finished_ = false;
   bool filling_ = false;
 };
