@@ -62,6 +62,7 @@
 #include "calibration/calibration_checks.h"
 #include "calibration_windows.h"
 #include "command_table.h"
+#include "library_editor.h"
 #include "nuclides/activity.h"
 #include "nuclides/background_file.h"
 #include "peaks/library_search.h"
@@ -463,6 +464,19 @@ int MainWindow::calibration_script_line(const std::string& word, const std::stri
   ui_.note("act\t" + action + "\t" + (r == 1 ? "done" : r == 0 ? "refused" : "unknown") +
            (calibration_window_->finished() ? "\tclosed" : ""));
   return r < 0 ? 1 : 0;
+}
+
+// The library editor on the analysis library of the parameters; without
+// the privilege it only shows it.
+int MainWindow::open_library_editor() {
+  privileged("Modifications cannot be made to the Library", false);  // warns only
+  const bool may_modify = state_.app.privileged;
+  delete library_editor_;
+  library_editor_ = new LibraryEditor(state_, ui_, may_modify, this);
+  const std::string title = to_string(state_.params.analysis_library);
+  if (!title.empty()) library_editor_->open_library(title);
+  library_editor_->show();
+  return 1;
 }
 
 int MainWindow::not_available(const std::string& what) {
@@ -1170,7 +1184,7 @@ int MainWindow::run_command(int id) {
     }
     case 237: if (!ready_to_replace()) return 0; return not_available("The spectrum list");
     case 241: return not_available("The Defaults file list");
-    case 248: privileged("Modifications cannot be made to the Library", false); return not_available("The library editor");
+    case 248: return open_library_editor();
     case 256: if (!privileged("This function cannot be used", true)) return 0; return not_available("The detector file editor");
     case 213:
       if (report_viewer_active()) return save_report();
@@ -1451,6 +1465,13 @@ int MainWindow::run_script(const std::string& path) {
       if (!ok) status = 1;
     } else if (word == "act" || word == "act_points" || word == "act_screenshot") {
       if (calibration_script_line(word, rest)) status = 1;
+    } else if (word == "lib") {
+      // lib ACTION [ARGUMENTS]: a button of the open library editor.
+      const size_t sp = rest.find(' ');
+      const std::string action = rest.substr(0, sp);
+      const int r = library_editor_ ? library_editor_->act(action, sp == std::string::npos ? std::string() : trim(rest.substr(sp + 1))) : -1;
+      ui_.note("lib\t" + action + "\t" + (r == 1 ? "done" : r == 0 ? "refused" : "unknown"));
+      if (r < 0) status = 1;
     } else if (word == "answer") {
       ui_.answers.push_back(static_cast<int>(number_word(rest, 0)));
     } else if (word == "file") {

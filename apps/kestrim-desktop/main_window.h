@@ -25,6 +25,7 @@ struct State;
 namespace kestrim::desktop {
 
 class CalibrationWindow;
+class LibraryEditor;
 class QtPlatform;
 class SpectrumPlot;
 
@@ -75,6 +76,7 @@ class MainWindow : public QMainWindow {
   int list_files(const char* pattern, const char* title);
   int not_available(const std::string& what);
   int open_calibration_window(int id);
+  int open_library_editor();
   int calibration_script_line(const std::string& word, const std::string& rest);
   int header_dialog();
   int passwords_dialog();
@@ -112,6 +114,8 @@ class MainWindow : public QMainWindow {
   std::vector<std::pair<std::string, std::string>> header_edits_;
   // The open calibration window (null when none).
   CalibrationWindow* calibration_window_ = nullptr;
+  // The library editor (null until first opened).
+  LibraryEditor* library_editor_ = nullptr;
   bool busy_ = false;
   bool closing_ = false;
   bool analysing_background_ = false;
