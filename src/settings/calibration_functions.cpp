@@ -92,6 +92,12 @@ CalibrationContext calibration_context(const SpectrumRecord& spectrum, const Ses
   return ctx;
 }
 
+bool efficiency_calibrated(const SpectrumRecord& spectrum) {
+  const CalibrationRecord& cal = spectrum.calibration;
+  return term_count(cal.low_eff_terms) > 0 || term_count(cal.high_eff_terms) > 0 ||
+         spectrum.efficiency.count > 0;
+}
+
 // ---------------------------------------------------------------- energy
 
 double channel_to_energy(const CalibrationRecord& cal, double x) {

@@ -93,6 +93,12 @@ EfficiencyWithUncertainty efficiency_with_uncertainty(const CalibrationRecord& c
                                                       double energy_kev,
                                                       const CalibrationContext& ctx);
 
+// Whether the spectrum has an efficiency calibration at all: a curve with
+// terms or measured points. Without one every efficiency is 1.0, and the
+// activities worked out with it are count rates per emission, not
+// becquerels.
+bool efficiency_calibrated(const SpectrumRecord& spectrum);
+
 // The *use efficiency points* rule: points are present and either the
 // option to use interpolated efficiencies is on or the high-energy curve has
 // no terms.
