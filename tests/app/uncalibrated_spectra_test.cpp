@@ -4,6 +4,7 @@
 // keep their activity unit. TKA files are read, and long ones compressed.
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -115,7 +116,9 @@ TEST_F(Uncalibrated, TkaFilesAreReadAndLongOnesCompressed) {
     std::size_t pos = 0;
     for (int line = 0; line < 16384; ++line) {
       const std::size_t end = text.find('\n', pos);
-      if (line >= 8) file_sum += std::stod(text.substr(pos, end - pos));
+      long count = 0;
+      std::from_chars(text.data() + pos, text.data() + end, count);
+      if (line >= 8) file_sum += static_cast<double>(count);
       pos = end + 1;
     }
   }
