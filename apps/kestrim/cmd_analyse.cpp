@@ -82,6 +82,9 @@ nlohmann::json analysis_json(State& state, const std::string& file) {
                    {"nuclides", nuclides},
                    {"limits", limits},
                    {"unidentified", unidentified}};
+  // Without an efficiency calibration the values are count rates per
+  // emission ("unit" is "cps"), not activities.
+  j["efficiency_calibrated"] = res.efficiency_calibrated;
   // The total-spectrum road: the fitted references instead of peaks.
   if (state.params.reference_fitting != 0) {
     j["chi_squared"] = state.references.chi_squared;

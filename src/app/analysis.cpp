@@ -22,25 +22,13 @@ namespace {
 constexpr const char* kBatchList = "batchspc.$$$";
 
 // An activity needs an efficiency: a curve or measured points. Without them
-// every efficiency would be taken as 1.0 and the activities would be count
-// rates printed as becquerels. An unattended run stops instead.
-bool efficiency_known(State& state) {
-  const CalibrationRecord& cal = state.spectrum.calibration;
-  if (cal.low_eff_terms > 0 || cal.high_eff_terms > 0 || state.spectrum.efficiency.count > 0)
-    return true;
-  const SpectrumHeader& h = state.spectrum.header;
-  char text[200];
-  if (h.detector_file > 0)
-    c_snprintf(text, sizeof text,
-               "The efficiency of geometry %d of detector file %d is not calibrated: no activity "
-               "can be calculated",
-               h.geometry > 0 ? static_cast<int>(h.geometry) : state.params.default_geometry,
-               static_cast<int>(h.detector_file));
-  else
-    c_snprintf(text, sizeof text,
-               "The efficiency of this spectrum is not calibrated: no activity can be calculated");
-  state.ui->message_box(text);
-  return false;
+// the analysis runs with an efficiency of 1.0 and its results are count
+// rates per emission (the results carry the unit, the parameters keep
+// theirs); an unattended run says so once on the command line, the main
+// report says it too.
+void tell_uncalibrated_efficiency(State& state) {
+  if (state.app.batch_mode && !state.results.efficiency_calibrated)
+    state.ui->message_box(kUncalibratedEfficiencyNotice, "Warning", kMsgWarning);
 }
 }  // namespace
 
@@ -90,7 +78,9 @@ int analyse_current_spectrum(State& state) {
     }
     // Interactive analyses keep their peaks for the next open of the file.
     if (!app.batch_mode) write_peak_data(state);
-    if ((app.batch_mode && !efficiency_known(state)) || !step_quantitative_analysis(state)) {
+    const int quantified = step_quantitative_analysis(state);
+    tell_uncalibrated_efficiency(state);
+    if (!quantified) {
       app.analysis_in_progress = false;
       return 0;
     }

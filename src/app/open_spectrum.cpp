@@ -135,7 +135,7 @@ int dead_time_percent_truncated(double live, double true_time) {
 int check_extension(State& state, const std::string& path) {
   const std::string ext = extension_of(path);
   int type = -1;
-  for (int t = 0; t < kSpectrumTypeCount; ++t) {
+  for (int t : kSpectrumFileTypes) {
     if (iequals(ext, spectrum_format(t)->extension)) {
       type = t;
       break;

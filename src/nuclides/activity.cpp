@@ -371,11 +371,12 @@ void report_set(const NuclideSession& state, const InterferenceSet& set, const s
 
     const double T = total_unc[c];
     const double S =
-        specific_activity(A, h.sample_size, h.correction_factor, par.activity_factor);
+        specific_activity(A, h.sample_size, h.correction_factor,
+                          res.efficiency_calibrated ? par.activity_factor : 0.0);
     const double D = decay_correct(S, res.decay_interval, nuc.half_life, h.true_time);
     act.line(" ");
-    act.line(c_format("Confidence Value:- %5.2f    Sample Mean Activity:- %12.4e Bq +/- %4.1f %%",
-                      acc.confidence, A, T));
+    act.line(c_format("Confidence Value:- %5.2f    Sample Mean Activity:- %12.4e %s +/- %4.1f %%",
+                      acc.confidence, A, res.efficiency_calibrated ? "Bq" : kUncalibratedUnit, T));
     act.line(c_format("Specific Activity:- %11.3e +/- %4.1f%%, Decay corrected:- %11.3e %s/%s", S, T,
                       D, res.activity_unit.c_str(), res.quantity_unit.c_str()));
     act.empty();
@@ -621,6 +622,10 @@ int run_nuclide_analysis(const NuclideSession& state) {
   res.quantity_unit = four_chars(to_string(h.units));
   // The spectrum carries no activity unit of its own: Bq per quantity.
   if (par.activity_factor <= 0) res.activity_unit = "Bq";
+  // Without an efficiency the activities are count rates per emission: no
+  // conversion factor applies and nothing claims becquerels.
+  res.efficiency_calibrated = efficiency_calibrated(state.spectrum);
+  if (!res.efficiency_calibrated) res.activity_unit = kUncalibratedUnit;
   refresh_peak_emission_rates(state);
 
   // Report headings.

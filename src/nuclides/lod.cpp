@@ -312,7 +312,8 @@ int lod_section(const NuclideSession& state, bool template_mode, std::vector<Lod
     double specific = limit;
     if (state.spectrum.header.sample_size > 0) specific /= state.spectrum.header.sample_size;
     if (state.spectrum.header.correction_factor > 0) specific *= state.spectrum.header.correction_factor;
-    if (par.activity_factor > 0) specific *= par.activity_factor;
+    if (par.activity_factor > 0 && state.results.efficiency_calibrated)
+      specific *= par.activity_factor;
     double corrected = specific;
     if (hl > 0) {
       const double b = std::fabs(decay) * 0.6931471 / hl;

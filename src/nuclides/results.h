@@ -18,6 +18,14 @@ inline constexpr int kMaxAcceptedNuclides = 299;
 inline constexpr int kMaxIdentifiedLines = 999;
 inline constexpr int kMaxNuclideResults = 200;
 
+// The unit of the results of a spectrum without an efficiency calibration
+// (count rates per emission), and the sentence that says so in the main
+// report and on the command line.
+inline constexpr const char* kUncalibratedUnit = "cps";
+inline constexpr const char* kUncalibratedEfficiencyNotice =
+    "The efficiency of this spectrum is not calibrated: the results are count rates (cps), not "
+    "activities; activities need an efficiency calibration";
+
 // A nuclide of the Analysis Library that identification entered.
 struct AcceptedNuclide {
   int library_index = 0;     // index into the library buffer
@@ -68,6 +76,10 @@ struct NuclideResults {
   double decay_interval = 0;  // minutes from sampling to the start of the count
   double lower = 0, upper = 0;  // analysis energy range, keV (exclusive bounds)
   std::string activity_unit, quantity_unit;
+  // False when the spectrum has no efficiency calibration: the activities
+  // were worked out with an efficiency of 1.0 and are count rates per
+  // emission, reported in kUncalibratedUnit.
+  bool efficiency_calibrated = true;
 
   std::vector<AcceptedNuclide> accepted;
   std::vector<IdentifiedLine> lines;

@@ -280,7 +280,10 @@ std::string build_main_report(const ReportSession& state, const TokenContext& ct
   for (;;) {
     const int code = tp.process(ctx, out);
     if (code == kSectionEnd || code == kSectionEndBlock) break;
-    if (code == kSectionActivities) activity_rows(state, tp, out);
+    if (code == kSectionActivities) {
+      activity_rows(state, tp, out);
+      if (!state.results.efficiency_calibrated) put(out, std::string(" ") + kUncalibratedEfficiencyNotice);
+    }
     else if (code == kSectionLimits) {
       if (!limit_rows(state, tp, out) && complete) *complete = false;
     }

@@ -39,6 +39,13 @@ long decay_minutes(const ReportSession& s) {
 
 // The four characters of a unit field; "%4s" right-aligns them.
 std::string unit4(const FixedText<4>& t) { return to_string(t); }
+// The unit the results are reported in: the parameters' activity unit, or
+// count rates when the spectrum has no efficiency calibration (the results
+// say so; the parameters keep their unit).
+std::string activity_unit4(const TokenContext& c) {
+  if (!c.state.results.efficiency_calibrated) return kUncalibratedUnit;
+  return unit4(c.state.params.activity_unit);
+}
 
 std::string lod_type_name(int type) {
   switch (type) {
@@ -129,10 +136,10 @@ std::vector<TokenEntry> make_sample_tokens() {
   add("TEFC", 5, [](const Ctx& c) {
     return V::text_value(time_text(CAL.efficiency_time.hour, CAL.efficiency_time.minute));
   });
-  add("AUNI", 5, [](const Ctx& c) { return V::text_value(c_format("%4s ", unit4(c.state.params.activity_unit).c_str())); });
+  add("AUNI", 5, [](const Ctx& c) { return V::text_value(c_format("%4s ", activity_unit4(c).c_str())); });
   add("UNIT", 5, [](const Ctx& c) { return V::text_value(c_format("%4s ", unit4(H.units).c_str())); });
   add("ORTE", 16, [](const Ctx& c) {
-    return V::text_value(unit4(c.state.params.activity_unit) + "/" + unit4(H.units));
+    return V::text_value(activity_unit4(c) + "/" + unit4(H.units));
   });
   add("BTTL", 47, [](const Ctx& c) {
     if (!peak_background_on(c.state)) return V::drop();

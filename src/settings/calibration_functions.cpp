@@ -92,6 +92,12 @@ CalibrationContext calibration_context(const SpectrumRecord& spectrum, const Ses
   return ctx;
 }
 
+bool efficiency_calibrated(const SpectrumRecord& spectrum) {
+  const CalibrationRecord& cal = spectrum.calibration;
+  return term_count(cal.low_eff_terms) > 0 || term_count(cal.high_eff_terms) > 0 ||
+         spectrum.efficiency.count > 0;
+}
+
 // ---------------------------------------------------------------- energy
 
 double channel_to_energy(const CalibrationRecord& cal, double x) {
@@ -153,11 +159,25 @@ double width_at_channel(const CalibrationRecord& cal, double x, const Calibratio
     // one keV per channel.
     const double gain = cal.energy[1] != 0.0f ? cal.energy[1] : 1.0;
     w = (cal.width[0] + cal.width[1] * std::sqrt(u >= 0 ? u : 0.0)) / (gain * kFwhmPerSigma);
+  } else if (const double fwhm = nai_typical_fwhm_channels(cal, x); fwhm > 0) {
+    w = fwhm / kFwhmPerSigma;
   } else {
     w = static_cast<double>(ctx.channels / 256) + 0.01 * x;
   }
   if (!(w >= 1.0)) w = 1.0;  // also catches NaN
   return w;
+}
+
+double nai_typical_fwhm_channels(const CalibrationRecord& cal, double x) {
+  const int n = term_count(cal.energy_terms);
+  if (n < 2 || cal.energy[1] == 0.0f) return 0.0;
+  const double e = channel_to_energy(cal, x);
+  // keV per channel where the peak sits (a quadratic or logarithmic axis
+  // changes its gain along the spectrum).
+  const double gain = channel_to_energy(cal, x + 0.5) - channel_to_energy(cal, x - 0.5);
+  if (!(e > 0) || !(gain > 0)) return 0.0;
+  const double fwhm_kev = kNaiResolutionAt662 * kNaiReferenceEnergy * std::sqrt(e / kNaiReferenceEnergy);
+  return fwhm_kev / gain;
 }
 
 double low_tail_at_channel(const CalibrationRecord& cal, double x) {

@@ -14,8 +14,20 @@
 // u = E(x) (or u = x for a type-4 spectrum carrying its own calibration):
 //   n > 0    W = w0 + w1 u (+ w2 u^2 when n > 2)
 //   n == -2  W = (w0 + w1 sqrt(u)) / (c1 x 2.355)   w0, w1 describe the FWHM in keV
+//   else, with an energy calibration (terms >= 2, gain not 0):
+//            W = the NaI-typical width (below)
 //   else     W = int(channels / 256) + 0.01 x
 // and never below 1 channel.
+//
+// The NaI-typical width stands in for a missing width calibration: a FWHM
+// of 7.5 % at 662 keV growing with sqrt(E), i.e. FWHM(E) = 0.075 x 662 keV
+// x sqrt(E / 662 keV), turned into channels with the local gain and into a
+// sigma with 2.355. The generic int(channels / 256) + 0.01 x rule does not
+// follow the gain at all: on a 1024-channel spectrum at 3 keV per channel
+// it gives a sigma of 4.3 channels at 100 keV (NaI: about 2.7) and 8.9 at
+// 1461 keV (NaI: about 10.4), and on other gains it is further off.
+// There is no Defaults entry for it: the record's layout is fixed; a shape
+// calibration replaces it.
 //
 // Efficiency (fraction) from the low-energy curve (E <= crossover) or the
 // high-energy one (E > crossover), each either a polynomial in ln E (keV)
@@ -62,6 +74,15 @@ int term_count(float stored_terms);
 double channel_to_energy(const CalibrationRecord& cal, double channel);   // keV
 double energy_to_channel(const CalibrationRecord& cal, double energy_kev);
 
+// The resolution assumed for a NaI detector without a width calibration:
+// FWHM / E at kNaiReferenceEnergy (the Cs-137 line), scaling with sqrt(E).
+inline constexpr double kNaiResolutionAt662 = 0.075;
+inline constexpr double kNaiReferenceEnergy = 661.66;  // keV
+
+// The NaI-typical FWHM in channels at channel x, or 0 when the record has
+// no energy calibration (or x lies at or below 0 keV).
+double nai_typical_fwhm_channels(const CalibrationRecord& cal, double x);
+
 // Gaussian sigma in channels, never below 1.
 double width_at_channel(const CalibrationRecord& cal, double channel);
 double width_at_channel(const CalibrationRecord& cal, double channel,
@@ -92,6 +113,12 @@ struct EfficiencyWithUncertainty {
 EfficiencyWithUncertainty efficiency_with_uncertainty(const CalibrationRecord& cal,
                                                       double energy_kev,
                                                       const CalibrationContext& ctx);
+
+// Whether the spectrum has an efficiency calibration at all: a curve with
+// terms or measured points. Without one every efficiency is 1.0, and the
+// activities worked out with it are count rates per emission, not
+// becquerels.
+bool efficiency_calibrated(const SpectrumRecord& spectrum);
 
 // The *use efficiency points* rule: points are present and either the
 // option to use interpolated efficiencies is on or the high-energy curve has

@@ -23,9 +23,12 @@ const SpectrumFormat kFormats[kSpectrumTypeCount] = {
     {14, "MiniMCA", "spe", "*.spe", readers::read_minimca, readers::probe_minimca},
     {15, "ANSI N42", "n42", "*.n42", readers::read_n42, readers::probe_n42},
 };
+const SpectrumFormat kTka = {kSpectrumTypeTka, "TKA", "tka", "*.tka", readers::read_tka,
+                             readers::probe_tka};
 }  // namespace
 
 const SpectrumFormat* spectrum_format(int type) {
+  if (type == kSpectrumTypeTka) return &kTka;
   if (type < 0 || type >= kSpectrumTypeCount) return nullptr;
   return &kFormats[type];
 }

@@ -11,6 +11,7 @@
 //     6  Canberra Genie_PC       cnf     14  MiniMCA                 spe
 //     7  Aptec                   s0      15  ANSI N42                n42
 //    16  acquired from an MCA, not from a file
+//    17  TKA                     tka
 #pragma once
 
 #include <cstdint>
@@ -25,6 +26,11 @@ class Platform;
 
 inline constexpr int kSpectrumTypeCount = 16;  // 0-15 are file formats
 inline constexpr int kSpectrumTypeAcquired = 16;
+// Formats added after the acquired type: numbered from 17 on.
+inline constexpr int kSpectrumTypeTka = 17;
+// Every type read from a file, in the order extensions are matched.
+inline constexpr int kSpectrumFileTypes[] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15,
+                                             kSpectrumTypeTka};
 
 // What a reader needs from the analysis parameters.
 struct ReaderOptions {
@@ -55,7 +61,7 @@ struct SpectrumFormat {
   SpectrumProbe probe;    // nullptr when the format cannot be listed
 };
 
-// The row of a type 0-15, or nullptr.
+// The row of a file type (0-15, 17), or nullptr.
 const SpectrumFormat* spectrum_format(int type);
 // Name for messages and `info`: the table's name, "MCA" for type 16.
 std::string spectrum_type_name(int type);

@@ -203,6 +203,32 @@ TEST_F(Activities, SpecificAndDecayCorrectedActivity) {
       << activity_text();
 }
 
+// Without any efficiency calibration the same analysis gives count rates
+// per emission: the unit is cps, the activity factor (here Bq to mBq) is
+// not applied, and the parameters keep their unit.
+TEST_F(Activities, WithoutEfficiencyCalibrationTheResultsAreCountRates) {
+  test::add_nuclide(lib(), "Long", 1e12, {{700, 0.5, 0}});  // no decay to speak of
+  q.add_peak(700, 5000);
+  SpectrumHeader& h = q.state->spectrum.header;
+  h.sample_size = 2;
+  assign(h.units, "kg", false);
+  q.state->spectrum.calibration.high_eff_terms = 0;
+  q.state->params.activity_factor = 1000;
+  assign(q.state->params.activity_unit, "mBq", false);
+  ASSERT_EQ(run(), 1);
+  EXPECT_FALSE(res().efficiency_calibrated);
+  EXPECT_EQ(res().activity_unit, "cps");
+  ASSERT_EQ(res().results.size(), 1u);
+  const NuclideResult& r = res().results[0];
+  EXPECT_NEAR(r.activity, 100, 1e-4);         // 50 counts per second over a yield of 0.5
+  EXPECT_NEAR(r.decay_corrected, 50, 1e-4);  // per kg, no factor of 1000
+  EXPECT_EQ(to_string(q.state->params.activity_unit), "mBq");
+  EXPECT_NE(activity_text().find("Sample Mean Activity:-  1.0000e+02 cps +/-"), std::string::npos)
+      << activity_text();
+  EXPECT_NE(activity_text().find("Decay corrected:-  5.000e+01 cps/kg"), std::string::npos)
+      << activity_text();
+}
+
 TEST_F(Activities, NothingIsComputedBeforeTheFit) {
   q.add_peak(700, 5000);
   q.state->peaks.fitted = false;

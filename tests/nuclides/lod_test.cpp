@@ -131,7 +131,7 @@ TEST(LimitAtEnergy, DividesByLiveTimeAndEfficiency) {
   test::QuantState q(10);
   q.state->params.lod_type = kLodCritical;
   const double B = background_counts(*q.state, 1000, false, false, nullptr).counts;
-  // No efficiency calibration: efficiency 1; live time 100 s. LSIG is
+  // A flat efficiency of 1; live time 100 s. LSIG is
   // held in single precision.
   const double k = 1.645f;
   EXPECT_NEAR(limit_at_energy(*q.state, 1000, false, kLodCritical, nullptr), k * std::sqrt(B) / 100,

@@ -41,7 +41,9 @@ struct QuantState {
   std::unique_ptr<State> state = std::make_unique<State>(ui);
 
   // 2048 channels of `level` counts, 1 keV per channel, sigma 3 channels,
-  // live and true time 100 s, no efficiency calibration (efficiency 1).
+  // live and true time 100 s, a flat efficiency curve of exactly 1.0 (one
+  // term, ln eff = 0): activities in Bq equal to the emission rates. (Without
+  // any efficiency calibration the results would be count rates in cps.)
   explicit QuantState(double level = 10) {
     SpectrumRecord& s = state->spectrum;
     s.clear();
@@ -53,6 +55,8 @@ struct QuantState {
     s.calibration.energy = {0.0f, 1.0f, 0.0f};
     s.calibration.width_terms = 1;
     s.calibration.width = {3.0f, 0.0f, 0.0f};
+    s.calibration.high_eff_terms = 1;
+    s.calibration.high_eff = {};
     use_standard_peak_parameters(state->params, 2048);
     AnalysisParameters& p = state->params;
     p.energy_tolerance = 2;  // tol(662) = 0.5 + 0.993 = 1.493 keV

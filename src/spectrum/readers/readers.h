@@ -35,6 +35,11 @@ KESTRIM_READER(fieldspec)    // type 12, fieldspec.cpp
 KESTRIM_READER(exploranium)  // type 13, exploranium.cpp
 KESTRIM_READER(minimca)      // type 14, minimca.cpp
 KESTRIM_READER(n42)          // type 15, n42.cpp
+KESTRIM_READER(tka)          // type 17, tka.cpp
+
+// How many adjacent channels the TKA reader sums into one so that a file of
+// `channels` lines fits the channels in use: 1, 2, 4, ...
+int tka_compression(int channels);
 
 #undef KESTRIM_READER
 
