@@ -3,7 +3,7 @@
 #   scripts/test.sh            normal build in build/
 #   scripts/test.sh --sanitize AddressSanitizer + UBSan build in build-asan/
 #   scripts/test.sh --fuzz     clang libFuzzer build in build-fuzz/, replays
-#                              the corpora and fuzzes each target briefly
+#                              the corpora and fuzzes each target for 10 s
 set -e
 cd "$(dirname "$0")/.."
 sh scripts/install-deps.sh
@@ -15,7 +15,10 @@ export CCACHE_BASEDIR="$(pwd)" CCACHE_NOHASHDIR=1
 JOBS=$(nproc 2>/dev/null || echo 2)
 case "$1" in
   --sanitize)
-    cmake -S . -B build-asan $LAUNCHER -DCMAKE_BUILD_TYPE=Debug -DKESTRIM_SANITIZE=ON -DKESTRIM_BENCH=OFF >/dev/null
+    # The desktop program is left out here to keep CI within its time on
+    # two cores; build it with -DKESTRIM_DESKTOP=ON in build-asan to check it.
+    cmake -S . -B build-asan $LAUNCHER -DCMAKE_BUILD_TYPE=Debug -DKESTRIM_SANITIZE=ON -DKESTRIM_BENCH=OFF \
+      -DKESTRIM_DESKTOP=OFF >/dev/null
     cmake --build build-asan -j"$JOBS"
     cd build-asan
     ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j"$JOBS"
@@ -29,8 +32,8 @@ case "$1" in
       corpus=fuzz/corpus/$name
       work=$(mktemp -d)
       [ -d "$corpus" ] && cp "$corpus"/* "$work"/ 2>/dev/null || true
-      echo "fuzzing $name for 20 s"
-      if ! "$target" -max_total_time=20 -max_len=65536 -artifact_prefix="$work/" "$work" \
+      echo "fuzzing $name for 10 s"
+      if ! "$target" -max_total_time=10 -max_len=65536 -artifact_prefix="$work/" "$work" \
           > "$work.log" 2>&1; then
         tail -40 "$work.log"
         echo "fuzz target $name failed; the input that broke it is in $work/"
