@@ -26,7 +26,7 @@ case "$1" in
   --fuzz)
     CC=clang CXX=clang++ cmake -S . -B build-fuzz $LAUNCHER -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DKESTRIM_FUZZ=ON -DKESTRIM_TESTS=OFF -DKESTRIM_BENCH=OFF -DKESTRIM_DESKTOP=OFF >/dev/null
-    cmake --build build-fuzz -j"$JOBS"
+    cmake --build build-fuzz -j"$JOBS" --target kestrim_fuzz_targets
     for target in build-fuzz/fuzz/kestrim_*_fuzz; do
       name=$(basename "$target" | sed 's/^kestrim_//; s/_fuzz$//')
       corpus=fuzz/corpus/$name
