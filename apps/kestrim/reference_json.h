@@ -25,6 +25,7 @@ inline nlohmann::json references_json(const State& state, const std::vector<std:
                     {"factor", r.factor},
                     {"factor_uncertainty", std::fabs(r.factor) * r.factor_uncertainty_pct * 0.01},
                     {"gain", state.references.spectra[k].gain},
+                    {"gain_uncertainty", std::sqrt(state.references.spectra[k].gain_variance)},
                     {"activity_bq", r.activity_bq},
                     {"uncertainty_percent", r.uncertainty_pct}});
   }

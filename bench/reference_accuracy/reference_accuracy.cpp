@@ -38,6 +38,9 @@
 //   gain_ok_pct      per cent of seeds whose fitted gain is within 0.2 % of
 //                    the truth ("-" for sources absent from the mixture)
 //   gain_err_pct     mean |fitted gain - true gain| in per cent
+//   gain_sd_pct      mean reported uncertainty of the fitted gain, per cent
+//   gain_2s_pct      per cent of seeds whose fitted gain is within 2
+//                    reported gain sigmas of the truth
 //   failed           fits that failed (no result)
 #include <unistd.h>
 
@@ -133,8 +136,8 @@ bool make_references(const std::string& scratch) {
 }
 
 struct Stats {
-  int n = 0, within = 0, gain_ok = 0, failed = 0;
-  double sum = 0, pull = 0, pull2 = 0, gain_err = 0;
+  int n = 0, within = 0, gain_ok = 0, gain_2s = 0, failed = 0;
+  double sum = 0, pull = 0, pull2 = 0, gain_err = 0, gain_sd = 0;
   int peak_found = 0, peak_within = 0;
   double peak_sum = 0;
 };
@@ -184,10 +187,11 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "reference_accuracy: the references could not be made\n");
     return 1;
   }
-  std::printf(csv ? "mix,gain_pct,source,truth_bq,mean_bq,bias_pct,within_2s_pct,pull_sd,gain_ok_pct,gain_err_pct,failed"
-                  : "%-13s %8s %-7s %8s %9s %8s %13s %7s %11s %12s %6s",
+  std::printf(csv ? "mix,gain_pct,source,truth_bq,mean_bq,bias_pct,within_2s_pct,pull_sd,gain_ok_pct,gain_err_pct,"
+                    "gain_sd_pct,gain_2s_pct,failed"
+                  : "%-13s %8s %-7s %8s %9s %8s %13s %7s %11s %12s %11s %11s %6s",
               "mix", "gain_pct", "source", "truth_bq", "mean_bq", "bias_pct", "within_2s_pct", "pull_sd",
-              "gain_ok_pct", "gain_err_pct", "failed");
+              "gain_ok_pct", "gain_err_pct", "gain_sd_pct", "gain_2s_pct", "failed");
   if (peaks)
     std::printf(csv ? ",peak_found_pct,peak_mean_bq,peak_within_2s_pct" : " %14s %12s %18s", "peak_found_pct",
                 "peak_mean_bq", "peak_within_2s_pct");
@@ -253,8 +257,11 @@ int main(int argc, char** argv) {
             if (std::fabs(z) <= 2) ++s.within;
           }
           const double g = state->references.spectra[k].gain;
+          const double g_sd = std::sqrt(state->references.spectra[k].gain_variance);
           s.gain_err += std::fabs(g - gain) * 100;
+          s.gain_sd += g_sd * 100;
           if (std::fabs(g - gain) <= 0.002) ++s.gain_ok;
+          if (std::fabs(g - gain) <= 2 * g_sd) ++s.gain_2s;
         }
       }
       for (std::size_t k = 0; k < kSources.size(); ++k) {
@@ -263,24 +270,28 @@ int main(int argc, char** argv) {
         const double mean = s.sum / n;
         const double pm = s.pull / n;
         const double sd = s.n > 1 ? std::sqrt(std::max(0.0, (s.pull2 - n * pm * pm) / (n - 1))) : 0;
-        char bias[32], gain_ok[32], gain_err[32];
+        char bias[32], gain_ok[32], gain_err[32], gain_sd[32], gain_2s[32];
         if (mix.bq[k] > 0) {
           std::snprintf(bias, sizeof bias, "%.2f", 100 * (mean - mix.bq[k]) / mix.bq[k]);
           std::snprintf(gain_ok, sizeof gain_ok, "%.1f", 100.0 * s.gain_ok / n);
           std::snprintf(gain_err, sizeof gain_err, "%.3f", s.gain_err / n);
+          std::snprintf(gain_sd, sizeof gain_sd, "%.3f", s.gain_sd / n);
+          std::snprintf(gain_2s, sizeof gain_2s, "%.1f", 100.0 * s.gain_2s / n);
         } else {
           std::snprintf(bias, sizeof bias, "-");
           std::snprintf(gain_ok, sizeof gain_ok, "-");
           std::snprintf(gain_err, sizeof gain_err, "-");
+          std::snprintf(gain_sd, sizeof gain_sd, "-");
+          std::snprintf(gain_2s, sizeof gain_2s, "-");
         }
         if (csv)
-          std::printf("%s,%+.0f,%s,%.0f,%.2f,%s,%.1f,%.2f,%s,%s,%d", mix.name.c_str(), (gain - 1) * 100,
+          std::printf("%s,%+.0f,%s,%.0f,%.2f,%s,%.1f,%.2f,%s,%s,%s,%s,%d", mix.name.c_str(), (gain - 1) * 100,
                       kSources[k].c_str(), mix.bq[k], mean, bias, 100.0 * s.within / n, sd, gain_ok, gain_err,
-                      s.failed);
+                      gain_sd, gain_2s, s.failed);
         else
-          std::printf("%-13s %8.0f %-7s %8.0f %9.2f %8s %13.1f %7.2f %11s %12s %6d", mix.name.c_str(),
+          std::printf("%-13s %8.0f %-7s %8.0f %9.2f %8s %13.1f %7.2f %11s %12s %11s %11s %6d", mix.name.c_str(),
                       (gain - 1) * 100, kSources[k].c_str(), mix.bq[k], mean, bias, 100.0 * s.within / n, sd,
-                      gain_ok, gain_err, s.failed);
+                      gain_ok, gain_err, gain_sd, gain_2s, s.failed);
         if (peaks) {
           char mean_peaks[32];
           if (s.peak_found > 0) std::snprintf(mean_peaks, sizeof mean_peaks, "%.2f", s.peak_sum / s.peak_found);

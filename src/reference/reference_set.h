@@ -26,9 +26,10 @@ struct ReferenceSpectrum {
   std::vector<std::int32_t> counts;
 
   // Fit results.
-  double gain = 1;       // the reference's channel ch is read at round(ch x gain)
+  double gain = 1;       // the reference is read at channel ch x gain
   double amplitude = 0;  // scale of the reference in the sample (unweighted fit)
-  double variance = 0;   // of the amplitude (weighted fit)
+  double variance = 0;   // of the amplitude (weighted fit, with the gain's share)
+  double gain_variance = 0;  // of a searched gain (0 when not searched)
 };
 
 struct ReferenceSet {

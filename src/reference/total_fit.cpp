@@ -23,6 +23,11 @@ constexpr double kSettled = 0.0005;
 // be alone is a combination of the others: the fit cannot tell them apart.
 constexpr double kMaxVarianceInflation = 1e10;
 constexpr double kFailedChi = std::numeric_limits<double>::max();
+// A reference's gain is searched only when its amplitude is at least this
+// many standard deviations above zero: the gain of a source the sample
+// does not show cannot be measured, and searching it lets the reference
+// follow the noise (an absent source then comes out too high).
+constexpr double kGainSignificance = 3.0;
 
 // Sum of a[i] b[i]: four partial sums, so that the additions do not wait
 // on each other.
@@ -63,6 +68,29 @@ class Fitter {
   double chi() const { return chi_; }
   double gain(int k) const { return spectrum(k).gain; }
   double amplitude(int k) const { return amplitudes_[static_cast<std::size_t>(k)]; }
+  // Decides which references the sample shows: those whose amplitude in a
+  // fit weighted by the expected counts of the last fit stands
+  // kGainSignificance standard deviations above zero. False when that fit
+  // is singular.
+  bool decide_significance() {
+    significant_.assign(static_cast<std::size_t>(k_), false);
+    std::vector<double> a(static_cast<std::size_t>(k_));
+    for (int k = 0; k < k_; ++k) a[static_cast<std::size_t>(k)] = amplitude(k);
+    std::vector<double> w(static_cast<std::size_t>(n_));
+    weights_of(a, w);
+    if (!weighted_solve(w, a)) return false;
+    const double scale = std::max(1.0, weighted_chi2(w, a) / degrees_of_freedom());
+    for (int k = 0; k < k_; ++k) {
+      const double sd = std::sqrt(std::fabs(equations_.inverse(k, k)) * scale);
+      significant_[static_cast<std::size_t>(k)] = a[static_cast<std::size_t>(k)] > kGainSignificance * sd;
+    }
+    return true;
+  }
+  bool significant(int k) const {
+    return static_cast<std::size_t>(k) < significant_.size() && significant_[static_cast<std::size_t>(k)];
+  }
+  // Sets the gain of reference k and rebuilds what depends on it.
+  void set_gain(int k, double g) { move(k, g - spectrum(k).gain); }
 
   // Any reference whose counts equal the sample's (truncated) over the range.
   bool identical_reference(const std::vector<float>& sample) const {
@@ -143,52 +171,59 @@ class Fitter {
   // amplitudes down. When the model fits worse than the counting
   // statistics allow (weighted reduced chi-square above 1), the variances
   // grow by that ratio. False when singular.
-  bool final_fit() {
+  bool final_fit(const std::vector<bool>& searched) {
     std::vector<double> a(static_cast<std::size_t>(k_));
     for (int k = 0; k < k_; ++k) a[static_cast<std::size_t>(k)] = amplitude(k);
-    std::vector<double> aw(static_cast<std::size_t>(k_ * k_)), bw(static_cast<std::size_t>(k_));
-    NormalEquations& ne = equations_;
+    std::vector<double> w(static_cast<std::size_t>(n_));
     for (int pass = 0; pass < 3; ++pass) {
-      std::fill(aw.begin(), aw.end(), 0.0);
-      std::fill(bw.begin(), bw.end(), 0.0);
-      for (int i = 0; i < n_; ++i) {
-        const double y = raw_[static_cast<std::size_t>(i)];
-        double model = 0;
-        for (int k = 0; k < k_; ++k) model += a[static_cast<std::size_t>(k)] * x(k, i);
-        const double w = 1 / std::max(model, 1.0);
-        for (int k = 0; k < k_; ++k) {
-          const double wx = w * x(k, i);
-          if (wx == 0) continue;
-          bw[static_cast<std::size_t>(k)] += wx * y;
-          for (int m = 0; m <= k; ++m) aw[static_cast<std::size_t>(k * k_ + m)] += wx * x(m, i);
-        }
-      }
-      for (int k = 0; k < k_; ++k)
-        for (int m = 0; m < k; ++m) aw[static_cast<std::size_t>(m * k_ + k)] = aw[static_cast<std::size_t>(k * k_ + m)];
-      ne.reset(k_);
-      for (int i = 0; i < k_; ++i) {
-        ne.rhs(i) = bw[static_cast<std::size_t>(i)];
-        for (int j = 0; j < k_; ++j) ne.normal(i, j) = aw[static_cast<std::size_t>(i * k_ + j)];
-      }
-      if (!ne.solve() || !separable(ne, aw)) return false;
-      for (int k = 0; k < k_; ++k) a[static_cast<std::size_t>(k)] = ne.solution(k);
+      weights_of(a, w);
+      if (!weighted_solve(w, a)) return false;
     }
     // Weighted chi-square of the last solution, with its own weights.
-    double chi2 = 0;
-    for (int i = 0; i < n_; ++i) {
-      double model = 0;
-      for (int k = 0; k < k_; ++k) model += a[static_cast<std::size_t>(k)] * x(k, i);
-      const double r = raw_[static_cast<std::size_t>(i)] - model;
-      chi2 += r * r / std::max(model, 1.0);
-    }
+    weights_of(a, w);
+    const double chi2 = weighted_chi2(w, a);
     const double scale = std::max(1.0, chi2 / degrees_of_freedom());
     weighted_chi_ = chi2 / degrees_of_freedom();
+    std::vector<double> variance(static_cast<std::size_t>(k_));
+    {
+      std::vector<double> copy = a;
+      if (!weighted_solve(w, copy)) return false;
+      for (int k = 0; k < k_; ++k)
+        variance[static_cast<std::size_t>(k)] = std::fabs(equations_.inverse(k, k)) * scale;
+    }
+    // A searched gain is known only to within its own uncertainty, and the
+    // amplitudes move with it: the gain's variance from the curvature of
+    // the chi-square (amplitudes refitted, weights held) and each
+    // amplitude's slope in that gain add to the amplitudes' variances.
+    for (int k = 0; k < k_; ++k) {
+      spectrum(k).gain_variance = 0;
+      if (!searched[static_cast<std::size_t>(k)]) continue;
+      constexpr double h = 0.001;
+      const Snapshot centre = snapshot({k});
+      std::vector<double> up = a, down = a;
+      move(k, h);
+      const bool ok_up = weighted_solve(w, up);
+      const double chi_up = weighted_chi2(w, up);
+      restore(centre);
+      move(k, -h);
+      const bool ok_down = weighted_solve(w, down);
+      const double chi_down = weighted_chi2(w, down);
+      restore(centre);
+      const double curvature = (chi_up + chi_down - 2 * chi2) / (h * h);
+      if (!ok_up || !ok_down || !(curvature > 0) || !std::isfinite(curvature)) continue;
+      const double gain_variance = 2 / curvature * scale;
+      spectrum(k).gain_variance = gain_variance;
+      for (int j = 0; j < k_; ++j) {
+        const double slope = (up[static_cast<std::size_t>(j)] - down[static_cast<std::size_t>(j)]) / (2 * h);
+        variance[static_cast<std::size_t>(j)] += slope * slope * gain_variance;
+      }
+    }
     for (int k = 0; k < k_; ++k) {
       ReferenceSpectrum& ref = spectrum(k);
       double ak = a[static_cast<std::size_t>(k)];
       if (std::fabs(ak) < 1e-20) ak = ak < 0 ? -1e-20 : 1e-20;
       ref.amplitude = ak;
-      ref.variance = std::fabs(ne.inverse(k, k)) * scale;
+      ref.variance = variance[static_cast<std::size_t>(k)];
       if (!std::isfinite(ref.amplitude) || !std::isfinite(ref.variance)) return false;
     }
     return true;
@@ -199,6 +234,54 @@ class Fitter {
  private:
   ReferenceSpectrum& spectrum(int k) const { return set_.spectra[static_cast<std::size_t>(k)]; }
   double x(int k, int i) const { return cols_[static_cast<std::size_t>(k)][static_cast<std::size_t>(i)]; }
+
+  // Each channel's weight: the inverse of its expected counts under the
+  // amplitudes `a`, at least 1 count.
+  void weights_of(const std::vector<double>& a, std::vector<double>& w) const {
+    for (int i = 0; i < n_; ++i) {
+      double model = 0;
+      for (int k = 0; k < k_; ++k) model += a[static_cast<std::size_t>(k)] * x(k, i);
+      w[static_cast<std::size_t>(i)] = 1 / std::max(model, 1.0);
+    }
+  }
+
+  double weighted_chi2(const std::vector<double>& w, const std::vector<double>& a) const {
+    double chi2 = 0;
+    for (int i = 0; i < n_; ++i) {
+      double model = 0;
+      for (int k = 0; k < k_; ++k) model += a[static_cast<std::size_t>(k)] * x(k, i);
+      const double r = raw_[static_cast<std::size_t>(i)] - model;
+      chi2 += r * r * w[static_cast<std::size_t>(i)];
+    }
+    return chi2;
+  }
+
+  // The amplitudes of the fit weighted by `w`, into `a`; the normal
+  // equations keep their inverse. False when singular.
+  bool weighted_solve(const std::vector<double>& w, std::vector<double>& a) {
+    std::vector<double> aw(static_cast<std::size_t>(k_ * k_), 0.0), bw(static_cast<std::size_t>(k_), 0.0);
+    for (int i = 0; i < n_; ++i) {
+      const double wi = w[static_cast<std::size_t>(i)];
+      const double y = raw_[static_cast<std::size_t>(i)];
+      for (int k = 0; k < k_; ++k) {
+        const double wx = wi * x(k, i);
+        if (wx == 0) continue;
+        bw[static_cast<std::size_t>(k)] += wx * y;
+        for (int m = 0; m <= k; ++m) aw[static_cast<std::size_t>(k * k_ + m)] += wx * x(m, i);
+      }
+    }
+    for (int k = 0; k < k_; ++k)
+      for (int m = 0; m < k; ++m) aw[static_cast<std::size_t>(m * k_ + k)] = aw[static_cast<std::size_t>(k * k_ + m)];
+    NormalEquations& ne = equations_;
+    ne.reset(k_);
+    for (int i = 0; i < k_; ++i) {
+      ne.rhs(i) = bw[static_cast<std::size_t>(i)];
+      for (int j = 0; j < k_; ++j) ne.normal(i, j) = aw[static_cast<std::size_t>(i * k_ + j)];
+    }
+    if (!ne.solve() || !separable(ne, aw)) return false;
+    for (int k = 0; k < k_; ++k) a[static_cast<std::size_t>(k)] = ne.solution(k);
+    return true;
+  }
 
   void build_column(int k) {
     const ReferenceSpectrum& ref = spectrum(k);
@@ -255,6 +338,7 @@ class Fitter {
   std::vector<std::vector<double>> cols_;
   std::vector<double> a_, b_;
   std::vector<double> amplitudes_;
+  std::vector<bool> significant_;
   double chi_ = 0;
   NormalEquations equations_;
 };
@@ -270,7 +354,7 @@ void search_gain(Fitter& f, int k, std::string& log) {
     if (k >= 0) moved.push_back(k);
     else
       for (int m = 0; m < f.references(); ++m)
-        if (f.amplitude(m) > 0) moved.push_back(m);
+        if (f.significant(m)) moved.push_back(m);
     if (moved.empty()) return;
     // Each trial starts from the gains the round started with.
     const Fitter::Snapshot centre = f.snapshot(moved);
@@ -351,6 +435,7 @@ int fit_total_spectrum(const std::vector<float>& sample, int channels, const Tot
 
   diagnostics += c_format("Fit of %d Reference Spectra, channels %d to %d\r\n", f.references(), first, last);
   if (options.gain_search) {
+    if (!f.decide_significance()) return fail(set, ui, singular);
     search_gain(f, -1, diagnostics);
     const int k = f.references();
     for (int round = 0; k > 1 && round < k; ++round) {
@@ -361,7 +446,7 @@ int fit_total_spectrum(const std::vector<float>& sample, int channels, const Tot
         if (ui.abort_requested()) return fail(set, ui, "The Reference Spectrum fit was aborted");
         int next = -1;
         for (int m = 0; m < k; ++m)
-          if (!searched[static_cast<std::size_t>(m)] && f.amplitude(m) > 0 &&
+          if (!searched[static_cast<std::size_t>(m)] && f.significant(m) &&
               (next < 0 || f.amplitude(m) > f.amplitude(next)))
             next = m;
         if (next < 0) break;
@@ -372,16 +457,40 @@ int fit_total_spectrum(const std::vector<float>& sample, int channels, const Tot
       for (int m = 0; m < k; ++m) moved = std::max(moved, std::fabs(f.gain(m) - before[static_cast<std::size_t>(m)]));
       if (moved <= kSettled) break;
     }
-    // The search ends on the best gains it found; fit them once more.
-    if (!f.fit()) return fail(set, ui, singular);
+    // The search ends on the best gains it found. A reference whose source
+    // the sample does not show once the others' gains are found (its gain
+    // not searched, or searched while a misfit made it look significant)
+    // takes the mean gain of those it shows: the detector's gain moved for
+    // all of them alike, and a wrong gain leaves a misfit that the
+    // reference's amplitude would take up.
+    if (!f.fit() || !f.decide_significance()) return fail(set, ui, singular);
+    double sum = 0;
+    int searched = 0;
+    std::vector<int> followers;
+    for (int m = 0; m < k; ++m) {
+      if (f.significant(m)) {
+        sum += f.gain(m);
+        ++searched;
+      } else {
+        followers.push_back(m);
+      }
+    }
+    if (searched > 0 && !followers.empty()) {
+      for (int m : followers) f.set_gain(m, sum / searched);
+      if (!f.fit()) return fail(set, ui, singular);
+    }
   }
-  if (!f.final_fit()) return fail(set, ui, singular);
+  std::vector<bool> searched(static_cast<std::size_t>(f.references()), false);
+  if (options.gain_search)
+    for (int m = 0; m < f.references(); ++m) searched[static_cast<std::size_t>(m)] = f.significant(m);
+  if (!f.final_fit(searched)) return fail(set, ui, singular);
   set.chi_squared = f.chi();
   set.fitted = true;
   for (int k = 0; k < f.references(); ++k) {
     const ReferenceSpectrum& ref = set.spectra[static_cast<std::size_t>(k)];
-    diagnostics += c_format("%d - %s: Amplitude:- %.6e +/- %.3e, Gain:- %6.4f\r\n", k, ref.name.c_str(),
-                            ref.amplitude, std::sqrt(ref.variance), ref.gain);
+    diagnostics += c_format("%d - %s: Amplitude:- %.6e +/- %.3e, Gain:- %6.4f +/- %6.4f\r\n", k,
+                            ref.name.c_str(), ref.amplitude, std::sqrt(ref.variance), ref.gain,
+                            std::sqrt(ref.gain_variance));
   }
   diagnostics += c_format("fChiSq:- %6.4f, weighted reduced chi-square:- %6.4f\r\n", set.chi_squared,
                           f.weighted_chi());

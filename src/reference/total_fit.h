@@ -3,11 +3,13 @@
 //
 // One evaluation fits the amplitudes a_k of the references to the sample
 // counts y over the fit range by least squares, with the reference k read
-// at channel round(ch x g_k) (0 past its last channel). The gain search
-// moves the gains to lower the reduced chi-square, by three-point parabolic
-// steps, for all references together and then one by one; the final fit
-// weights each channel by 1 / max(y, r^2) to give the amplitudes'
-// variances.
+// at channel ch x g_k, between its channels (0 past its last channel). The gain search
+// moves the gains of the references the sample shows (amplitude at least
+// 3 sigma) to lower the reduced chi-square, by three-point parabolic steps,
+// for all references together and then one by one; the others take the
+// mean of the searched gains. The final fit weights each channel by the
+// inverse of its expected counts to give the amplitudes' variances, which
+// include the share of each searched gain's own uncertainty.
 #pragma once
 
 #include <string>

@@ -99,6 +99,43 @@ TEST(TotalFit, TheGainSearchFindsEachReferencesOwnGain) {
   }
 }
 
+// Poisson samples of three of the five sources at a common gain: the
+// gains of the two absent sources are not searched (they follow the mean
+// of the others), and the searched gains and the amplitudes come with
+// uncertainties that cover the truth as often as two sigmas should.
+TEST(TotalFit, AbsentSourcesFollowTheGainAndUncertaintiesCoverTheTruth) {
+  ReferenceSet set = five_sources();
+  const std::vector<double> a = {0.002, 0, 0.02, 0, 0.004};
+  int gains = 0, gains_within = 0, amps = 0, amps_within = 0;
+  for (int seed = 0; seed < 40; ++seed) {
+    const double g = seed % 2 ? 1.01 : 0.99;
+    const std::vector<float> expected = mixture(set, a, std::vector<double>(5, g));
+    std::mt19937_64 rng(100 + seed);
+    std::vector<float> y(expected.size(), 0.0f);
+    for (std::size_t ch = 2; ch < 1024; ++ch)
+      y[ch] = static_cast<float>(std::poisson_distribution<long>(std::max(expected[ch], 1e-9f))(rng));
+    ScriptedPlatform ui;
+    std::string log;
+    ASSERT_EQ(fit_total_spectrum(y, 1024, {10, 1000, true}, set, log, ui), 1) << seed;
+    const double mean = (set.spectra[0].gain + set.spectra[2].gain + set.spectra[4].gain) / 3;
+    for (int k = 0; k < 5; ++k) {
+      const ReferenceSpectrum& r = set.spectra[static_cast<std::size_t>(k)];
+      ++amps;
+      if (std::fabs(r.amplitude - a[static_cast<std::size_t>(k)]) <= 2 * std::sqrt(r.variance)) ++amps_within;
+      if (a[static_cast<std::size_t>(k)] == 0) {
+        EXPECT_DOUBLE_EQ(r.gain_variance, 0) << seed << " " << k;
+        EXPECT_NEAR(r.gain, mean, 1e-12) << seed << " " << k;
+        continue;
+      }
+      ASSERT_GT(r.gain_variance, 0) << seed << " " << k;
+      ++gains;
+      if (std::fabs(r.gain - g) <= 2 * std::sqrt(r.gain_variance)) ++gains_within;
+    }
+  }
+  EXPECT_GE(amps_within, amps * 85 / 100) << amps_within << " of " << amps;
+  EXPECT_GE(gains_within, gains * 70 / 100) << gains_within << " of " << gains;
+}
+
 TEST(TotalFit, RangeEdgesAndReferencesPastTheirLastChannel) {
   ReferenceSet set;
   set.spectra.push_back(reference_of("Cs-137"));
