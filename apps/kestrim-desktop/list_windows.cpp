@@ -995,9 +995,9 @@ int GeometryDialog::act(const std::string& action, const std::string& argument) 
       return 0;
     }
     selected_ = static_cast<int>(g);
-    state_.spectrum.header.geometry = static_cast<std::int16_t>(selected_);
-    state_.app.spectrum_changed = true;
+    // The read makes it the spectrum's geometry when it is calibrated.
     const int ok = app_read_detector_calibration(state_, detector_, selected_);
+    state_.app.spectrum_changed = true;
     on_changed();
     fill();
     return ok;
