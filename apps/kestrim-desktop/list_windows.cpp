@@ -287,7 +287,16 @@ std::vector<ListedSpectrum> SpectrumList::selection() const {
   return out;
 }
 
+int SpectrumList::close_window() {
+  if (running_) {
+    ui_.request_abort();
+    return 0;
+  }
+  return ListWindow::close_window();
+}
+
 void SpectrumList::set_running(bool running) {
+  running_ = running;
   for (QPushButton* b : buttons_) b->setEnabled(!running);
   abort_->setEnabled(running);
   table_->setEnabled(!running);
@@ -508,10 +517,16 @@ int DefaultsList::act(const std::string& action, const std::string& argument) {
     number_ = state_.params.defaults_number;
     on_changed();
   } else if (action == "create") {
+    // From the button: the application (the selected one, or a new name)
+    // and the number are asked for.
     std::string text = argument;
-    if (text.empty() && !ui_.ask_text("Detector number of the new Defaults File (1 to 99)", "New Defaults File",
-                                      false, text))
-      return 0;
+    if (text.empty()) {
+      std::string application = application_;
+      if (!ui_.ask_text("Application of the new Defaults File", "New Defaults File", false, application) ||
+          !ui_.ask_text("Detector number of the new Defaults File (1 to 99)", "New Defaults File", false, text))
+        return 0;
+      if (!trim(application).empty()) application_ = trim(application);
+    }
     double n = 0;
     if (!read_number(text, n) || n != std::floor(n)) n = 0;
     result = create_defaults_file(state_, application_, static_cast<int>(n));

@@ -84,10 +84,15 @@ class SpectrumList : public ListWindow {
   // Asked before a spectrum is opened, merged or analysed: 1 go on.
   std::function<int()> ready_to_replace = [] { return 1; };
 
+ protected:
+  // While an analysis runs, closing (Escape, the close box) aborts it.
+  int close_window() override;
+
  private:
   void fill();
   std::vector<ListedSpectrum> selection() const;
   void set_running(bool running);
+  bool running_ = false;
 
   std::string folder_;
   std::vector<ListedSpectrum> spectra_;
@@ -103,8 +108,9 @@ class SpectrumList : public ListWindow {
 class DefaultsList : public ListWindow {
  public:
   DefaultsList(State& state, QtPlatform& ui, QWidget* parent);
-  // application NAME, select NUMBER, lines, switch, create [NUMBER],
-  // delete, screenshot PATH, close.
+  // application NAME, select NUMBER, lines, switch, create [NUMBER] (of
+  // the selected application; without a number the application and the
+  // number are asked for), delete, screenshot PATH, close.
   int act(const std::string& action, const std::string& argument) override;
 
  private:
