@@ -1,8 +1,9 @@
 #!/bin/sh
 # Makes the pictures of the desktop program for README.md and the docs
 # (docs/images/): the main window with the fitted example spectrum, the
-# log scale with the identified nuclides' lines, the report viewer and the
-# set-up dialog.
+# log scale with the identified nuclides' lines, the report viewer, the
+# set-up dialog, and the file lists and editors (spectrum list, Defaults
+# list, background list, detector-file editor, geometry dialog).
 # Runs the built program on the offscreen platform in a scratch working
 # folder, with the shipped Defaults and libraries.
 #   sh scripts/screenshots.sh [BUILD_DIR]
@@ -37,6 +38,25 @@ screenshot $images/desktop-log-nuclides.png
 main_report
 screenshot $images/desktop-report-viewer.png
 screenshot_setup $images/desktop-setup-dialog.png
+list_spectra
+spectra folder $root/data/examples
+spectra select all
+spectra screenshot $images/desktop-spectrum-list.png
+spectra close
+list_defaults
+defaults screenshot $images/desktop-defaults-list.png
+defaults close
+analyse_save_background
+background ok example
+open_background
+background screenshot $images/desktop-background-list.png
+background close
+edit_detector_file
+detector screenshot $images/desktop-detector-editor.png
+detector close
+choose_geometry
+geometry screenshot $images/desktop-geometry-dialog.png
+geometry close
 SCRIPT
 cd "$work/work"
 QT_QPA_PLATFORM=offscreen XDG_DATA_HOME="$work/user" KESTRIM_HOME="$root/$build/share/kestrim" \

@@ -20,6 +20,7 @@ const std::vector<DesktopCommand> kCommands = {
     {241, "list_defaults", "List Defaults Files...", "", kMenuFile, "", false, "Lists the Defaults files"},
     {248, "edit_library", "Edit Analysis Library...", "", kMenuFile, "", false, "Edits the analysis library"},
     {256, "edit_detector_file", "Edit Detector File...", "", kMenuFile, "", false, "Edits a detector calibration file"},
+    {2101, "choose_geometry", "Choose/Edit &Geometry...", "", kMenuFile, "", false, "Chooses the counting geometry and edits the geometry descriptions"},
     {213, "save_spectrum", "&Save current Spectrum...", "Ctrl+S", kMenuFile, "", false, "Saves the spectrum, or the report being viewed"},
     {308, "save_calibration", "Save Calibration...", "", kMenuFile, "", false, "Writes the calibration to the detector file"},
     {288, "save_text", "Save Spectrum in &text format...", "", kMenuFile, "", false, "Writes the spectrum as a text file"},

@@ -63,6 +63,7 @@
 #include "calibration_windows.h"
 #include "command_table.h"
 #include "library_editor.h"
+#include "list_windows.h"
 #include "nuclides/activity.h"
 #include "nuclides/background_file.h"
 #include "peaks/library_search.h"
@@ -477,6 +478,112 @@ int MainWindow::open_library_editor() {
   if (!title.empty()) library_editor_->open_library(title);
   library_editor_->show();
   return 1;
+}
+
+int MainWindow::run_long(const std::function<int()>& operation) {
+  // From a list window's button while no command runs (a script line or a
+  // click); inside a command the command's own busy state stands.
+  const bool nested = busy_;
+  if (!nested) {
+    busy_ = true;
+    ui_.clear_abort();
+    state_.app.abort_requested = false;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  }
+  const int result = operation();
+  if (!nested) {
+    QApplication::restoreOverrideCursor();
+    busy_ = false;
+    refresh();
+    statusBar()->showMessage(qs(state_.app.status_text));
+  }
+  return result;
+}
+
+// The file lists and editors: each opens beside the main window (a new
+// one replaces the one open before).
+int MainWindow::open_list_window(int id) {
+  State& s = state_;
+  ListWindow* w = nullptr;
+  std::string key;
+  const int detector = calibration_detector_number(s.spectrum.header, s.params);
+  if (id == 237) {
+    auto* list = new SpectrumList(s, ui_, directory_for_type(s, s.params.default_spectrum_type), this);
+    list->ready_to_replace = [this] { return ready_to_replace(); };
+    w = list;
+    key = "spectra";
+  } else if (id == 241) {
+    w = new DefaultsList(s, ui_, this);
+    key = "defaults";
+  } else if (id == 256) {
+    auto* editor = new DetectorEditor(s, ui_, this);
+    if (!editor->open_detector(detector)) {
+      delete editor;
+      return 0;
+    }
+    w = editor;
+    key = "detector";
+  } else if (id == 2101) {
+    auto* dialog = new GeometryDialog(s, ui_, this);
+    if (!dialog->open_detector(detector)) {
+      delete dialog;
+      return 0;
+    }
+    w = dialog;
+    key = "geometry";
+  } else {
+    // The background files: 235 chooses one to load, 247 names the file
+    // the analysed peaks are saved in, 214 the file a background analysis
+    // is saved in.
+    std::function<int(const std::string&)> accepted;
+    if (id == 235) {
+      accepted = [this](const std::string& name) { return app_load_background(state_, name); };
+    } else if (id == 247) {
+      accepted = [this](const std::string& name) { return save_background(state_, name); };
+    } else {
+      accepted = [this](const std::string& name) {
+        return run_long([&] {
+          analysing_background_ = true;
+          update_commands();
+          const int ok = analyse_and_save_background(state_, name);
+          if (!ok && (state_.app.abort_requested || ui_.abort_requested())) ui_.set_status("Background save aborted");
+          analysing_background_ = false;
+          return ok;
+        });
+      };
+    }
+    w = new BackgroundList(s, ui_, id != 235, accepted, this);
+    key = "background";
+  }
+  w->run_long = [this](const std::function<int()>& f) { return run_long(f); };
+  w->on_changed = [this] {
+    plot_->show_all();
+    refresh();
+  };
+  if (auto it = list_windows_.find(key); it != list_windows_.end() && it->second) it->second->deleteLater();
+  list_windows_[key] = w;
+  w->setAttribute(Qt::WA_DeleteOnClose, false);
+  w->show();
+  if (ui_.scripted()) ui_.note("window\t" + w->windowTitle().toStdString());
+  return 1;
+}
+
+// A script line for a list window: "WORD ACTION [ARGUMENTS]".
+int MainWindow::list_window_line(const std::string& word, const std::string& rest) {
+  const size_t sp = rest.find(' ');
+  const std::string action = rest.substr(0, sp);
+  const std::string argument = sp == std::string::npos ? std::string() : trim(rest.substr(sp + 1));
+  auto it = list_windows_.find(word);
+  if (it == list_windows_.end() || !it->second || (it->second->finished() && action != "screenshot")) {
+    ui_.note("error\tno " + word + " window is open");
+    return 1;
+  }
+  std::string target = argument;
+  if (action == "screenshot" && !target.empty() && target[0] != '/') target = join_path(state_.paths.working_dir, target);
+  const int r = it->second->act(action, action == "screenshot" ? target : argument);
+  ui_.note(word + "\t" + action + "\t" + (r == 1 ? "done" : r == 0 ? "refused" : "unknown") +
+           (it->second->finished() ? "\tclosed" : ""));
+  return r < 0 ? 1 : 0;
 }
 
 int MainWindow::not_available(const std::string& what) {
@@ -1157,14 +1264,7 @@ int MainWindow::run_command(int id) {
       assign(s.params.analysis_library, base_name(d.paths.front()));
       return app_load_analysis_library(s);
     }
-    case 235: {
-      FileDialog d;
-      d.title = "Open Background File";
-      d.filters = {{"Background Files (*.bkg)", "*.bkg"}};
-      d.initial_directory = background_directory(s);
-      if (!ui.open_file_dialog(d) || d.paths.empty()) return 0;
-      return app_load_background(s, base_name(d.paths.front()));
-    }
+    case 235: return open_list_window(id);
     case 324: {
       s.app.second_spectrum_mode = true;
       s.app.spectrum_type = s.params.default_spectrum_type;
@@ -1182,10 +1282,11 @@ int MainWindow::run_command(int id) {
       }
       return ok;
     }
-    case 237: if (!ready_to_replace()) return 0; return not_available("The spectrum list");
-    case 241: return not_available("The Defaults file list");
+    case 237: if (!ready_to_replace()) return 0; return open_list_window(id);
+    case 241: return open_list_window(id);
     case 248: return open_library_editor();
-    case 256: if (!privileged("This function cannot be used", true)) return 0; return not_available("The detector file editor");
+    case 256: if (!privileged("This function cannot be used", true)) return 0; return open_list_window(id);
+    case 2101: return open_list_window(id);
     case 213:
       if (report_viewer_active()) return save_report();
       return save_spectrum(s, true, s.app.background_block_present, false);
@@ -1200,12 +1301,7 @@ int MainWindow::run_command(int id) {
       if (!s.peaks.fitted && ui.message_box("Not all the Peaks have been fitted, do you want to Continue?", "",
                                             kMsgYesNo, kAnswerNo) != kAnswerYes)
         return 0;
-      FileDialog d;
-      d.title = "Save Background File";
-      d.filters = {{"Background Files (*.bkg)", "*.bkg"}};
-      d.initial_directory = background_directory(s);
-      if (!ui.save_file_dialog(d) || d.paths.empty()) return 0;
-      return save_background(s, base_name(d.paths.front()));
+      return open_list_window(id);
     }
     case 320: if (!privileged("This function cannot be used", true)) return 0; return not_available("Saving a reference spectrum from the desktop");
     case 262: return passwords_dialog();
@@ -1279,20 +1375,9 @@ int MainWindow::run_command(int id) {
       s.params.reference_fitting = 1;
       return step_reference_fit(s);
     case 317: return not_available("The reference spectrum list");
-    case 214: {
+    case 214:
       if (!privileged("This function cannot be used", true)) return 0;
-      FileDialog d;
-      d.title = "Analyse and Save as Background File";
-      d.filters = {{"Background Files (*.bkg)", "*.bkg"}};
-      d.initial_directory = background_directory(s);
-      if (!ui.save_file_dialog(d) || d.paths.empty()) return 0;
-      analysing_background_ = true;
-      update_commands();
-      const int ok = analyse_and_save_background(s, base_name(d.paths.front()));
-      if (!ok && (s.app.abort_requested || ui_.abort_requested())) ui.set_status("Background save aborted");
-      analysing_background_ = false;
-      return ok;
-    }
+      return open_list_window(id);
     case 298: clear_peak_results(); return 1;
     case 208: return header_dialog();
     case 215: status_dialog(); return 1;
@@ -1472,6 +1557,9 @@ int MainWindow::run_script(const std::string& path) {
       const int r = library_editor_ ? library_editor_->act(action, sp == std::string::npos ? std::string() : trim(rest.substr(sp + 1))) : -1;
       ui_.note("lib\t" + action + "\t" + (r == 1 ? "done" : r == 0 ? "refused" : "unknown"));
       if (r < 0) status = 1;
+    } else if (list_windows_.count(word) || word == "spectra" || word == "defaults" || word == "background" ||
+               word == "detector" || word == "geometry") {
+      if (list_window_line(word, rest)) status = 1;
     } else if (word == "answer") {
       ui_.answers.push_back(static_cast<int>(number_word(rest, 0)));
     } else if (word == "file") {

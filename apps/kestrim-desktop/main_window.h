@@ -6,6 +6,7 @@
 
 #include <QMainWindow>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -26,6 +27,7 @@ namespace kestrim::desktop {
 
 class CalibrationWindow;
 class LibraryEditor;
+class ListWindow;
 class QtPlatform;
 class SpectrumPlot;
 
@@ -77,6 +79,9 @@ class MainWindow : public QMainWindow {
   int not_available(const std::string& what);
   int open_calibration_window(int id);
   int open_library_editor();
+  int open_list_window(int id);
+  int list_window_line(const std::string& word, const std::string& rest);
+  int run_long(const std::function<int()>& operation);
   int calibration_script_line(const std::string& word, const std::string& rest);
   int header_dialog();
   int passwords_dialog();
@@ -116,6 +121,9 @@ class MainWindow : public QMainWindow {
   CalibrationWindow* calibration_window_ = nullptr;
   // The library editor (null until first opened).
   LibraryEditor* library_editor_ = nullptr;
+  // The file lists and editors by their script word ("spectra",
+  // "defaults", "background", "detector", "geometry").
+  std::map<std::string, ListWindow*> list_windows_;
   bool busy_ = false;
   bool closing_ = false;
   bool analysing_background_ = false;

@@ -285,7 +285,7 @@ int open_spectrum(State& state, bool redraw) {
   return 1;
 }
 
-int merge_spectra(State& state, const std::vector<std::string>& paths) {
+int merge_spectra(State& state, const std::vector<std::string>& paths, const std::vector<int>* types) {
   if (paths.empty()) return 0;
   AppState& app = state.app;
   const std::string dir = directory_for_type(state, app.spectrum_type);
@@ -300,11 +300,14 @@ int merge_spectra(State& state, const std::vector<std::string>& paths) {
   }
   app.sum_mode = false;
   if (!open_spectrum(state, true)) return 0;
+  const int first_type = app.spectrum_type;
   for (std::size_t i = 1; i < paths.size(); ++i) {
     app.sum_mode = true;
     app.current_file = base_name(paths[i]);
+    if (types && i < types->size()) app.spectrum_type = (*types)[i];
     int ok = read_spectrum_file(state, full(paths[i]));
     app.sum_mode = false;
+    app.spectrum_type = first_type;
     if (!ok) return 0;
   }
   app.current_file = "Sum_Spec.dat";

@@ -24,8 +24,10 @@ int open_spectrum(State& state, bool redraw);
 
 // Opens the first file and adds the counts and times of the others; the
 // result is named "Sum_Spec.dat". All files must be of the current type's
-// directory or given with their directories.
-int merge_spectra(State& state, const std::vector<std::string>& paths);
+// directory or given with their directories. With `types`, each file after
+// the first is read as the type given for it (the first is opened as the
+// current type).
+int merge_spectra(State& state, const std::vector<std::string>& paths, const std::vector<int>* types = nullptr);
 
 // The open command: the dialog (or merge dialog in sum mode, or the choice
 // to analyse a whole directory). 1 when the caller should go on (open the

@@ -330,18 +330,18 @@ dialog	open	Open Detector File
 command	212	failed
 dialog	open	Open Analysis Library	
 command	234	failed
-dialog	open	Open Background File	
-command	235	failed
+window	Open Background File
+command	235	done
 dialog	open	Open Overlap Data File	
 command	324	failed
 message	3	6	The Calibration has been modified	Save changes to a Detector file ?
 dialog	save	Save Detector Calibration File	
 command	237	failed
-message	48	1	Error	The Defaults file list is not available in this build
-command	241	failed
+window	Defaults Files
+command	241	done
 command	248	done
-message	48	1	Error	The detector file editor is not available in this build
-command	256	failed
+window	Detector File - Det_01.cal
+command	256	done
 report	Main Report.txt
 command	190	done
 dialog	save	Save Report	
@@ -351,15 +351,15 @@ dialog	save	Save Detector Calibration File
 command	308	failed
 dialog	save	Save Text Spectral Data File	
 command	288	failed
-dialog	save	Save Background File	
-command	247	failed
+window	Save Background File
+command	247	done
 command	320	removed
 window	Set Passwords
 message	4	7	No user Password has been entered	Do you want to clear the Password ?
 message	4	7	The Passwords will not be changed	Do you want to exit this dialogue?
 command	262	failed
-dialog	save	Analyse and Save as Background File	
-command	214	failed
+window	Save Background File
+command	214	done
 message	3	6	There is an old Calibration for this Detector	Clear the Energy and Shape Calibration ?
 message	3	6	There are already some Peaks found	Repeat the Peak Search ?
 dialog	open	Select the required Energy List file	
