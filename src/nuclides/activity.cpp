@@ -175,6 +175,10 @@ FormResult form_set(NuclideResults& res, InterferenceSet& set) {
 struct Solution {
   std::vector<double> activity;
   std::vector<double> variance;  // diagonal of the inverse
+  // The weighted chi-square of the peaks' rates about the solution per
+  // degree of freedom, at least 1 (1 when there are no more peaks than
+  // nuclides).
+  double scatter = 1;
   bool ok = false;
 };
 
@@ -216,6 +220,28 @@ Solution solve_set(const NuclideSession& state, const InterferenceSet& set, bool
       s.activity[j] = eq.solution(j);
       s.variance[j] = eq.inverse(j, j);
     }
+  // How far the peaks disagree with the solution, against their own
+  // uncertainties (count rate and line yields).
+  const int dof = static_cast<int>(set.rows.size()) - n;
+  if (s.ok && pass_b && dof > 0) {
+    double chi2 = 0;
+    for (std::size_t r = 0; r < set.rows.size(); ++r) {
+      const int p = set.rows[r];
+      const double R = list.gps[p];
+      const double sr = list.gps_pct[p] * 0.01 * R / peak_sigma(par);
+      double model = 0, rel2 = 0;
+      for (int j = 0; j < n; ++j) {
+        const Cell& cj = set.cell[r][j];
+        if (!cj.used || !(cj.yield > 0)) continue;
+        model += cj.yield * s.activity[j];
+        const double rel = cj.uncertainty * s.activity[j];
+        rel2 += rel * rel;
+      }
+      const double v = std::max(sr * sr + rel2, 1e-30);
+      chi2 += (R - model) * (R - model) / v;
+    }
+    if (std::isfinite(chi2)) s.scatter = std::max(1.0, chi2 / dof);
+  }
   return s;
 }
 
@@ -494,13 +520,19 @@ bool solve_and_report(const NuclideSession& state, const InterferenceSet& set, R
     } else {
       r = A != 0 ? par.activity_sigma * std::sqrt(std::fabs(sb.variance[c])) / A : 1e6;
     }
+    // When the activities come from several peaks and these scatter about
+    // the solution more than their uncertainties allow (areas of
+    // overlapping or weak lines, yields), the reported uncertainty grows by
+    // the square root of that ratio; the credibility check below stays with
+    // the counting statistics alone.
+    const double r_reported = uppk && pc ? r : r * std::sqrt(sb.scatter);
     const double samu = h.sampling_uncertainty / 100.0;
     const double calu = par.include_calibration_uncertainty != 0
                             ? state.spectrum.calibration.uncertainty / 100.0
                             : 0.0;
     const double T = 100 * std::sqrt(samu * samu + calu * calu + r * r);
     activity[c] = A;
-    total[c] = T;
+    total[c] = 100 * std::sqrt(samu * samu + calu * calu + r_reported * r_reported);
     if (T > worst_t && !acc.library_driven) {
       worst = c;
       worst_t = T;

@@ -172,6 +172,32 @@ TEST_F(Activities, SamplingAndCalibrationUncertaintiesAddInQuadrature) {
   EXPECT_NEAR(res().results[0].uncertainty, 13, 1e-5);  // sqrt(3^2 + 4^2 + 12^2)
 }
 
+// Two lines of one nuclide whose rates disagree far beyond their 1 %
+// uncertainties: the weighted mean's uncertainty grows by the square root
+// of the chi-square per degree of freedom, while the credibility check
+// (here 5 %) still judges the counting statistics alone. Rates that agree
+// leave the uncertainty as the counts give it.
+TEST_F(Activities, ScatterOfTheLinesWidensTheUncertainty) {
+  test::add_nuclide(lib(), "Two", 1e7, {{500, 0.5, 0}, {900, 0.5, 0}});
+  q.state->params.max_activity_uncertainty = 5;
+  const double y = 0.5;
+  for (const double c2 : {5000.0, 6000.0}) {
+    q.state->peaks.count = 0;
+    q.add_peak(500, 5000, 1);
+    q.add_peak(900, c2, 1);
+    ASSERT_EQ(run(), 1);
+    ASSERT_EQ(res().results.size(), 1u) << c2;
+    const double r1 = 50, r2 = c2 / 100;
+    const double w1 = 1 / (0.01 * r1 * 0.01 * r1), w2 = 1 / (0.01 * r2 * 0.01 * r2);
+    const double a = (y * r1 * w1 + y * r2 * w2) / (y * y * (w1 + w2));
+    const double sd = 1 / std::sqrt(y * y * (w1 + w2));
+    const double chi2 = (r1 - y * a) * (r1 - y * a) * w1 + (r2 - y * a) * (r2 - y * a) * w2;
+    EXPECT_NEAR(res().results[0].activity, a, 1e-3 * a) << c2;
+    EXPECT_NEAR(res().results[0].uncertainty, 100 * sd / a * std::sqrt(std::max(1.0, chi2)), 1e-3) << c2;
+  }
+  EXPECT_GT(res().results[0].uncertainty, 9);  // 0.71 % from the counts alone
+}
+
 TEST_F(Activities, CombinedLineIsMarkedAndExplained) {
   test::add_nuclide(lib(), "Pair", 1e7, {{1000, 0.3, 0}, {1001, 0.1, 0}});
   q.add_peak(1000.5, 4000);
