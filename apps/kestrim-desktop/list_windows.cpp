@@ -31,6 +31,7 @@
 #include "platform/files.h"
 #include "platform/text_encoding.h"
 #include "qt_platform.h"
+#include "reference/reference_file.h"
 #include "settings/defaults_file.h"
 #include "spectrum/calibration_record.h"
 #include "spectrum/formats.h"
@@ -1018,6 +1019,123 @@ int GeometryDialog::act(const std::string& action, const std::string& argument) 
     return ok;
   }
   return -1;
+}
+
+// ---- ReferenceList --------------------------------------------------------
+
+ReferenceList::ReferenceList(State& state, QtPlatform& ui, QWidget* parent) : ListWindow(state, ui, parent) {
+  setWindowTitle("Select Reference Spectra");
+  folder_ = to_string(state_.params.calibration_dir);
+  if (folder_.empty()) folder_ = state_.paths.working_dir;
+  else if (folder_.front() != '/') folder_ = join_path(state_.paths.working_dir, folder_);
+  folder_ = resolve_path(folder_);
+  ui_.set_status("Finding Reference Spectral data files...");
+  std::vector<std::string> names;
+  for (const std::string& name : list_directory(folder_))
+    if (wildcard_match("*.rsd", to_lower(name))) names.push_back(name);
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    // A file that cannot be read is listed without a title; choosing it
+    // says why.
+    ReferenceSpectrum ref;
+    std::vector<std::uint8_t> bytes;
+    std::string problem;
+    Listed l;
+    l.file = name;
+    if (read_file(join_path(folder_, name), bytes, 1 << 26) && decode_reference(bytes, ref, problem)) {
+      l.title = ref.title;
+      l.activity_bq = ref.activity_bq;
+      l.uncertainty_pct = ref.activity_uncertainty_pct;
+    }
+    files_.push_back(l);
+  }
+  ui_.set_status("");
+
+  auto* outer = new QVBoxLayout(this);
+  outer->addWidget(new QLabel(qs("Reference spectra in " + folder_), this));
+  table_ = new QTableWidget(static_cast<int>(files_.size()), 4, this);
+  table_->setHorizontalHeaderLabels({"File", "Title", "Activity (Bq)", "Uncertainty (%)"});
+  table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  table_->setSelectionMode(QAbstractItemView::MultiSelection);
+  table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table_->verticalHeader()->setVisible(false);
+  table_->horizontalHeader()->setStretchLastSection(true);
+  for (int r = 0; r < static_cast<int>(files_.size()); ++r) {
+    const Listed& l = files_[static_cast<size_t>(r)];
+    table_->setItem(r, 0, cell(l.file, false));
+    table_->setItem(r, 1, cell(text_as_utf8(l.title), false));
+    table_->setItem(r, 2, cell(c_format("%.5g", l.activity_bq), false));
+    table_->setItem(r, 3, cell(c_format("%.1f", l.uncertainty_pct), false));
+    // The references of the current set are chosen already.
+    const std::string stem = l.file.substr(0, l.file.size() - 4);
+    for (const ReferenceSpectrum& in_set : state_.references.spectra)
+      if (in_set.name == stem) table_->selectRow(r);
+  }
+  table_->resizeColumnsToContents();
+  outer->addWidget(table_, 1);
+  auto* buttons = new QHBoxLayout();
+  buttons->addStretch(1);
+  button("OK", "ok", buttons);
+  button("Cancel", "close", buttons);
+  outer->addLayout(buttons);
+  resize(620, 380);
+}
+
+int ReferenceList::act(const std::string& action, const std::string& argument) {
+  if (action == "screenshot") return screenshot(argument);
+  if (finished_) return 0;
+  if (action == "close") return close_window();
+  if (action == "select") {
+    table_->clearSelection();
+    if (argument == "all") {
+      table_->selectAll();
+      return 1;
+    }
+    for (const std::string& w : words_of(argument)) {
+      double row = -1;
+      if (read_number(w, row) && row >= 0 && row < table_->rowCount()) table_->selectRow(static_cast<int>(row));
+    }
+    return 1;
+  }
+  if (action == "lines") {
+    for (const Listed& l : files_)
+      note(c_format("reference\t%s\t%s\t%.5g\t%.1f", l.file.c_str(), text_as_utf8(l.title).c_str(), l.activity_bq,
+                    l.uncertainty_pct));
+    return 1;
+  }
+  if (action != "ok") return -1;
+  std::vector<int> rows;
+  for (const QModelIndex& i : table_->selectionModel()->selectedRows()) rows.push_back(i.row());
+  std::sort(rows.begin(), rows.end());
+  if (rows.empty()) {
+    ui_.message_box("No Reference Spectrum is selected", {}, kMsgWarning);
+    return 0;
+  }
+  if (rows.size() > static_cast<size_t>(kMaxReferences)) {
+    ui_.message_box("Can only use 10 Reference Spectra", {}, kMsgWarning);
+    rows.resize(static_cast<size_t>(kMaxReferences));
+  }
+  // The chosen files, read in list order, become the set; a file that
+  // cannot be read ends the choice with no set.
+  state_.hooks.clear_reference_spectra();
+  for (int r : rows)
+    if (!state_.hooks.load_reference_spectrum(join_path(folder_, files_[static_cast<size_t>(r)].file))) {
+      state_.hooks.clear_reference_spectra();
+      state_.params.reference_count = 0;
+      on_changed();
+      return 0;
+    }
+  for (int k = 0; k < kMaxReferences; ++k) state_.params.set_reference_name(k, "");
+  for (size_t k = 0; k < rows.size(); ++k) {
+    const std::string& file = files_[static_cast<size_t>(rows[k])].file;
+    state_.params.set_reference_name(static_cast<int>(k), file.substr(0, file.size() - 4));
+  }
+  state_.params.reference_count = static_cast<std::int32_t>(rows.size());
+  state_.params.reference_fitting = 1;
+  finish();
+  const int ok = run_long(fit);
+  on_changed();
+  return ok;
 }
 
 }  // namespace kestrim::desktop

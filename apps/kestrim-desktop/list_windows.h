@@ -15,7 +15,10 @@
 //                   calibration uncertainty) on a copy: Save writes it,
 //                   Cancel leaves the file and the session as they were;
 //   GeometryDialog  the geometries of the spectrum's detector file: choose
-//                   the one the spectrum is counted in, edit descriptions.
+//                   the one the spectrum is counted in, edit descriptions;
+//   ReferenceList   the reference spectra (".rsd") of the reference folder
+//                   with their titles and activities; OK makes the chosen
+//                   ones (at most ten) the reference set and fits them.
 // Each carries out its buttons through act(), which scripts call too.
 #pragma once
 
@@ -197,6 +200,24 @@ class GeometryDialog : public ListWindow {
   std::vector<GeometryDescription> edits_;
   QTableWidget* table_ = nullptr;
   bool filling_ = false;
+};
+
+class ReferenceList : public ListWindow {
+ public:
+  ReferenceList(State& state, QtPlatform& ui, QWidget* parent);
+  // select all|ROW..., lines, ok, screenshot PATH, close.
+  int act(const std::string& action, const std::string& argument) override;
+  // After OK has made the set: the fit (1 done).
+  std::function<int()> fit = [] { return 1; };
+
+ private:
+  struct Listed {
+    std::string file, title;
+    double activity_bq = 0, uncertainty_pct = 0;
+  };
+  std::string folder_;
+  std::vector<Listed> files_;
+  QTableWidget* table_ = nullptr;
 };
 
 }  // namespace kestrim::desktop

@@ -55,9 +55,11 @@
 #include "app/command_line.h"
 #include "app/header_edit.h"
 #include "app/open_spectrum.h"
+#include "app/reference_analysis.h"
 #include "app/settings_bridge.h"
 #include "app/spectrum_file.h"
 #include "app/state.h"
+#include "reference/reference_file.h"
 #include "calibration/auto_calibration.h"
 #include "calibration/calibration_checks.h"
 #include "calibration_windows.h"
@@ -523,6 +525,11 @@ int MainWindow::open_list_window(int id) {
     }
     w = editor;
     key = "detector";
+  } else if (id == 317) {
+    auto* list = new ReferenceList(s, ui_, this);
+    list->fit = [this] { return step_reference_fit(state_); };
+    w = list;
+    key = "references";
   } else if (id == 2101) {
     auto* dialog = new GeometryDialog(s, ui_, this);
     if (!dialog->open_detector(detector)) {
@@ -584,6 +591,60 @@ int MainWindow::list_window_line(const std::string& word, const std::string& res
   ui_.note(word + "\t" + action + "\t" + (r == 1 ? "done" : r == 0 ? "refused" : "unknown") +
            (it->second->finished() ? "\tclosed" : ""));
   return r < 0 ? 1 : 0;
+}
+
+// Save Reference Spectrum: the title, activity and uncertainty, then the
+// file (the spectrum's name with ".rsd" proposed, in the reference folder);
+// declining to replace an existing file asks for another name. The folder
+// chosen becomes the reference folder.
+int MainWindow::save_reference_command() {
+  State& s = state_;
+  std::string title = trim(to_string(s.spectrum.header.sample_type));
+  if (title.size() > static_cast<size_t>(kMaxReferenceTitle)) title.resize(static_cast<size_t>(kMaxReferenceTitle));
+  std::string activity, uncertainty = c_format("%3.1f", 0.0);
+  const char* caption = "Save Reference Spectrum";
+  if (!ui_.ask_text("&Spectrum Title (<16 chars) :-", caption, false, title)) return 0;
+  if (title.size() > static_cast<size_t>(kMaxReferenceTitle)) {
+    ui_.message_box("Spectrum Title should be less than 16 chars.", {}, kMsgError);
+    return 0;
+  }
+  if (!ui_.ask_text("&Activity ( Bq ) :-", caption, false, activity)) return 0;
+  if (!ui_.ask_text("&Uncertainty ( % ) :-", caption, false, uncertainty)) return 0;
+  auto number = [](const std::string& text, double& value) {
+    const std::string t = trim(text);
+    char* end = nullptr;
+    value = c_strtod(t.c_str(), &end);
+    return !t.empty() && end != nullptr && *end == '\0';
+  };
+  double bq = 0, pct = 0;
+  if (!number(activity, bq) || !number(uncertainty, pct)) {
+    ui_.message_box("The activity and its uncertainty must be numbers", {}, kMsgError);
+    return 0;
+  }
+  std::string dir = to_string(s.params.calibration_dir);
+  if (dir.empty() || !directory_exists(dir)) dir = s.paths.working_dir;
+  std::string name = base_name(s.app.current_file);
+  if (const size_t dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
+  for (;;) {
+    FileDialog d;
+    d.title = "Save Reference Spectral Data file";
+    d.filters = {{"Reference Spectra (*.rsd)", "*.rsd"}};
+    d.initial_directory = dir;
+    d.initial_name = (name.empty() ? std::string("reference") : name) + ".rsd";
+    if (!ui_.save_file_dialog(d) || d.paths.empty()) return 0;
+    std::string path = d.paths.front();
+    if (base_name(path).find('.') == std::string::npos) path += ".rsd";
+    if (file_exists(resolve_path(path)) &&
+        ui_.message_box(c_format("Update the existing file:- %s ?", path.c_str()),
+                        "The Reference data file already exists", kMsgYesNo, kAnswerNo) != kAnswerYes) {
+      name = base_name(path);
+      name.resize(name.size() - 4);
+      continue;
+    }
+    if (!save_reference_spectrum(s, path, title, bq, pct, true)) return 0;
+    assign(s.params.calibration_dir, dir_name(path));
+    return 1;
+  }
 }
 
 int MainWindow::not_available(const std::string& what) {
@@ -1303,7 +1364,7 @@ int MainWindow::run_command(int id) {
         return 0;
       return open_list_window(id);
     }
-    case 320: if (!privileged("This function cannot be used", true)) return 0; return not_available("Saving a reference spectrum from the desktop");
+    case 320: if (!privileged("This function cannot be used", true)) return 0; return save_reference_command();
     case 262: return passwords_dialog();
     case 246:
       if (report_viewer_active()) return 0;
@@ -1374,7 +1435,9 @@ int MainWindow::run_command(int id) {
       if (!offer_to_save_changes(s)) return 0;
       s.params.reference_fitting = 1;
       return step_reference_fit(s);
-    case 317: return not_available("The reference spectrum list");
+    case 317:
+      if (!offer_to_save_changes(s)) return 0;
+      return open_list_window(id);
     case 214:
       if (!privileged("This function cannot be used", true)) return 0;
       return open_list_window(id);
@@ -1558,7 +1621,7 @@ int MainWindow::run_script(const std::string& path) {
       ui_.note("lib\t" + action + "\t" + (r == 1 ? "done" : r == 0 ? "refused" : "unknown"));
       if (r < 0) status = 1;
     } else if (list_windows_.count(word) || word == "spectra" || word == "defaults" || word == "background" ||
-               word == "detector" || word == "geometry") {
+               word == "detector" || word == "geometry" || word == "references") {
       if (list_window_line(word, rest)) status = 1;
     } else if (word == "answer") {
       ui_.answers.push_back(static_cast<int>(number_word(rest, 0)));

@@ -80,6 +80,7 @@ class MainWindow : public QMainWindow {
   int open_calibration_window(int id);
   int open_library_editor();
   int open_list_window(int id);
+  int save_reference_command();
   int list_window_line(const std::string& word, const std::string& rest);
   int run_long(const std::function<int()>& operation);
   int calibration_script_line(const std::string& word, const std::string& rest);
