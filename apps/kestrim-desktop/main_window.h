@@ -25,6 +25,7 @@ struct State;
 namespace kestrim::desktop {
 
 class CalibrationWindow;
+class HelpWindow;
 class LibraryEditor;
 class QtPlatform;
 class SpectrumPlot;
@@ -59,6 +60,8 @@ class MainWindow : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  // F1 in any window of the program opens the help at that window's section.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void build_menus();
@@ -77,6 +80,12 @@ class MainWindow : public QMainWindow {
   int not_available(const std::string& what);
   int open_calibration_window(int id);
   int open_library_editor();
+  int quantitative_with_recalibration();
+  // Help: the user guide at a section (the main window's: what it shows, or
+  // the last command's).
+  int open_help(const std::string& section);
+  std::string main_help_section() const;
+  int help_script_line(const std::string& word, const std::string& rest);
   int calibration_script_line(const std::string& word, const std::string& rest);
   int header_dialog();
   int passwords_dialog();
@@ -116,6 +125,8 @@ class MainWindow : public QMainWindow {
   CalibrationWindow* calibration_window_ = nullptr;
   // The library editor (null until first opened).
   LibraryEditor* library_editor_ = nullptr;
+  HelpWindow* help_ = nullptr;
+  std::string help_context_;  // the section of the last command
   bool busy_ = false;
   bool closing_ = false;
   bool analysing_background_ = false;
