@@ -68,16 +68,17 @@ double polynomial(float stored_terms, const std::array<float, 3>& c, double x) {
 }
 
 // The energy plot's data: the points (channel, energy), the function and the
-// residuals (energy - fitted).
+// residuals (energy - fitted, or fitted - energy with `sign` -1, as the
+// table gives them).
 void energy_plot(FitPlot::Data& d, const std::vector<CalPoint>& points, bool fitted,
-                 const std::function<double(double)>& energy_of) {
+                 const std::function<double(double)>& energy_of, double sign = 1) {
   d.x_label = "Channel", d.y_label = "keV", d.residual_label = "keV";
   double top = 0;
   for (const CalPoint& pt : points) {
     if (!(pt.channel > 0 && pt.energy > 0)) continue;
     d.points.push_back({pt.channel, pt.energy});
     top = std::max(top, pt.channel);
-    if (fitted) d.residuals.push_back({pt.channel, pt.energy - energy_of(pt.channel)});
+    if (fitted) d.residuals.push_back({pt.channel, sign * (pt.energy - energy_of(pt.channel))});
   }
   if (fitted && top > 0) {
     std::vector<std::pair<double, double>> curve;
@@ -514,7 +515,7 @@ void CalibrationWindow::fill_plot() {
   } else if (kind_ == CalibrationKind::kQuantitative) {
     const QuantAutoCalibration& qc = w.quantitative;
     energy_plot(d, qc.list.points, qc.fitted,
-                [&qc](double ch) { return energy_from_coefficients(qc.terms, false, qc.c, ch); });
+                [&qc](double ch) { return energy_from_coefficients(qc.terms, false, qc.c, ch); }, -1);
   } else if (kind_ == CalibrationKind::kShape) {
     const ShapeCalibration& sc = w.shape;
     const int f = sc.displayed;

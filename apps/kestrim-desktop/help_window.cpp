@@ -1,6 +1,5 @@
 #include "help_window.h"
 
-#include <QAbstractTextDocumentLayout>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -136,10 +135,12 @@ bool HelpWindow::show_section(const std::string& section) {
     if (b.blockFormat().headingLevel() == 0) continue;
     const std::string text = b.text().trimmed().toStdString();
     if (!same_text(text, section) && heading_anchor(text) != anchor) continue;
-    QTextCursor cursor(b);
-    browser_->setTextCursor(cursor);
-    const QRectF box = doc->documentLayout()->blockBoundingRect(b);
-    browser_->verticalScrollBar()->setValue(static_cast<int>(box.top()));
+    // From the end back to the heading, so that the heading comes to the
+    // top of the view.
+    browser_->moveCursor(QTextCursor::End);
+    browser_->ensureCursorVisible();
+    browser_->setTextCursor(QTextCursor(b));
+    browser_->ensureCursorVisible();
     return true;
   }
   browser_->verticalScrollBar()->setValue(0);

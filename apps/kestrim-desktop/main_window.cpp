@@ -493,11 +493,12 @@ int MainWindow::open_help(const std::string& section) {
   if (!help_) help_ = new HelpWindow(this);
   const std::string path = user_guide_path(state_.paths.program_dir);
   const bool loaded = help_->load(path);
-  const bool found = loaded && help_->show_section(section);
-  if (ui_.scripted()) ui_.note("help\t" + section + "\t" + (found ? "found" : loaded ? "missing" : "no guide"));
+  // Shown first, so that the section is scrolled to the top of its view.
   help_->show();
   help_->raise();
   help_->activateWindow();
+  const bool found = loaded && help_->show_section(section);
+  if (ui_.scripted()) ui_.note("help\t" + section + "\t" + (found ? "found" : loaded ? "missing" : "no guide"));
   return loaded ? 1 : 0;
 }
 
@@ -545,7 +546,9 @@ int MainWindow::help_script_line(const std::string& word, const std::string& res
   }
   std::string path = args.size() > which.size() ? trim(args.substr(which.size())) : std::string();
   if (!path.empty() && path[0] != '/') path = join_path(state_.paths.working_dir, path);
-  const bool saved = !path.empty() && target->grab().save(qs(path), "PNG");
+  // 256 colours keep the pictures of the user guide small.
+  const bool saved =
+      !path.empty() && target->grab().toImage().convertToFormat(QImage::Format_Indexed8).save(qs(path), "PNG");
   ui_.note("screenshot\t" + base_name(path) + "\t" + (saved ? "saved" : "failed"));
   return saved ? 0 : 1;
 }
