@@ -2,8 +2,11 @@
 # Makes the pictures of the desktop program for README.md and the docs
 # (docs/images/): the main window with the fitted example spectrum, the
 # log scale with the identified nuclides' lines, the report viewer, the
-# set-up dialog, and the file lists and editors (spectrum list, Defaults
-# list, background list, detector-file editor, geometry dialog).
+# set-up dialog, the file lists and editors (spectrum list, Defaults
+# list, background list, detector-file editor, geometry dialog), and for
+# the user guide (docs/user-guide.md) the calibration windows (the worked
+# calibration of data/examples/calibration), the library editor and the
+# help window.
 # Runs the built program on the offscreen platform in a scratch working
 # folder, with the shipped Defaults and libraries.
 #   sh scripts/screenshots.sh [BUILD_DIR]
@@ -57,7 +60,41 @@ detector close
 choose_geometry
 geometry screenshot $images/desktop-geometry-dialog.png
 geometry close
+new
+open $work/work/mixed-source.dat
+file mixed.enc
+energy_calibration
+act fit_peaks
+file mixed.enc
+act read
+act_screenshot $images/calibration-energy.png
+act ok
+file mixed.shp
+shape_calibration
+act fit_all
+act_screenshot $images/calibration-shape.png
+act ok
+efficiency_calibration
+file mixed.efc
+act read
+act fit
+act_screenshot $images/calibration-efficiency.png
+file $work/work/Det_01.cal
+act ok
+auto_recalibration
+act_screenshot $images/calibration-auto.png
+act cancel
+quan_auto_cal
+act_screenshot $images/calibration-quantitative.png
+act cancel
+edit_library
+lib select 3
+window_screenshot library $images/library-editor.png
+key F1 library
+window_screenshot help $images/help-window.png
 SCRIPT
+cp "$root/data/examples/calibration/mixed-source.dat" "$root/data/examples/calibration/mixed.enc" \
+    "$root/data/examples/calibration/mixed.shp" "$root/data/examples/calibration/mixed.efc" "$work/work/"
 cd "$work/work"
 QT_QPA_PLATFORM=offscreen XDG_DATA_HOME="$work/user" KESTRIM_HOME="$root/$build/share/kestrim" \
     "$root/$program" --script "$work/script.txt" --transcript "$work/transcript.txt"

@@ -20,6 +20,7 @@
 #include <cmath>
 
 #include "app/state.h"
+#include "calibration/auto_calibration.h"
 #include "calibration/calibration_session.h"
 #include "calibration/efficiency_calibration.h"
 #include "calibration/energy_calibration.h"
@@ -27,6 +28,7 @@
 #include "platform/c_format.h"
 #include "platform/c_locale.h"
 #include "platform/files.h"
+#include "help_window.h"
 #include "qt_platform.h"
 #include "settings/calibration_functions.h"
 #include "settings/library.h"
@@ -65,7 +67,41 @@ double polynomial(float stored_terms, const std::array<float, 3>& c, double x) {
   return y;
 }
 
+// The energy plot's data: the points (channel, energy), the function and the
+// residuals (energy - fitted, or fitted - energy with `sign` -1, as the
+// table gives them).
+void energy_plot(FitPlot::Data& d, const std::vector<CalPoint>& points, bool fitted,
+                 const std::function<double(double)>& energy_of, double sign = 1) {
+  d.x_label = "Channel", d.y_label = "keV", d.residual_label = "keV";
+  double top = 0;
+  for (const CalPoint& pt : points) {
+    if (!(pt.channel > 0 && pt.energy > 0)) continue;
+    d.points.push_back({pt.channel, pt.energy});
+    top = std::max(top, pt.channel);
+    if (fitted) d.residuals.push_back({pt.channel, sign * (pt.energy - energy_of(pt.channel))});
+  }
+  if (fitted && top > 0) {
+    std::vector<std::pair<double, double>> curve;
+    for (int i = 0; i <= 100; ++i) {
+      const double ch = std::max(1.0, top * 1.1 * i / 100);
+      curve.push_back({ch, energy_of(ch)});
+    }
+    d.curves.push_back(std::move(curve));
+  }
+}
+
 }  // namespace
+
+const char* calibration_help_section(CalibrationKind kind) {
+  switch (kind) {
+    case CalibrationKind::kEnergy: return "Energy calibration";
+    case CalibrationKind::kShape: return "Peak shape calibration";
+    case CalibrationKind::kEfficiency: return "Efficiency calibration";
+    case CalibrationKind::kAuto: return "Automatic energy re-calibration";
+    case CalibrationKind::kQuantitative: return "Quantitative auto-calibration";
+  }
+  return "";
+}
 
 // ---------------------------------------------------------------- plot
 
@@ -168,6 +204,8 @@ struct CalibrationWindow::Work {
   EnergyCalibration energy;
   ShapeCalibration shape;
   EfficiencyCalibration efficiency;
+  AutoCalibration automatic;
+  QuantAutoCalibration quantitative;
 };
 
 CalibrationWindow::CalibrationWindow(CalibrationKind kind, State& state, QtPlatform& ui,
@@ -182,9 +220,12 @@ CalibrationWindow::CalibrationWindow(CalibrationKind kind, State& state, QtPlatf
       changed_(std::move(changed)),
       work_(std::make_unique<Work>()) {
   setModal(false);
-  setWindowTitle(kind == CalibrationKind::kEnergy  ? "Energy Calibration"
-                 : kind == CalibrationKind::kShape ? "Peak Shape Calibration"
-                                                   : "Efficiency Calibration");
+  setWindowTitle(kind == CalibrationKind::kEnergy       ? "Energy Calibration"
+                 : kind == CalibrationKind::kShape      ? "Peak Shape Calibration"
+                 : kind == CalibrationKind::kEfficiency ? "Efficiency Calibration"
+                 : kind == CalibrationKind::kAuto       ? "Auto-Energy Re-Calibration"
+                                                        : "Quantitative Auto-Calibration Results");
+  set_help_section(this, calibration_help_section(kind));
   build();
 }
 
@@ -203,7 +244,10 @@ void CalibrationWindow::build() {
   QStringList heads;
   if (kind_ == CalibrationKind::kEnergy) heads << "Channel" << "Energy" << "Fitted" << "Difference";
   else if (kind_ == CalibrationKind::kShape) heads << "Energy" << "Width" << "Low Tail" << "High Tail" << "Area";
-  else heads << "Energy" << "Efficiency %" << "+/- %" << "Fitted %" << "Difference %";
+  else if (kind_ == CalibrationKind::kEfficiency)
+    heads << "Energy" << "Efficiency %" << "+/- %" << "Fitted %" << "Difference %";
+  else if (kind_ == CalibrationKind::kAuto) heads << "Channel" << "Original" << "Reference" << "Fitted" << "Difference";
+  else heads << "Nuclide" << "Channel" << "Reference" << "Fitted" << "Difference" << "Weight";
   table_->setColumnCount(heads.size());
   table_->setHorizontalHeaderLabels(heads);
   table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
@@ -251,6 +295,15 @@ void CalibrationWindow::build() {
     connect(high, &QCheckBox::toggled, this, [this](bool on) { act("high_tail_cal", on ? "1" : "0"); });
     grid->addWidget(high, n / 3 + 1, 0, 1, 3);
     n += 3;
+  } else if (kind_ == CalibrationKind::kAuto) {
+    button("1st Order Fit", "first");
+    button("2nd Order Fit", "second");
+    button("Log Function", "log");
+    button("Re-Calibrate", "recalibrate");
+    button("Delete Point", "delete", "#row");
+  } else if (kind_ == CalibrationKind::kQuantitative) {
+    button("Re-Calibrate", "recalibrate");
+    button("Delete Point", "delete", "#row");
   } else {
     button("Load Source", "read");
     button("Save Source", "save");
@@ -306,9 +359,21 @@ void CalibrationWindow::build() {
   resize(900, 520);
 }
 
-void CalibrationWindow::start() {
+int CalibrationWindow::start() {
   Work& w = *work_;
-  if (kind_ == CalibrationKind::kEnergy) {
+  if (kind_ == CalibrationKind::kAuto) {
+    if (!start_auto_calibration(state_, w.automatic)) {
+      // Refused or too few matching peaks: nothing changed is kept.
+      restore_copies(state_, copies_);
+      finished_ = true;
+      if (changed_) changed_();
+      return 0;
+    }
+  } else if (kind_ == CalibrationKind::kQuantitative) {
+    w.quantitative.list.points = std::move(points_);
+    if (w.quantitative.list.count() > kMaxCalPoints) w.quantitative.list.points.resize(kMaxCalPoints);
+    start_quantitative_calibration(state_, w.quantitative);
+  } else if (kind_ == CalibrationKind::kEnergy) {
     if (start_energy_calibration(state_, w.energy) == SetupResult::kCoefficients) {
       // A coefficient list calibrated the record: the window closes as with OK.
       finished_ = true;
@@ -325,6 +390,7 @@ void CalibrationWindow::start() {
   }
   refresh();
   if (changed_) changed_();
+  return 1;
 }
 
 int CalibrationWindow::selected_row() const {
@@ -336,6 +402,8 @@ std::vector<std::string> CalibrationWindow::lines() const {
   const Work& w = *work_;
   if (kind_ == CalibrationKind::kEnergy) return energy_point_lines(state_, w.energy);
   if (kind_ == CalibrationKind::kShape) return shape_point_lines(w.shape);
+  if (kind_ == CalibrationKind::kAuto) return auto_point_lines(state_, w.automatic);
+  if (kind_ == CalibrationKind::kQuantitative) return quantitative_point_lines(w.quantitative);
   return efficiency_point_lines(state_, w.efficiency);
 }
 
@@ -376,6 +444,35 @@ void CalibrationWindow::refresh() {
       table_->setItem(i, 4, item(fitted ? c_format("%.0f", pt.weight) : "", false));
     }
     goodness = w.shape.calibrated ? w.shape.goodness : 0;
+  } else if (kind_ == CalibrationKind::kAuto) {
+    const AutoCalibration& ac = w.automatic;
+    table_->setRowCount(ac.list.count());
+    for (int i = 0; i < ac.list.count(); ++i) {
+      const CalPoint& pt = ac.list.points[static_cast<size_t>(i)];
+      const double fitted = ac.calibrated ? channel_to_energy(cal, pt.channel) : 0;
+      table_->setItem(i, 0, item(c_format("%7.1f", pt.channel), false));
+      table_->setItem(i, 1, item(c_format("%7.2f", pt.old_energy), false));
+      table_->setItem(i, 2, item(c_format("%7.2f", pt.energy), false));
+      table_->setItem(i, 3, item(ac.calibrated ? c_format("%7.2f", fitted) : "", false));
+      table_->setItem(i, 4, item(ac.calibrated ? c_format("%6.2f", pt.energy - fitted) : "", false));
+    }
+    goodness = ac.calibrated ? ac.goodness : 0;
+  } else if (kind_ == CalibrationKind::kQuantitative) {
+    const QuantAutoCalibration& qc = w.quantitative;
+    table_->setRowCount(qc.list.count());
+    double sum = 0;
+    for (int i = 0; i < qc.list.count(); ++i) {
+      const CalPoint& pt = qc.list.points[static_cast<size_t>(i)];
+      const double fitted = qc.fitted ? energy_from_coefficients(qc.terms, false, qc.c, pt.channel) : 0;
+      table_->setItem(i, 0, item(pt.name, false));
+      table_->setItem(i, 1, item(c_format("%7.1f", pt.channel), false));
+      table_->setItem(i, 2, item(c_format("%7.2f", pt.energy), false));
+      table_->setItem(i, 3, item(qc.fitted ? c_format("%7.2f", fitted) : "", false));
+      table_->setItem(i, 4, item(qc.fitted ? c_format("%6.2f", fitted - pt.energy) : "", false));
+      table_->setItem(i, 5, item(c_format("%.2f", pt.weight), false));
+      sum += (fitted - pt.energy) * (fitted - pt.energy);
+    }
+    goodness = qc.fitted && qc.list.count() > 0 ? std::sqrt(sum / qc.list.count()) : 0;
   } else {
     const EfficiencyCalibration& ec = w.efficiency;
     table_->setRowCount(static_cast<int>(ec.points.size()));
@@ -400,6 +497,8 @@ void CalibrationWindow::refresh() {
     crossover_->setValue(ec.crossover);
   }
   goodness_->setText(goodness > 0 ? qs("Goodness of fit: " + c_format("%11.3e", goodness)) : QString());
+  if (kind_ == CalibrationKind::kQuantitative && w.quantitative.list.count() < 2)
+    goodness_->setText("There are not enough Peaks for re-calibration");
   filling_ = false;
   fill_plot();
 }
@@ -408,23 +507,15 @@ void CalibrationWindow::fill_plot() {
   const Work& w = *work_;
   const CalibrationRecord& cal = state_.spectrum.calibration;
   FitPlot::Data d;
+  const auto record_energy = [&cal](double ch) { return channel_to_energy(cal, ch); };
   if (kind_ == CalibrationKind::kEnergy) {
-    d.x_label = "Channel", d.y_label = "keV", d.residual_label = "keV";
-    double top = 0;
-    for (const CalPoint& pt : w.energy.list.points) {
-      if (!(pt.channel > 0 && pt.energy > 0)) continue;
-      d.points.push_back({pt.channel, pt.energy});
-      top = std::max(top, pt.channel);
-      if (w.energy.list.calibrated) d.residuals.push_back({pt.channel, pt.energy - channel_to_energy(cal, pt.channel)});
-    }
-    if (w.energy.list.calibrated && top > 0) {
-      std::vector<std::pair<double, double>> curve;
-      for (int i = 0; i <= 100; ++i) {
-        const double ch = std::max(1.0, top * 1.1 * i / 100);
-        curve.push_back({ch, channel_to_energy(cal, ch)});
-      }
-      d.curves.push_back(std::move(curve));
-    }
+    energy_plot(d, w.energy.list.points, w.energy.list.calibrated, record_energy);
+  } else if (kind_ == CalibrationKind::kAuto) {
+    energy_plot(d, w.automatic.list.points, w.automatic.calibrated, record_energy);
+  } else if (kind_ == CalibrationKind::kQuantitative) {
+    const QuantAutoCalibration& qc = w.quantitative;
+    energy_plot(d, qc.list.points, qc.fitted,
+                [&qc](double ch) { return energy_from_coefficients(qc.terms, false, qc.c, ch); }, -1);
   } else if (kind_ == CalibrationKind::kShape) {
     const ShapeCalibration& sc = w.shape;
     const int f = sc.displayed;
@@ -491,6 +582,8 @@ int CalibrationWindow::ok() {
   int closed = 0;
   if (kind_ == CalibrationKind::kEnergy) closed = energy_ok(state_, w.energy);
   else if (kind_ == CalibrationKind::kShape) closed = shape_ok(state_, w.shape);
+  else if (kind_ == CalibrationKind::kAuto) closed = auto_ok(state_, w.automatic);
+  else if (kind_ == CalibrationKind::kQuantitative) closed = quantitative_ok(state_, w.quantitative);
   else closed = close_efficiency_window(state_, w.efficiency, false);
   return closed;
 }
@@ -500,6 +593,8 @@ int CalibrationWindow::cancel() {
   int closed = 0;
   if (kind_ == CalibrationKind::kEnergy) closed = energy_cancel(state_, w.energy);
   else if (kind_ == CalibrationKind::kShape) closed = shape_cancel(state_, w.shape);
+  else if (kind_ == CalibrationKind::kAuto) auto_cancel(state_, w.automatic), closed = 1;
+  else if (kind_ == CalibrationKind::kQuantitative) quantitative_cancel(state_, w.quantitative), closed = 1;
   else closed = close_efficiency_window(state_, w.efficiency, true);
   // The record as it was before the checks cleared or searched anything.
   if (closed) restore_copies(state_, copies_);
@@ -518,6 +613,7 @@ int CalibrationWindow::act(const std::string& action, const std::string& argumen
       finished_ = true;
       if (changed_) changed_();
       hide();
+      if (action == "ok" && kind_ == CalibrationKind::kQuantitative && on_accepted) on_accepted();
       return 1;
     }
     refresh();
@@ -560,6 +656,31 @@ int CalibrationWindow::act(const std::string& action, const std::string& argumen
       if (row < 0 || row >= n) return 0;
       const int next = enter_energy(state_, ec, row, word_at(argument, 1));
       if (next >= 0 && next < ec.list.count()) table_->setCurrentCell(next, 1);
+    } else {
+      return -1;
+    }
+  } else if (kind_ == CalibrationKind::kAuto) {
+    AutoCalibration& ac = w.automatic;
+    if (action == "first" || action == "second" || action == "log" || action == "recalibrate") {
+      if (action != "recalibrate")
+        ac.list.choice = action == "first"    ? CalPointList::Choice::kFirstOrder
+                         : action == "second" ? CalPointList::Choice::kSecondOrder
+                                              : CalPointList::Choice::kLog;
+      done = calibrate_auto(state_, ac);
+      if (done) ui_.set_status("Select  'OK'  to complete the Calibration routine");
+    } else if (action == "delete") {
+      if (row < 0 || row >= ac.list.count()) return 0;
+      delete_auto_point(state_, ac, row);
+    } else {
+      return -1;
+    }
+  } else if (kind_ == CalibrationKind::kQuantitative) {
+    QuantAutoCalibration& qc = w.quantitative;
+    if (action == "recalibrate") {
+      done = fit_quantitative_calibration(state_, qc);
+    } else if (action == "delete") {
+      if (row < 0 || row >= qc.list.count()) return 0;
+      delete_quantitative_point(state_, qc, row);
     } else {
       return -1;
     }

@@ -1,5 +1,7 @@
-// The calibration windows of the desktop program: energy, peak shape and
-// efficiency. Each shows the point table (add, delete, edit), the order and
+// The calibration windows of the desktop program: energy, peak shape,
+// efficiency, automatic energy re-calibration and the quantitative
+// auto-calibration ("Quantitative Auto-Calibration Results", opened by Quan
+// with Auto-cal with the identified lines). Each shows the point table (add, delete, edit), the order and
 // form choices, and beside the table the fitted function with its points and
 // the residuals. The window drives the calibration operations of the core on
 // the live calibration record; OK keeps the result, Cancel puts back the
@@ -18,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "calibration/cal_points.h"
 #include "calibration/calibration_checks.h"
 
 class QDoubleSpinBox;
@@ -35,7 +38,10 @@ namespace kestrim::desktop {
 
 class QtPlatform;
 
-enum class CalibrationKind { kEnergy, kShape, kEfficiency };
+enum class CalibrationKind { kEnergy, kShape, kEfficiency, kAuto, kQuantitative };
+
+// The user guide's section for each window (F1).
+const char* calibration_help_section(CalibrationKind kind);
 
 // The plot beside the table: points and the fitted function above, the
 // residuals (measured - fitted) below.
@@ -68,13 +74,20 @@ class CalibrationWindow : public QDialog {
   ~CalibrationWindow() override;
 
   CalibrationKind kind() const { return kind_; }
-  // Runs the start of the calibration (set-up, list file dialog).
-  void start();
+  // The identified lines a quantitative auto-calibration starts from
+  // (before start()).
+  void set_points(std::vector<CalPoint> points) { points_ = std::move(points); }
+  // Called after OK stored a quantitative auto-calibration.
+  std::function<void()> on_accepted;
+  // Runs the start of the calibration (set-up, list file dialog). Returns 0
+  // when the calibration could not start (the record is as it was and the
+  // window is finished).
+  int start();
   // One action by name, as the buttons do (scripts): read, save, fit_peaks,
   // first, second, log, width, low_tail, high_tail, fit_all, fit_next,
   // refit, fit, add CHANNEL, delete ROW, delete_all, edit ROW VALUE,
   // low_order N, high_order N, crossover E, inverse 0|1, high_tail_cal 0|1,
-  // edf, merge, listing, ok, cancel. Returns 1 done, 0 refused, -1 unknown.
+  // edf, merge, listing, recalibrate, ok, cancel. Returns 1 done, 0 refused, -1 unknown.
   int act(const std::string& action, const std::string& argument);
   // The point table's lines as the core formats them.
   std::vector<std::string> lines() const;
@@ -107,6 +120,7 @@ class CalibrationWindow : public QDialog {
   QSpinBox* low_order_ = nullptr;
   QSpinBox* high_order_ = nullptr;
   QDoubleSpinBox* crossover_ = nullptr;
+  std::vector<CalPoint> points_;
   bool finished_ = false;
   bool filling_ = false;
 };

@@ -16,6 +16,10 @@
 #include <functional>
 
 #include "app/state.h"
+#include "help_window.h"
+#include "nuclides/library_csv.h"
+#include "nuclides/library_import.h"
+#include "nuclides/library_listing.h"
 #include "platform/c_format.h"
 #include "platform/c_locale.h"
 #include "platform/files.h"
@@ -99,9 +103,49 @@ bool add_library_line(NuclideLibrary& lib, int nuclide, float energy, float yiel
   return true;
 }
 
+void sort_library_nuclides(NuclideLibrary& lib, bool by_mass_number) {
+  const int n = lib.nuclide_count;
+  std::vector<int> order(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) order[static_cast<size_t>(i)] = i;
+  auto folded = [&](int i) {
+    std::string name = to_string(lib.nuclides[static_cast<size_t>(i)].name);
+    for (char& c : name) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return name;
+  };
+  auto mass = [&](int i) {
+    const std::string name = to_string(lib.nuclides[static_cast<size_t>(i)].name);
+    const size_t dash = name.find('-');
+    return dash == std::string::npos ? 0.0 : c_strtod(name.c_str() + dash + 1, nullptr);
+  };
+  std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
+    if (by_mass_number && mass(a) != mass(b)) return mass(a) < mass(b);
+    return folded(a) < folded(b);
+  });
+  NuclideLibrary sorted;
+  sorted.title = lib.title;
+  sorted.clipboard = lib.clipboard;
+  sorted.clipboard_count = lib.clipboard_count;
+  for (int k = 0; k < n; ++k) {
+    const int from = order[static_cast<size_t>(k)];
+    sorted.nuclides[static_cast<size_t>(k)] = lib.nuclides[static_cast<size_t>(from)];
+    const auto [first, end] = lib.lines_of(from);
+    for (int i = first; i < end; ++i) {
+      const auto at = static_cast<size_t>(sorted.line_count++), src = static_cast<size_t>(i);
+      sorted.line_energy[at] = lib.line_energy[src];
+      sorted.line_yield[at] = lib.line_yield[src];
+      sorted.line_uncertainty[at] = lib.line_uncertainty[src];
+      sorted.line_owner[at] = k;
+    }
+  }
+  sorted.nuclide_count = n;
+  sorted.modified = true;
+  lib = std::move(sorted);
+}
+
 LibraryEditor::LibraryEditor(State& state, QtPlatform& ui, bool may_modify, QWidget* parent)
     : QDialog(parent), state_(state), ui_(ui), may_modify_(may_modify) {
   setModal(false);
+  set_help_section(this, "Library editor");
   auto* outer = new QVBoxLayout(this);
   auto* split = new QSplitter(Qt::Vertical, this);
   nuclides_ = new QTableWidget(split);
@@ -141,6 +185,14 @@ LibraryEditor::LibraryEditor(State& state, QtPlatform& ui, bool may_modify, QWid
   button("Add Line", [this] { act("add_line", "0 0 0"); }, true);
   button("Delete Line", [this] { act("delete_line", std::to_string(std::max(0, lines_->currentRow()))); }, true);
   button("Sort Lines", [this] { act("sort", {}); }, true);
+  button("Sort by Name", [this] { act("sort_nuclides", "name"); }, true);
+  button("Sort by Mass", [this] { act("sort_nuclides", "mass"); }, true);
+  outer->addLayout(buttons);
+  buttons = new QHBoxLayout();
+  button("Import...", [this] { act("import", "spectran"); }, true);
+  button("Export CSV...", [this] { act("export_csv", {}); }, false);
+  button("List as Text...", [this] { act("list", {}); }, false);
+  buttons->addStretch(1);
   button("Save", [this] { act("save", {}); }, true);
   button("Save As...", [this] { act("save_as", {}); }, true);
   button("Close", [this] { act("close", {}); }, false);
@@ -243,6 +295,9 @@ int LibraryEditor::act(const std::string& action, const std::string& argument) {
     if (may_modify_ && !ask_to_save_library(ui_, state_.paths, lib_)) return 0;
     return open_library(argument) ? 1 : 0;
   }
+  // Export and listing leave the library as it is.
+  if (action == "export_csv") return export_csv();
+  if (action == "list") return list_library_to_file(ui_, state_.paths, lib_);
   if (!may_modify_) {
     ui_.message_box("Modifications cannot be made to the Library", "The Password was not entered", kMsgWarning);
     refresh();
@@ -315,6 +370,16 @@ int LibraryEditor::act(const std::string& action, const std::string& argument) {
   } else if (action == "sort") {
     sort_library_lines(lib_);
     lib_.modified = true;
+  } else if (action == "sort_nuclides") {
+    if (argument != "name" && argument != "mass") return 0;
+    sort_library_nuclides(lib_, argument == "mass");
+    current_ = 0;
+  } else if (action == "import") {
+    done = import_file(argument) == 1;
+    if (done) {
+      current_ = 0;
+      setWindowTitle(qs("Library Editor - " + lib_.title));
+    }
   } else if (action == "save") {
     done = save_library(ui_, state_.paths, lib_) == 1;
   } else if (action == "save_as") {
@@ -335,6 +400,67 @@ int LibraryEditor::act(const std::string& action, const std::string& argument) {
   }
   refresh();
   return done ? 1 : 0;
+}
+
+int LibraryEditor::import_file(const std::string& kind) {
+  static const char* const kKinds[] = {"spectran", "omnigam", "gammavision", "genie", "csv"};
+  FileDialog d;
+  d.title = "Import Library Listing Text File";
+  d.filters = {{"Spectran", "*.WRI"},
+               {"Omnigam", "*.LIS"},
+               {"Gammavision", "*.TXT"},
+               {"Genie", "*.LIS"},
+               {"Library CSV (*.csv)", "*.csv"}};
+  d.filter_index = 0;
+  for (int i = 0; i < 5; ++i)
+    if (kind == kKinds[i]) d.filter_index = i;
+  d.initial_directory = state_.paths.working_dir;
+  if (!ui_.open_file_dialog(d) || d.paths.empty()) return 0;
+  const std::string& path = d.paths.front();
+  if (d.filter_index != 4) {
+    static const ListingKind kListings[] = {ListingKind::kSpectran, ListingKind::kOmnigam,
+                                            ListingKind::kGammavision, ListingKind::kGenie};
+    return import_listing(ui_, lib_, path, kListings[std::clamp(d.filter_index, 0, 3)]);
+  }
+  // A library's CSV text replaces the library; its title is the file's name
+  // with the extension ".lib".
+  std::vector<std::uint8_t> bytes;
+  if (!read_file(path, bytes, 64u << 20)) {
+    ui_.message_box("Could not open source file:- " + path);
+    return 0;
+  }
+  NuclideLibrary lib;
+  std::string error;
+  if (!library_from_csv(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), lib, &error)) {
+    ui_.message_box(base_name(path) + ": " + error, "The Library could not be imported");
+    return 0;
+  }
+  std::string title = base_name(path);
+  title = title.substr(0, title.find('.'));
+  if (title.size() > static_cast<size_t>(kLibraryTitleMax) - 4) title.resize(static_cast<size_t>(kLibraryTitleMax) - 4);
+  lib.title = title + ".lib";
+  lib.clipboard = lib_.clipboard;
+  lib.clipboard_count = lib_.clipboard_count;
+  lib.modified = true;
+  lib_ = std::move(lib);
+  return 1;
+}
+
+int LibraryEditor::export_csv() {
+  FileDialog d;
+  d.title = "Export Library as CSV";
+  d.filters = {{"Library CSV (*.csv)", "*.csv"}};
+  d.initial_directory = state_.paths.working_dir;
+  d.initial_name = lib_.title.substr(0, lib_.title.rfind('.')) + ".csv";
+  if (!ui_.save_file_dialog(d) || d.paths.empty()) return 0;
+  std::string path = d.paths.front();
+  if (base_name(path).find('.') == std::string::npos) path += ".csv";
+  std::string error;
+  if (!write_text_atomic(path, library_to_csv(lib_), &error)) {
+    ui_.message_box("Error writing " + path);
+    return 0;
+  }
+  return 1;
 }
 
 }  // namespace kestrim::desktop

@@ -30,6 +30,7 @@
 #include "platform/c_locale.h"
 #include "platform/files.h"
 #include "platform/text_encoding.h"
+#include "help_window.h"
 #include "qt_platform.h"
 #include "reference/reference_file.h"
 #include "settings/defaults_file.h"
@@ -157,6 +158,7 @@ QTableWidgetItem* cell(const std::string& text, bool editable) {
 ListWindow::ListWindow(State& state, QtPlatform& ui, QWidget* parent)
     : QDialog(parent), state_(state), ui_(ui) {
   setModal(false);
+  set_help_section(this, "Lists and editors");
 }
 
 void ListWindow::closeEvent(QCloseEvent* event) {

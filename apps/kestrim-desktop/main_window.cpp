@@ -16,6 +16,7 @@
 #include <QFormLayout>
 #include <QHeaderView>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -64,6 +65,7 @@
 #include "calibration/calibration_checks.h"
 #include "calibration_windows.h"
 #include "command_table.h"
+#include "help_window.h"
 #include "library_editor.h"
 #include "list_windows.h"
 #include "nuclides/activity.h"
@@ -189,6 +191,11 @@ MainWindow::MainWindow(State& state, QtPlatform& ui) : state_(state), ui_(ui) {
   ui_.on_calibration = [this] { plot_->update(); };
 
   build_menus();
+  // F1 is taken by the event filter below in every window of the program
+  // (the menu still shows it): as the Help action's shortcut it would work
+  // only in the main window.
+  qApp->installEventFilter(this);
+  if (auto help = actions_.find(230); help != actions_.end()) help->second->setShortcutContext(Qt::WidgetShortcut);
   // Abort works from the keyboard whatever the menus hold.
   auto* abort = new QShortcut(QKeySequence(Qt::Key_Escape), this);
   connect(abort, &QShortcut::activated, this, [this] { ui_.request_abort(); });
@@ -415,18 +422,23 @@ int MainWindow::open_calibration_window(int id) {
     calibration_window_->raise();
     return 0;
   }
-  if (!privileged("This function cannot be used", true)) return 0;
+  // The automatic re-calibration is open to every user; its checks run as
+  // the window starts.
+  if (id != 252 && !privileged("This function cannot be used", true)) return 0;
   CalibrationCopies copies;
+  if (id == 252) keep_copies(s, copies);
   const int ok = id == 245 ? check_before_energy_calibration(s, copies)
                : id == 249 ? check_before_shape_calibration(s, copies)
-                           : check_before_efficiency_calibration(s, copies);
+               : id == 250 ? check_before_efficiency_calibration(s, copies)
+                           : 1;
   if (!ok) {
     refresh();
     return 0;
   }
-  const CalibrationKind kind = id == 245 ? CalibrationKind::kEnergy
+  const CalibrationKind kind = id == 245   ? CalibrationKind::kEnergy
                                : id == 249 ? CalibrationKind::kShape
-                                           : CalibrationKind::kEfficiency;
+                               : id == 250 ? CalibrationKind::kEfficiency
+                                           : CalibrationKind::kAuto;
   delete calibration_window_;
   calibration_window_ = new CalibrationWindow(
       kind, s, ui_, copies, [this] { return plot_->clicked_channel(); },
@@ -435,9 +447,113 @@ int MainWindow::open_calibration_window(int id) {
         update_commands();
       },
       this);
-  calibration_window_->start();
+  if (!calibration_window_->start()) return 0;
   if (!calibration_window_->finished()) calibration_window_->show();
   return 1;
+}
+
+int MainWindow::quantitative_with_recalibration() {
+  State& s = state_;
+  if (calibration_window_ && !calibration_window_->finished()) {
+    ui_.message_box("A calibration window is already open");
+    calibration_window_->raise();
+    return 0;
+  }
+  std::vector<CalPoint> points;
+  const int ok = quantitative_analysis_for_recalibration(s, points);
+  close_activity_database(s);
+  if (!ok) return 0;
+  if (points.empty()) return 1;
+  // The identified lines are offered in the window; OK stores the new
+  // calibration and the analysis runs again with it.
+  CalibrationCopies copies;
+  keep_copies(s, copies);
+  delete calibration_window_;
+  calibration_window_ = new CalibrationWindow(
+      CalibrationKind::kQuantitative, s, ui_, copies, [this] { return plot_->clicked_channel(); },
+      [this] {
+        refresh();
+        update_commands();
+      },
+      this);
+  calibration_window_->set_points(std::move(points));
+  calibration_window_->on_accepted = [this] {
+    quantitative_analysis_after_recalibration(state_);
+    close_activity_database(state_);
+    refresh();
+  };
+  calibration_window_->start();
+  calibration_window_->show();
+  return 1;
+}
+
+std::string MainWindow::main_help_section() const {
+  if (report_viewer_active()) return "Reports and exporting";
+  return help_context_.empty() ? "The main window" : help_context_;
+}
+
+int MainWindow::open_help(const std::string& section) {
+  if (!help_) help_ = new HelpWindow(this);
+  const std::string path = user_guide_path(state_.paths.program_dir);
+  const bool loaded = help_->load(path);
+  // Shown first, so that the section is scrolled to the top of its view.
+  help_->show();
+  help_->raise();
+  help_->activateWindow();
+  const bool found = loaded && help_->show_section(section);
+  if (ui_.scripted()) ui_.note("help\t" + section + "\t" + (found ? "found" : loaded ? "missing" : "no guide"));
+  return loaded ? 1 : 0;
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_F1 &&
+      watched->isWidgetType()) {
+    QWidget* window = static_cast<QWidget*>(watched)->window();
+    if (window == this) {
+      dispatch(230);
+    } else {
+      const std::string section = help_section_of(window);
+      open_help(section.empty() ? main_help_section() : section);
+    }
+    return true;
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+int MainWindow::help_script_line(const std::string& word, const std::string& rest) {
+  // key F1 main|calibration|library|help: the key pressed in that window.
+  // window_screenshot calibration|library|help PATH: a picture of it.
+  std::string args = rest;
+  if (word == "key") {
+    if (args.rfind("F1", 0) != 0) {
+      ui_.note("error\tonly F1 is pressed by scripts");
+      return 1;
+    }
+    args = trim(args.substr(2));
+  }
+  const std::string which = args.substr(0, args.find(' '));
+  QWidget* target = which == "calibration" ? static_cast<QWidget*>(calibration_window_)
+                    : which == "library"   ? static_cast<QWidget*>(library_editor_)
+                    : which == "help"      ? static_cast<QWidget*>(help_)
+                                           : static_cast<QWidget*>(this);
+  if (!target || !target->isVisible()) {
+    ui_.note("error\tno " + which + " window is open");
+    return 1;
+  }
+  QCoreApplication::processEvents();
+  if (word == "key") {
+    QWidget* receiver = target->focusWidget() ? target->focusWidget() : target;
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+    QCoreApplication::sendEvent(receiver, &press);
+    return 0;
+  }
+  std::string path = args.size() > which.size() ? trim(args.substr(which.size())) : std::string();
+  if (!path.empty() && path[0] != '/') path = join_path(state_.paths.working_dir, path);
+  // 256 colours keep the pictures of the user guide small.
+  const bool saved =
+      !path.empty() && target->grab().toImage().convertToFormat(QImage::Format_Indexed8).save(qs(path), "PNG");
+  ui_.note("screenshot\t" + base_name(path) + "\t" + (saved ? "saved" : "failed"));
+  return saved ? 0 : 1;
 }
 
 // Script lines for the open calibration window: "act ACTION [ARGUMENTS]"
@@ -1157,6 +1273,7 @@ int MainWindow::dispatch(int id) {
     note("unknown");
     return -1;
   }
+  if (const std::string section = command_help_section(id); !section.empty()) help_context_ = section;
   // While an operation runs only Abort is taken.
   if (busy_) {
     if (id == 174) ui_.request_abort();
@@ -1389,13 +1506,7 @@ int MainWindow::run_command(int id) {
       return command_stop_acquisition(s, hooks);
     }
     case 181: return setup_dialog();
-    case 245: case 249: case 250: return open_calibration_window(id);
-    case 252: {
-      CalibrationCopies copies;
-      if (!check_before_auto_calibration(s, copies)) return 0;
-      restore_copies(s, copies);
-      return not_available("The auto re-calibration window");
-    }
+    case 245: case 249: case 250: case 252: return open_calibration_window(id);
     case 251:
       if (!privileged("This function cannot be used", true)) return 0;
       if (!ready_to_replace()) return 0;
@@ -1418,11 +1529,7 @@ int MainWindow::run_command(int id) {
       close_activity_database(s);
       return ok;
     }
-    case 239: {
-      const int ok = quantitative_analysis_with_auto_calibration(s);
-      close_activity_database(s);
-      return ok;
-    }
+    case 239: return quantitative_with_recalibration();
     case 326:
       if (!s.second.loaded) return 0;
       if (!offer_to_save_changes(s)) return 0;
@@ -1491,7 +1598,8 @@ int MainWindow::run_command(int id) {
     case 224: find_in_report(true, false); return 1;
     case 225: find_in_report(true, true); return 1;
     case 228: return not_available("The font dialog");
-    case 230: case 273: case 274: return not_available("Help");
+    case 230: return open_help(main_help_section());
+    case 273: case 274: return open_help("Contents");
     default: return 0;
   }
 }
@@ -1611,6 +1719,8 @@ int MainWindow::run_script(const std::string& path) {
       const bool ok = shot.save(qs(target), "PNG");
       ui_.note("screenshot\t" + rest + "\t" + (ok ? "saved" : "failed"));
       if (!ok) status = 1;
+    } else if (word == "key" || word == "window_screenshot") {
+      if (help_script_line(word, rest)) status = 1;
     } else if (word == "act" || word == "act_points" || word == "act_screenshot") {
       if (calibration_script_line(word, rest)) status = 1;
     } else if (word == "lib") {

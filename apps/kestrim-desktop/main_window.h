@@ -26,6 +26,7 @@ struct State;
 namespace kestrim::desktop {
 
 class CalibrationWindow;
+class HelpWindow;
 class LibraryEditor;
 class ListWindow;
 class QtPlatform;
@@ -61,6 +62,8 @@ class MainWindow : public QMainWindow {
   void closeEvent(QCloseEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
+  // F1 in any window of the program opens the help at that window's section.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void build_menus();
@@ -83,6 +86,12 @@ class MainWindow : public QMainWindow {
   int save_reference_command();
   int list_window_line(const std::string& word, const std::string& rest);
   int run_long(const std::function<int()>& operation);
+  int quantitative_with_recalibration();
+  // Help: the user guide at a section (the main window's: what it shows, or
+  // the last command's).
+  int open_help(const std::string& section);
+  std::string main_help_section() const;
+  int help_script_line(const std::string& word, const std::string& rest);
   int calibration_script_line(const std::string& word, const std::string& rest);
   int header_dialog();
   int passwords_dialog();
@@ -125,6 +134,8 @@ class MainWindow : public QMainWindow {
   // The file lists and editors by their script word ("spectra",
   // "defaults", "background", "detector", "geometry").
   std::map<std::string, ListWindow*> list_windows_;
+  HelpWindow* help_ = nullptr;
+  std::string help_context_;  // the section of the last command
   bool busy_ = false;
   bool closing_ = false;
   bool analysing_background_ = false;

@@ -88,9 +88,9 @@ int step_quantitative_analysis(State& state) {
   return run_quantitative(state, state.app.request_autocal);
 }
 
-int quantitative_analysis_with_auto_calibration(State& state) {
+int quantitative_analysis_for_recalibration(State& state, std::vector<CalPoint>& points) {
+  points.clear();
   if (!run_quantitative(state, true)) return 0;
-  std::vector<CalPoint> points;
   for (const RecalibrationPeak& r : state.results.recalibration) {
     CalPoint p;
     p.energy = r.energy;
@@ -99,10 +99,20 @@ int quantitative_analysis_with_auto_calibration(State& state) {
     p.name = r.nuclide;
     points.push_back(p);
   }
-  if (points.size() < 2 || !quantitative_auto_calibration(state, points)) return 1;
-  // The energy calibration changed: identify again with it. The fitted
-  // areas do not depend on the energies, so the peaks are kept.
+  return 1;
+}
+
+int quantitative_analysis_after_recalibration(State& state) {
+  // The fitted areas do not depend on the energies, so the peaks are kept.
   return run_quantitative(state, false);
+}
+
+int quantitative_analysis_with_auto_calibration(State& state) {
+  std::vector<CalPoint> points;
+  if (!quantitative_analysis_for_recalibration(state, points)) return 0;
+  if (points.size() < 2 || !quantitative_auto_calibration(state, points)) return 1;
+  // The energy calibration changed: identify again with it.
+  return quantitative_analysis_after_recalibration(state);
 }
 int step_reference_fit(State& state) { return reference_analysis(state); }
 int step_open_background_spectrum(State& state) {

@@ -3,9 +3,12 @@
 // failure it has reported.
 #pragma once
 
+#include <vector>
+
 namespace kestrim {
 
 struct State;
+struct CalPoint;
 
 // The whole quantitative analysis of the fitted peak list with the loaded
 // library: identification and activities, "Diagnostic Report.txt",
@@ -22,6 +25,13 @@ int step_quantitative_analysis(State& state); // identification, activities, rep
 // (the "Offset" anchor below 300 keV); when it changed, the identification
 // and activities run again with it.
 int quantitative_analysis_with_auto_calibration(State& state);
+// The same in two halves, for a front end that lets the user accept the new
+// calibration in a window: the analysis with the wider tolerance, giving the
+// well-identified lines (reference energy, channel, weight = per-cent area
+// uncertainty, nuclide name); then, once a new calibration was accepted,
+// the identification and activities again with it.
+int quantitative_analysis_for_recalibration(State& state, std::vector<CalPoint>& points);
+int quantitative_analysis_after_recalibration(State& state);
 int step_reference_fit(State& state);         // total-spectrum fit and its report
 int step_open_background_spectrum(State& state);
 

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <algorithm>
 #include <ctime>
 #include <map>
 #include <set>
@@ -168,6 +169,7 @@ text K-40
 315
 197
 239
+act ok
 326
 316
 317
@@ -195,6 +197,7 @@ act cancel
 250
 act cancel
 252
+act cancel
 181
 134
 1423
@@ -323,6 +326,7 @@ command	200	done
 command	315	done
 command	197	done
 command	239	done
+act	ok	done	closed
 command	326	failed
 command	316	removed
 command	317	removed
@@ -372,8 +376,8 @@ message	3	6	Error	Do you want to perform a Peak Search and Fitting ?
 dialog	open	Select the required Source data file	
 command	250	done
 act	cancel	done	closed
-message	48	1	Error	The auto re-calibration window is not available in this build
-command	252	failed
+command	252	done
+act	cancel	done	closed
 window	Set-Up
 command	181	done
 command	134	removed
@@ -382,12 +386,12 @@ command	1423	failed
 command	321	done
 command	322	done
 command	323	done
-message	48	1	Error	Help is not available in this build
-command	230	failed
-message	48	1	Error	Help is not available in this build
-command	273	failed
-message	48	1	Error	Help is not available in this build
-command	274	failed
+help	Acquiring spectra	found
+command	230	done
+help	Contents	found
+command	273	done
+help	Contents	found
+command	274	done
 window	About Kestrim
 command	100	done
 window	Status
@@ -808,6 +812,119 @@ TEST_F(DesktopCalibration, CancelInEachWindowRestoresTheRecordExactly) {
   EXPECT_NE(test::read_bytes(dir.file("work/open/Det_01.cal")), test::read_bytes(dir.file("work/before/Det_01.cal")));
 }
 
+// The two re-calibration windows: Cancel in the automatic re-calibration
+// window, which had refitted the record in first order without a point,
+// and Cancel in the quantitative auto-calibration window put back the
+// calibration record and the efficiency points exactly; OK in the
+// quantitative window stores its fit with the identified lines' energies.
+// F1 in each window opens the guide at the window's own section, whatever
+// the main window ran last.
+TEST_F(DesktopCalibration, ReCalibrationWindowsCancelExactlyAndOpenTheirHelp) {
+  for (const char* folder : {"before", "auto-open", "after-auto", "after-quant", "accepted"})
+    make_directories(dir.file(std::string("work/") + folder));
+  auto save = [&](const std::string& folder) {
+    return "file " + dir.file("work/" + folder + "/Det_01.cal") + "\nsave_calibration\nfile " +
+           dir.file("work/" + folder + "/spectrum.dat") + "\nsave_spectrum\n";
+  };
+  const std::string script = calibrate_script(dir.file("work/Det_01.cal")) + save("before") +
+                             "auto_recalibration\nact first\nact delete 1\nact_points\nmain_report\n"
+                             "key F1 calibration\n" + save("auto-open") + "act cancel\n" + save("after-auto") +
+                             "quan_auto_cal\nact_points\nact delete 0\nact recalibrate\nkey F1 calibration\n"
+                             "act cancel\n" + save("after-quant") +
+                             "quan_auto_cal\nact ok\n" + save("accepted");
+  const std::vector<std::string> lines = run(script);
+  std::vector<std::string> help, points;
+  int cancelled = 0, accepted = 0;
+  for (const std::string& l : lines) {
+    if (l.rfind("help\t", 0) == 0) help.push_back(l);
+    if (l.rfind("point\t", 0) == 0) points.push_back(l);
+    cancelled += l == "act\tcancel\tdone\tclosed";
+    accepted += l == "act\tok\tdone\tclosed";
+  }
+  EXPECT_EQ(cancelled, 2);
+  EXPECT_EQ(accepted, 4);  // energy, shape, efficiency; the quantitative window
+  EXPECT_EQ(help, (std::vector<std::string>{"help\tAutomatic energy re-calibration\tfound",
+                                            "help\tQuantitative auto-calibration\tfound"}));
+  // The automatic window matched the 8 stored energies; after deleting one,
+  // 7 points and the goodness of fit.
+  ASSERT_GE(points.size(), 8u + 1 + 7 + 1);
+  EXPECT_EQ(points[8].substr(0, 6), "point\t");
+  for (const char* name : {"Det_01.cal", "spectrum.dat"}) {
+    const std::vector<std::uint8_t> before = test::read_bytes(dir.file(std::string("work/before/") + name));
+    ASSERT_GT(before.size(), 500u) << name;
+    EXPECT_NE(test::read_bytes(dir.file(std::string("work/auto-open/") + name)), before) << name;
+    EXPECT_EQ(test::read_bytes(dir.file(std::string("work/after-auto/") + name)), before) << name;
+    EXPECT_EQ(test::read_bytes(dir.file(std::string("work/after-quant/") + name)), before) << name;
+  }
+  // OK stored a new energy function whose calibration energies are the
+  // identified lines' (the quantitative window's first point was deleted).
+  CalibrationRecord before, after;
+  const std::vector<std::uint8_t> b = test::read_bytes(dir.file("work/before/Det_01.cal"));
+  const std::vector<std::uint8_t> a = test::read_bytes(dir.file("work/accepted/Det_01.cal"));
+  ASSERT_GE(b.size(), 512u);
+  ASSERT_GE(a.size(), 512u);
+  decode_calibration_record(b.data(), before);
+  decode_calibration_record(a.data(), after);
+  EXPECT_NE(after.energy, before.energy);
+  EXPECT_EQ(after.width, before.width);
+  EXPECT_GE(after.energy_count, 2.0f);
+  EXPECT_LT(after.energy_count, before.energy_count);
+}
+
+// The library editor imports the shipped library's CSV source and saves the
+// same bytes as the batch import that built the shipped library; its CSV
+// export is the batch export's; sorting the nuclides by mass number keeps
+// every nuclide with its lines.
+TEST_F(Desktop, LibraryEditorImportsAndExportsAsTheBatchCommands) {
+  const char* home = std::getenv("KESTRIM_HOME");
+  if (!home || !*home) GTEST_SKIP() << "KESTRIM_HOME is not set (run the tests through ctest)";
+  const std::string shipped = std::string(home) + "/Libraries/NaI_Analysis.lib";
+  const std::string source = test::source_data_dir() + "/Libraries/NaI_Analysis.csv";
+  const std::vector<std::string> lines =
+      run("edit_library\nkey F1 library\nfile " + source + "\nlib import csv\nfile " + dir.file("work/exported.csv") +
+          "\nlib export_csv\nfile " + dir.file("work/imported.lib") + "\nlib save_as\nlib sort_nuclides mass\n"
+          "file " + dir.file("work/sorted.csv") + "\nlib export_csv\nanswer 7\nlib close\n");
+  int done = 0;
+  for (const std::string& l : lines) done += l.rfind("lib\t", 0) == 0 && l.find("\tdone") != std::string::npos;
+  EXPECT_EQ(done, 6);
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "help\tLibrary editor\tfound"), lines.end());
+  // Closing with the sort unsaved asks to save it.
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "message\t3\t7\tThe Library has been modified\tSave changes to library imported.lib ?"),
+            lines.end());
+  const std::vector<std::uint8_t> original = test::read_bytes(shipped);
+  ASSERT_GT(original.size(), 100u);
+  EXPECT_EQ(test::read_bytes(dir.file("work/imported.lib")), original);
+  std::string out;
+  ASSERT_EQ(test::run_command("'" + test::kestrim_binary() + "' library export-csv '" + shipped + "' -o '" +
+                                  dir.file("batch.csv") + "'",
+                              &out, true),
+            0)
+      << out;
+  const std::string batch_csv = test::read_text(dir.file("batch.csv"));
+  EXPECT_EQ(test::read_text(dir.file("work/exported.csv")), batch_csv);
+  // The CSV as nuclide blocks (a nuclide row and its line rows).
+  auto blocks = [](const std::string& csv) {
+    std::vector<std::string> out;
+    std::istringstream in(csv);
+    for (std::string row; std::getline(in, row);) {
+      if (row.rfind("nuclide,", 0) == 0) out.push_back("");
+      if (!out.empty()) out.back() += row + "\n";
+    }
+    return out;
+  };
+  std::vector<std::string> sorted = blocks(test::read_text(dir.file("work/sorted.csv")));
+  std::vector<std::string> original_blocks = blocks(batch_csv);
+  ASSERT_GT(original_blocks.size(), 10u);
+  auto mass = [](const std::string& block) {
+    const size_t dash = block.find('-');
+    return dash == std::string::npos || dash > block.find(',', 8) ? 0 : std::atoi(block.c_str() + dash + 1);
+  };
+  for (size_t i = 1; i < sorted.size(); ++i) EXPECT_LE(mass(sorted[i - 1]), mass(sorted[i])) << sorted[i];
+  std::sort(sorted.begin(), sorted.end());
+  std::sort(original_blocks.begin(), original_blocks.end());
+  EXPECT_EQ(sorted, original_blocks);
+}
 
 // The library editor saves a shipped library it did not change, and one
 // whose additions were all taken back, byte for byte as shipped; the
