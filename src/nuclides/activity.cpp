@@ -522,17 +522,17 @@ bool solve_and_report(const NuclideSession& state, const InterferenceSet& set, R
     }
     // When the activities come from several peaks and these scatter about
     // the solution more than their uncertainties allow (areas of
-    // overlapping or weak lines, yields), the reported uncertainty grows by
-    // the square root of that ratio; the credibility check below stays with
-    // the counting statistics alone.
+    // overlapping or weak lines, yields, or a nuclide named after peaks
+    // that are not its own), the uncertainty grows by the square root of
+    // that ratio, in the report and in the credibility check below.
     const double r_reported = uppk && pc ? r : r * std::sqrt(sb.scatter);
     const double samu = h.sampling_uncertainty / 100.0;
     const double calu = par.include_calibration_uncertainty != 0
                             ? state.spectrum.calibration.uncertainty / 100.0
                             : 0.0;
-    const double T = 100 * std::sqrt(samu * samu + calu * calu + r * r);
+    const double T = 100 * std::sqrt(samu * samu + calu * calu + r_reported * r_reported);
     activity[c] = A;
-    total[c] = 100 * std::sqrt(samu * samu + calu * calu + r_reported * r_reported);
+    total[c] = T;
     if (T > worst_t && !acc.library_driven) {
       worst = c;
       worst_t = T;

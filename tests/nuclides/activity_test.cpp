@@ -174,12 +174,12 @@ TEST_F(Activities, SamplingAndCalibrationUncertaintiesAddInQuadrature) {
 
 // Two lines of one nuclide whose rates disagree far beyond their 1 %
 // uncertainties: the weighted mean's uncertainty grows by the square root
-// of the chi-square per degree of freedom, while the credibility check
-// (here 5 %) still judges the counting statistics alone. Rates that agree
-// leave the uncertainty as the counts give it.
+// of the chi-square per degree of freedom, and the credibility check judges
+// that uncertainty (9 %: kept under a limit of 20 %, removed under 5 %).
+// Rates that agree leave the uncertainty as the counts give it.
 TEST_F(Activities, ScatterOfTheLinesWidensTheUncertainty) {
   test::add_nuclide(lib(), "Two", 1e7, {{500, 0.5, 0}, {900, 0.5, 0}});
-  q.state->params.max_activity_uncertainty = 5;
+  q.state->params.max_activity_uncertainty = 20;
   const double y = 0.5;
   for (const double c2 : {5000.0, 6000.0}) {
     q.state->peaks.count = 0;
@@ -196,6 +196,10 @@ TEST_F(Activities, ScatterOfTheLinesWidensTheUncertainty) {
     EXPECT_NEAR(res().results[0].uncertainty, 100 * sd / a * std::sqrt(std::max(1.0, chi2)), 1e-3) << c2;
   }
   EXPECT_GT(res().results[0].uncertainty, 9);  // 0.71 % from the counts alone
+  q.state->params.max_activity_uncertainty = 5;
+  ASSERT_EQ(run(), 1);
+  EXPECT_TRUE(res().results.empty());
+  EXPECT_NE(activity_text().find("Removed Two, Activity Uncertainty was:- "), std::string::npos);
 }
 
 TEST_F(Activities, CombinedLineIsMarkedAndExplained) {
