@@ -4,6 +4,8 @@
 // channels declared than present).
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cmath>
 
 #include "platform/scripted_platform.h"
@@ -99,6 +101,23 @@ TEST(ChnReader, FwhmConstantOfExactlyOneLeavesWidthUnset) {
   run(readers::read_chn, test::make_chn(s), r);
   ASSERT_EQ(r.result, 1);
   EXPECT_EQ(r.rec.calibration.width_terms, 0);
+}
+
+// One FWHM at every energy (no slope, no quadratic term) is a placeholder,
+// not a calibration: the width stays uncalibrated, with a warning.
+TEST(ChnReader, ConstantFwhmIsNotUsedAsAWidthCalibration) {
+  test::ChnSpec s;
+  s.fwhm[0] = 2.648f;
+  s.fwhm[1] = 0.0f;
+  s.fwhm[2] = 0.0f;
+  Read r;
+  run(readers::read_chn, test::make_chn(s), r);
+  ASSERT_EQ(r.result, 1);
+  EXPECT_EQ(r.rec.calibration.width_terms, 0);
+  EXPECT_EQ(r.rec.calibration.energy_terms, 3);
+  EXPECT_NE(std::find(r.rec.warnings.begin(), r.rec.warnings.end(),
+                      "The file's FWHM calibration is one width at every energy: it is not used"),
+            r.rec.warnings.end());
 }
 
 TEST(ChnReader, UnknownTrailerTypeFails) {

@@ -148,6 +148,12 @@ int read_chn(const Bytes& b, SpectrumRecord& rec, const ReaderOptions& options, 
     }
     if (f0 == 0 && f1 == 0 && f2 == 0) {
       rec.warnings.push_back("The file has no FWHM calibration");
+    } else if (f1 == 0 && f2 == 0) {
+      // One width at every energy is no detector's: it is what acquisition
+      // programs store before a width has been calibrated (real files carry
+      // 2.65 channels over 1024 channels of a 3"x3" NaI, a tenth of its
+      // width at 662 keV). The width is then taken as uncalibrated.
+      rec.warnings.push_back("The file's FWHM calibration is one width at every energy: it is not used");
     } else if (f0 != 1.0) {
       set_width_from_fwhm(rec, f0, f1, f2, terms);
     }
