@@ -141,7 +141,8 @@ FormResult form_set(NuclideResults& res, InterferenceSet& set) {
   }
 
   // Two nuclides on exactly the same peaks cannot be told apart: keep the
-  // earlier one, marked ?.
+  // one with the higher confidence (the larger share of its lines found;
+  // on a tie the earlier one), marked ?.
   for (bool again = true; again && set.columns() >= 2;) {
     again = false;
     for (int a = 0; a < set.columns() && !again; ++a)
@@ -164,8 +165,11 @@ FormResult form_set(NuclideResults& res, InterferenceSet& set) {
           }
           if (others_shared) res.accepted[set.nuclides[c]].marker = '?';
         }
-        remove_nuclide(res, set.nuclides[b]);
-        set.erase_column(b);
+        const int gone = res.accepted[set.nuclides[b]].confidence > res.accepted[set.nuclides[a]].confidence + 1e-9
+                             ? a
+                             : b;
+        remove_nuclide(res, set.nuclides[gone]);
+        set.erase_column(gone);
         again = true;
       }
   }

@@ -36,6 +36,7 @@ inline constexpr const char* kReasonNegative = "This Peak has a negative area";
 inline constexpr const char* kReasonTooNear = "This Peak is too near another one";
 inline constexpr const char* kReasonUncertain = "This Peak has a high uncertainty value";
 inline constexpr const char* kReasonCritical = "This Peak is below the Critical Limit";
+inline constexpr const char* kReasonBackscatter = "This Peak is the backscatter of a stronger line";
 inline constexpr const char* kReasonAdded = "This Peak was added to the region";
 inline constexpr const char* kReasonResidual = "There is high residual data in this region";
 

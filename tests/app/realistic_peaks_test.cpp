@@ -130,6 +130,46 @@ TEST_F(RealisticPeaks, CobaltAreasIgnoreTheComptonEdges) {
   EXPECT_LE(edge_peaks, 1) << "peaks reported on the Compton edges";
 }
 
+// The backscatter bump of a strong line (662 keV: at 184 keV; 1460.8 keV:
+// at 218 keV) is not a peak; a true line at 186 keV holding a quarter of the
+// 662 keV line's counts (Ra-226 beside Bi-214's 609 keV) stays one.
+TEST_F(RealisticPeaks, BackscatterBumpsAreNotPeaksButLinesThereAre) {
+  int bumps = 0, kept = 0;
+  const int seeds = 6;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    for (bool with_line : {false, true}) {
+      SimOptions o = nai_3x3_options(1024, static_cast<std::uint64_t>(seed));
+      for (double e : {661.66, 1460.8}) {
+        SimPeak p;
+        p.energy = e;
+        p.area = 20000;
+        p.compton_to_peak = 2.5;
+        o.peaks.push_back(p);
+      }
+      if (with_line) {
+        SimPeak p;
+        p.energy = 186.2;
+        p.area = 5000;
+        p.compton_to_peak = 2.5;
+        o.peaks.push_back(p);
+      }
+      const std::string path = write(o, "bs.dat");
+      std::string out;
+      ASSERT_EQ(kestrim("peaks --json '" + path + "'", &out), 0) << out;
+      const nlohmann::json j = nlohmann::json::parse(out);
+      bool near_186 = false;
+      for (const auto& q : j["peaks"]) {
+        const double e = q["energy"].get<double>();
+        if (e > 150 && e < 250 && !with_line) ++bumps;
+        if (std::abs(e - 186.2) < 10) near_186 = true;
+      }
+      if (with_line) kept += near_186;
+    }
+  }
+  EXPECT_EQ(bumps, 0) << "backscatter bumps reported as peaks";
+  EXPECT_EQ(kept, seeds) << "the 186 keV line was lost";
+}
+
 // A soil sample: Cs-137's 662 keV line 1.2 FWHM above Bi-214's 609 keV and
 // Tl-208's 583 keV. The wide search filters see the three as one run; the
 // narrow ones see 662 keV apart, and the search must not skip it.

@@ -71,6 +71,20 @@ TEST_F(Activities, IdenticalPeaksLeaveOneNuclideMarkedUncertain) {
   EXPECT_TRUE(res().accepted[1].removed);
 }
 
+// On the same peaks, the nuclide with more of its lines found stays, even
+// when it comes later in the library (Cs-134 on 604.7 and 795.9 keV keeps
+// those peaks from a Ra-226 that lacks most of its lines).
+TEST_F(Activities, IdenticalPeaksKeepTheNuclideWithTheHigherConfidence) {
+  test::add_nuclide(lib(), "AAA", 1e7, {{500, 0.5, 0}, {800, 0.5, 0}, {1200, 0.5, 0}});
+  test::add_nuclide(lib(), "BBB", 1e7, {{500.3, 0.4, 0}, {800.2, 0.6, 0}});
+  q.add_peak(500, 5000);
+  q.add_peak(800, 5000);
+  ASSERT_EQ(run(), 1);
+  ASSERT_EQ(res().results.size(), 1u);
+  EXPECT_EQ(res().results[0].name, "BBB");
+  EXPECT_TRUE(res().accepted[0].removed);
+}
+
 TEST_F(Activities, ThreeNuclidesOnThreePeaksReduceToTwo) {
   // N3 misses one of its lines: the lowest confidence goes.
   test::add_nuclide(lib(), "N1", 1e7, {{400, 0.5, 0}, {700, 0.5, 0}});
