@@ -85,6 +85,9 @@ nlohmann::json analysis_json(State& state, const std::string& file) {
   // Without an efficiency calibration the values are count rates per
   // emission ("unit" is "cps"), not activities.
   j["efficiency_calibrated"] = res.efficiency_calibrated;
+  // Without an energy calibration nothing is identified and no limits are
+  // given: the peaks have channels only.
+  j["energy_calibrated"] = res.energy_calibrated;
   // The total-spectrum road: the fitted references instead of peaks.
   if (state.params.reference_fitting != 0) {
     j["chi_squared"] = state.references.chi_squared;

@@ -27,7 +27,10 @@ constexpr const char* kBatchList = "batchspc.$$$";
 // theirs); an unattended run says so once on the command line, the main
 // report says it too.
 void tell_uncalibrated_efficiency(State& state) {
-  if (state.app.batch_mode && !state.results.efficiency_calibrated)
+  if (!state.app.batch_mode) return;
+  if (!state.results.energy_calibrated)
+    state.ui->message_box(kUncalibratedEnergyNotice, "Warning", kMsgWarning);
+  else if (!state.results.efficiency_calibrated)
     state.ui->message_box(kUncalibratedEfficiencyNotice, "Warning", kMsgWarning);
 }
 }  // namespace

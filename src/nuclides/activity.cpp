@@ -680,7 +680,13 @@ int run_nuclide_analysis(const NuclideSession& state) {
 
   bool any_area = false;
   for (int k = 1; k <= list.count; ++k) any_area = any_area || list.net_area[k] > 0;
-  if (list.count == 0) {
+  // Library energies matched against channel numbers name nuclides at
+  // random: without an energy calibration nothing is identified.
+  res.energy_calibrated = term_count(cal.energy_terms) >= 2 && cal.energy[1] != 0;
+  if (!res.energy_calibrated) {
+    act.line(std::string(" ") + kUncalibratedEnergyNotice + ".");
+    act.empty();
+  } else if (list.count == 0) {
     act.line(std::string(20, ' ') + "No Significant Peaks were found.");
     act.empty();
   } else if (!any_area) {

@@ -254,6 +254,8 @@ std::string trimmed_name7(std::string_view name) {
 
 int lod_section(const NuclideSession& state, bool template_mode, std::vector<LodRow>& rows) {
   rows.clear();
+  // Without an energy calibration there is no energy to work a limit at.
+  if (!state.results.energy_calibrated) return 1;
   const AnalysisParameters& par = state.params;
   const CalibrationRecord& cal = state.spectrum.calibration;
   NuclideResults& res = state.results;

@@ -26,6 +26,12 @@ inline constexpr const char* kUncalibratedEfficiencyNotice =
     "The efficiency of this spectrum is not calibrated: the results are count rates (cps), not "
     "activities; activities need an efficiency calibration";
 
+// The sentence of a spectrum without an energy calibration: its peaks have
+// channels, not energies, and no nuclide is named after them.
+inline constexpr const char* kUncalibratedEnergyNotice =
+    "The energy of this spectrum is not calibrated: no nuclide can be identified; the peaks are "
+    "given by channel";
+
 // A nuclide of the Analysis Library that identification entered.
 struct AcceptedNuclide {
   int library_index = 0;     // index into the library buffer
@@ -80,6 +86,9 @@ struct NuclideResults {
   // were worked out with an efficiency of 1.0 and are count rates per
   // emission, reported in kUncalibratedUnit.
   bool efficiency_calibrated = true;
+  // False when the spectrum has no energy calibration: nothing was
+  // identified and no limits were worked out.
+  bool energy_calibrated = true;
 
   std::vector<AcceptedNuclide> accepted;
   std::vector<IdentifiedLine> lines;

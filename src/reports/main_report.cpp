@@ -282,7 +282,8 @@ std::string build_main_report(const ReportSession& state, const TokenContext& ct
     if (code == kSectionEnd || code == kSectionEndBlock) break;
     if (code == kSectionActivities) {
       activity_rows(state, tp, out);
-      if (!state.results.efficiency_calibrated) put(out, std::string(" ") + kUncalibratedEfficiencyNotice);
+      if (!state.results.energy_calibrated) put(out, std::string(" ") + kUncalibratedEnergyNotice);
+      else if (!state.results.efficiency_calibrated) put(out, std::string(" ") + kUncalibratedEfficiencyNotice);
     }
     else if (code == kSectionLimits) {
       if (!limit_rows(state, tp, out) && complete) *complete = false;

@@ -191,17 +191,19 @@ TEST_F(CliArgs, RunsThatDidNotDoWhatWasAskedFail) {
   EXPECT_EQ(run({"/file=x.dat"}, &out), 1);
   EXPECT_NE(out.find("kestrim: no batch run was asked for"), std::string::npos) << out;
 
-  // A text spectrum carries no efficiency calibration, and the shipped
-  // Defaults keep a foreign spectrum's own calibration: the analysis runs
-  // to the end and reports count rates, never becquerels. (This run used to
-  // stop with exit 1 before the activities.)
+  // A text spectrum carries no energy or efficiency calibration, and the
+  // shipped Defaults keep a foreign spectrum's own calibration: the
+  // analysis runs to the end, names no nuclide after channel numbers and
+  // says why, never reporting becquerels. (This run used to stop with exit
+  // 1 before the activities, and then named nuclides at random.)
   ASSERT_EQ(run({"export-text", "x.dat", "-o", "x.txt"}, &out), 0) << out;
   forget_reports();
   EXPECT_EQ(run({"analyse", "x.txt"}, &out), 0) << out;
-  EXPECT_NE(out.find("kestrim: The efficiency of this spectrum is not calibrated: the results are "
-                     "count rates (cps), not activities; activities need an efficiency calibration\n"),
+  EXPECT_NE(out.find("kestrim: The energy of this spectrum is not calibrated: no nuclide can be identified; "
+                     "the peaks are given by channel\n"),
             std::string::npos)
       << out;
+  EXPECT_NE(out.find(", 0 nuclides,"), std::string::npos) << out;
   EXPECT_TRUE(main_report());
   EXPECT_EQ(out.find(" Bq"), std::string::npos) << out;
 

@@ -1,7 +1,8 @@
 // Real and hand-made spectra without an efficiency calibration through the
 // kestrim command with the shipped Defaults: the analysis runs to the end,
 // the results are count rates (cps) and say so, and the user's Defaults
-// keep their activity unit. TKA files are read, and long ones compressed.
+// keep their activity unit. TKA files are read, and long ones compressed;
+// without an energy calibration no nuclide is named.
 #include <gtest/gtest.h>
 
 #include <charconv>
@@ -141,6 +142,19 @@ TEST_F(Uncalibrated, TkaFilesAreReadAndLongOnesCompressed) {
       EXPECT_NEAR(p["area"].get<double>(), 50000, 3 * p["area_uncertainty"].get<double>() + 1000);
     }
   EXPECT_TRUE(found) << a["peaks"].dump();
+  // A TKA file has no energy calibration: its peak at channel 400 names no
+  // nuclide (a library line at "400 keV" would), no limit is given, and
+  // the batch run and both reports say why.
+  EXPECT_EQ(a["energy_calibrated"], false);
+  EXPECT_TRUE(a["nuclides"].empty()) << a["nuclides"].dump();
+  EXPECT_TRUE(a["limits"].empty()) << a["limits"].dump();
+  const std::string notice =
+      "The energy of this spectrum is not calibrated: no nuclide can be identified; the peaks are given by channel";
+  ASSERT_EQ(kestrim("/batch /file=short.tka", &out), 0) << out;
+  EXPECT_NE(out.find("kestrim: " + notice + "\n"), std::string::npos) << out;
+  EXPECT_EQ(out.find(kNotice), std::string::npos) << out;
+  EXPECT_NE(test::read_text(dir.file("Main Report.txt")).find(" " + notice + "\r\n"), std::string::npos);
+  EXPECT_NE(test::read_text(dir.file("Activity Report.txt")).find(" " + notice + ".\r\n"), std::string::npos);
 }
 
 }  // namespace
