@@ -14,6 +14,7 @@
 #include "platform/c_locale.h"
 #include "platform/files.h"
 #include "platform/platform.h"
+#include "platform/silent_platform.h"
 #include "platform/text_encoding.h"
 #include "settings/defaults_file.h"
 #include "spectrum/formats.h"
@@ -28,20 +29,6 @@ namespace {
 constexpr int kMinListedChannels = 16;
 // Larger files are no spectra of any format.
 constexpr std::size_t kMaxListedBytes = 64u << 20;
-
-// Readers may complain about a file; while listing nobody is told.
-class QuietPlatform : public Platform {
- public:
-  int message_box(std::string_view, std::string_view, int style, int default_answer) override {
-    return default_answer_for(style, default_answer);
-  }
-  void set_status(std::string_view) override {}
-  bool abort_requested() override { return false; }
-  bool open_file_dialog(FileDialog&) override { return false; }
-  bool save_file_dialog(FileDialog&) override { return false; }
-  bool ask_text(std::string_view, std::string_view, bool, std::string&) override { return false; }
-  void wait_ms(int) override {}
-};
 
 // The type the extension check gives a file with these bytes, or -1.
 int type_of(const std::string& name, const std::vector<std::uint8_t>& bytes) {
@@ -80,7 +67,8 @@ std::string defaults_folder(const std::string& root) {
 
 std::vector<ListedSpectrum> list_spectrum_folder(const State& state, const std::string& directory) {
   std::vector<ListedSpectrum> out;
-  QuietPlatform quiet;
+  // Readers may complain about a file; while listing nobody is told.
+  SilentPlatform quiet;
   ReaderOptions options;
   options.ignore_header = state.params.ignore_header_data != 0;
   options.use_file_energy_calibration = state.params.use_file_energy_calibration != 0;

@@ -375,7 +375,7 @@ int compute_efficiency_points(const CalibrationSession& state, EfficiencyCalibra
     if (n < 0) {
       if (!wide) {
         wide = std::make_unique<NuclideLibrary>();
-        readers::SilentPlatform quiet;
+        SilentPlatform quiet;
         if (!load_library(quiet, state.paths, kWideLibrary, *wide, nullptr)) wide->nuclide_count = 0;
       }
       lib = wide.get();

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "platform/silent_platform.h"
 #include "spectrum/formats.h"
 #include "spectrum/spectrum_record.h"
 
@@ -21,19 +22,6 @@ using Bytes = std::vector<std::uint8_t>;
 inline bool has(const Bytes& b, std::size_t offset, std::size_t n) {
   return offset <= b.size() && n <= b.size() - offset;
 }
-
-// A platform that answers every message with its default and shows
-// nothing: probes run the text readers through it.
-class SilentPlatform : public Platform {
- public:
-  int message_box(std::string_view, std::string_view, int, int answer) override { return answer; }
-  void set_status(std::string_view) override {}
-  bool abort_requested() override { return false; }
-  bool open_file_dialog(FileDialog&) override { return false; }
-  bool save_file_dialog(FileDialog&) override { return false; }
-  bool ask_text(std::string_view, std::string_view, bool, std::string&) override { return false; }
-  void wait_ms(int) override {}
-};
 
 // Channel count that `read` finds in the file, 0 when it fails: the probe
 // of formats whose header holds no fixed channel-count field.
