@@ -23,7 +23,7 @@
 #include "app/state.h"
 #include "platform/files.h"
 #include "spectrum/formats.h"
-#include "spectrum/readers/reader_support.h"
+#include "platform/silent_platform.h"
 
 namespace {
 
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     return 0;
   }
 
-  readers::SilentPlatform ui;
+  SilentPlatform ui;
   State state(ui);
   state.paths.program_dir = program_dir();
   state.paths.user_dir = join_path(dir, "user");

@@ -15,8 +15,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/silent_platform.h"
 #include "spectrum/formats.h"
-#include "spectrum/readers/reader_support.h"
 #include "spectrum/readers/readers.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -31,7 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   ReaderOptions options;
   options.text_channels_per_line = 1 + data[0] / 16 % 8;
   options.text_header_lines = data[0] / 128;
-  readers::SilentPlatform ui;
+  SilentPlatform ui;
   int result = format->read(bytes, rec, options, ui);
   if (rec.counts.size() != static_cast<std::size_t>(kMaxChannelsStored)) __builtin_trap();
   if (result >= 0) {

@@ -60,7 +60,7 @@
 #include "app/startup.h"
 #include "app/state.h"
 #include "platform/files.h"
-#include "spectrum/readers/reader_support.h"
+#include "platform/silent_platform.h"
 #include "spectrum/native_file.h"
 #include "spectrum/simulate.h"
 #include "spectrum/spectrum_record.h"
@@ -184,7 +184,7 @@ bool write_sample(const LineTable& table, const Mix& mix, std::uint64_t seed, co
 }
 
 bool analyse(const std::string& scratch, const std::string& spectrum, std::vector<NuclideResult>& results) {
-  readers::SilentPlatform ui;  // the batch's messages are not the table's
+  SilentPlatform ui;  // the batch's messages are not the table's
   auto state = std::make_unique<State>(ui);
   state->paths = default_paths();
   state->paths.user_dir = join_path(scratch, "user");
