@@ -171,7 +171,9 @@ class Fitter {
   // amplitudes down. When the model fits worse than the counting
   // statistics allow (weighted reduced chi-square above 1), the variances
   // grow by that ratio. False when singular.
-  bool final_fit(const std::vector<bool>& searched) {
+  // `known`: gain variances to use instead of those of the curvature (for
+  // the references where they are above 0).
+  bool final_fit(const std::vector<bool>& searched, const std::vector<double>& known = {}) {
     std::vector<double> a(static_cast<std::size_t>(k_));
     for (int k = 0; k < k_; ++k) a[static_cast<std::size_t>(k)] = amplitude(k);
     std::vector<double> w(static_cast<std::size_t>(n_));
@@ -211,7 +213,9 @@ class Fitter {
       restore(centre);
       const double curvature = (chi_up + chi_down - 2 * chi2) / (h * h);
       if (!ok_up || !ok_down || !(curvature > 0) || !std::isfinite(curvature)) continue;
-      const double gain_variance = 2 / curvature * scale;
+      double gain_variance = 2 / curvature * scale;
+      if (static_cast<std::size_t>(k) < known.size() && known[static_cast<std::size_t>(k)] > 0)
+        gain_variance = known[static_cast<std::size_t>(k)];
       spectrum(k).gain_variance = gain_variance;
       for (int j = 0; j < k_; ++j) {
         const double slope = (up[static_cast<std::size_t>(j)] - down[static_cast<std::size_t>(j)]) / (2 * h);
@@ -403,6 +407,52 @@ void search_gain(Fitter& f, int k, std::string& log) {
   }
 }
 
+// The searched gains agree with one common gain when their weighted
+// scatter about it is at most this many times their variances.
+constexpr double kAlikeGains = 6.0;
+
+// When the searched gains agree (the detector's gain moved alike for every
+// reference, as when all were counted on it under one calibration), each
+// reference's own gain is combined with the mean of the others' by their
+// variances: a strongly shown source keeps its own, a weakly shown one
+// (whose peaks fix its gain only to a few tenths of a per cent) leans on
+// the others. The amplitudes are then fitted again at those gains. Gains
+// that disagree are kept as they are. False when the refit is singular.
+bool combine_gains(Fitter& f, const ReferenceSet& set, const std::vector<bool>& searched) {
+  const int k = f.references();
+  std::vector<int> used;
+  double sw = 0, swg = 0;
+  for (int m = 0; m < k; ++m) {
+    const double v = set.spectra[static_cast<std::size_t>(m)].gain_variance;
+    if (!searched[static_cast<std::size_t>(m)] || !(v > 0)) continue;
+    used.push_back(m);
+    sw += 1 / v;
+    swg += f.gain(m) / v;
+  }
+  if (used.size() < 2) return true;
+  const double mean = swg / sw;
+  double chi = 0;
+  for (int m : used) {
+    const double d = f.gain(m) - mean;
+    chi += d * d / set.spectra[static_cast<std::size_t>(m)].gain_variance;
+  }
+  if (chi / static_cast<double>(used.size() - 1) > kAlikeGains) return true;
+  std::vector<double> gains(static_cast<std::size_t>(k)), known(static_cast<std::size_t>(k), 0.0);
+  for (int m = 0; m < k; ++m) gains[static_cast<std::size_t>(m)] = f.gain(m);
+  for (int m : used) {
+    const double v = set.spectra[static_cast<std::size_t>(m)].gain_variance;
+    const double w_others = sw - 1 / v;
+    const double others = (swg - f.gain(m) / v) / w_others;
+    gains[static_cast<std::size_t>(m)] = (f.gain(m) / v + others * w_others) / sw;
+    known[static_cast<std::size_t>(m)] = 1 / sw;
+  }
+  for (int m : used) f.set_gain(m, gains[static_cast<std::size_t>(m)]);
+  // The references the sample does not show follow the common gain.
+  for (int m = 0; m < k; ++m)
+    if (!searched[static_cast<std::size_t>(m)]) f.set_gain(m, mean);
+  return f.fit() && f.final_fit(searched, known);
+}
+
 int fail(ReferenceSet& set, Platform& ui, const std::string& text) {
   set.clear_results();
   ui.message_box(text, {}, kMsgError);
@@ -484,6 +534,7 @@ int fit_total_spectrum(const std::vector<float>& sample, int channels, const Tot
   if (options.gain_search)
     for (int m = 0; m < f.references(); ++m) searched[static_cast<std::size_t>(m)] = f.significant(m);
   if (!f.final_fit(searched)) return fail(set, ui, singular);
+  if (options.gain_search && !combine_gains(f, set, searched)) return fail(set, ui, singular);
   set.chi_squared = f.chi();
   set.fitted = true;
   for (int k = 0; k < f.references(); ++k) {

