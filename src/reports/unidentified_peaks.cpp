@@ -13,6 +13,7 @@
 #include "nuclides/activity.h"
 #include "nuclides/quant_common.h"
 #include "platform/c_format.h"
+#include "settings/calibration_functions.h"
 
 namespace kestrim {
 namespace {
@@ -78,13 +79,21 @@ void escape_notes(const ReportSession& s, int k, double energy, double half_wind
 
 void sum_notes(const ReportSession& s, int k, double energy, double tol, ReportText& act) {
   const PeakList& p = s.peaks;
+  const CalibrationRecord& cal = s.spectrum.calibration;
   const double lo = energy - tol, hi = energy + tol;
+  // Pulses add before the energy calibration does: the sum peak lies at the
+  // sum of the two peaks' channels (the analyser's zero offset being a few
+  // channels at most), even where a calibration fitted over a narrow range
+  // misplaces energies far above it (a Co-60 sum peak read 2553 keV,
+  // 1174.7 + 1334.7 = 2509 keV, at channel 759.2 = 357.1 + 403.8 - 1.7).
+  const double gain =
+      std::fabs(channel_to_energy(cal, p.centre[k] + 0.5) - channel_to_energy(cal, p.centre[k] - 0.5));
+  const double tol_channels = gain > 0 ? tol / gain : 0;
   auto candidate = [&](int i, int j) {
     if (!(p.gps[i] > 3 * p.gps[k]) || !(p.gps[j] > 3 * p.gps[k])) return false;
-    const double ei = peak_energy(s, i);
-    if (ei > hi / 2) return false;
-    const double sum = ei + peak_energy(s, j);
-    return sum > lo && sum < hi;
+    const double sum = peak_energy(s, i) + peak_energy(s, j);
+    const double channels = p.centre[i] + p.centre[j];
+    return (sum > lo && sum < hi) || std::fabs(channels - p.centre[k]) < tol_channels;
   };
   double largest = 0;
   for (int i = 1; i < k; ++i)

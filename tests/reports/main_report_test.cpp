@@ -231,6 +231,30 @@ TEST_F(MainReport, SumPeakNote) {
       << act.text;
 }
 
+// A calibration whose offset is wrong (fitted far from the sum): the sum
+// peak's energy is not the sum of the energies, but its channel is the sum
+// of the channels, and that is what the note goes by.
+TEST_F(MainReport, SumPeakNoteByChannelsWhereTheEnergiesDoNotAdd) {
+  state.spectrum.calibration.energy = {-50.0f, 3.5f, 0.0f};
+  state.spectrum.calibration.energy_terms = 2;
+  state.peaks.centre[2] = 220.0f;
+  state.peaks.centre[3] = 320.1f;  // 1070.35 keV; 300 + 720 = 1020 keV
+  state.peaks.gps[1] = 100;
+  state.peaks.gps[2] = 200;
+  state.peaks.gps[3] = 5;
+  state.results.peak_sum[1] = state.results.peak_sum[2] = 1;
+  ReportText act;
+  append_unidentified_peaks(state, act);
+  EXPECT_NE(act.text.find("    This could be the Sum Peak from the Peaks at  300.0 keV. and  720.0 keV.\r\n"),
+            std::string::npos)
+      << act.text;
+  // A peak at neither sum gets no note.
+  state.peaks.centre[3] = 345.0f;
+  ReportText none;
+  append_unidentified_peaks(state, none);
+  EXPECT_EQ(none.text.find("Sum Peak"), std::string::npos) << none.text;
+}
+
 }  // namespace
 }  // namespace kestrim
 
