@@ -54,7 +54,14 @@ int step_peak_search(State& state) {
   state.fitting.report_write_failed = false;
   if (state.params.drift_correction) {
     const std::array<float, 3> before = state.spectrum.calibration.energy;
-    drift_correction_with_search(state);
+    if (state.params.drift_correction == 2) natural_line_gain_check(state);
+    else drift_correction_with_search(state);
+    // An Abort in the check's search ends the analysis here, as it would
+    // in the search itself.
+    if (state.peaks.search.aborted) {
+      state.app.abort_requested = true;
+      return 1;
+    }
     if (state.spectrum.calibration.energy == before) return 1;
     // The peaks were fitted, and their report begun, under the old gain:
     // search again so that the fit and its report use the corrected one.

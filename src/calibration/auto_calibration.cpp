@@ -10,6 +10,7 @@
 #include "calibration/calibration_checks.h"
 #include "spectrum/point_fit.h"
 #include "peaks/peak_search.h"
+#include "platform/c_format.h"
 #include "platform/platform.h"
 #include "settings/calibration_functions.h"
 #include "settings/detector_file.h"
@@ -223,8 +224,15 @@ int batch_auto_calibration(const CalibrationSession& state) {
   return ok ? 1 : 0;
 }
 
-int drift_correction(const CalibrationSession& state, double reference_energy) {
-  if (state.peaks.count == 0) run_peak_search(state);
+namespace {
+// Searches (when the list is empty) and fits every peak with the add and
+// remove prompts, the pause and the fitting display off. An aborted search
+// is not followed by a fit.
+void search_and_fit_quietly(const CalibrationSession& state) {
+  if (state.peaks.count == 0) {
+    run_peak_search(state);
+    if (state.peaks.search.aborted) return;
+  }
   AnalysisParameters& p = state.params;
   const int add = p.prompt_add_peaks, remove = p.prompt_remove_peaks, pause = p.pause_after_region,
             always = p.always_display_fitting;
@@ -234,6 +242,11 @@ int drift_correction(const CalibrationSession& state, double reference_energy) {
   p.prompt_remove_peaks = remove;
   p.pause_after_region = pause;
   p.always_display_fitting = always;
+}
+}  // namespace
+
+int drift_correction(const CalibrationSession& state, double reference_energy) {
+  search_and_fit_quietly(state);
 
   CalibrationRecord& cal = state.spectrum.calibration;
   const PeakList& peaks = state.peaks;
@@ -261,6 +274,44 @@ int drift_correction(const CalibrationSession& state, double reference_energy) {
   cal.energy[1] = static_cast<float>(c1);
   state.flags.calibration_modified = true;
   state.flags.display_refresh = true;
+  return 1;
+}
+
+int natural_line_gain_check(const CalibrationSession& state) {
+  search_and_fit_quietly(state);
+  if (state.peaks.search.aborted || !state.peaks.fitted) return 0;
+  CalibrationRecord& cal = state.spectrum.calibration;
+  if (term_count(cal.energy_terms) < 2) return 0;
+  const PeakList& peaks = state.peaks;
+  struct Anchor {
+    const char* nuclide;
+    double energy;
+    double found = 0;
+  };
+  Anchor anchors[] = {{"K-40", kNaturalGainLines[0]}, {"Tl-208", kNaturalGainLines[1]}};
+  for (Anchor& a : anchors) {
+    double area = 0;
+    for (int k = 1; k <= peaks.count; ++k) {
+      const double e = channel_to_energy(cal, peaks.centre[k]);
+      if (std::fabs(e - a.energy) < kNaturalGainWindow * a.energy && peaks.fitted_area[k] > area &&
+          peaks.fitted_area_pct[k] > 0 && peaks.fitted_area_pct[k] < kNaturalGainMaxUncertainty) {
+        area = peaks.fitted_area[k];
+        a.found = e;
+      }
+    }
+    if (!(a.found > 0)) return 0;
+  }
+  const double r0 = anchors[0].energy / anchors[0].found, r1 = anchors[1].energy / anchors[1].found;
+  if (std::fabs(r0 - r1) > kNaturalGainAgreement) return 0;
+  const double r = 0.5 * (r0 + r1);
+  if (std::fabs(r - 1) < kNaturalGainThreshold || !std::isfinite(r)) return 0;
+  for (float& c : cal.energy) c = static_cast<float>(c * r);
+  state.flags.calibration_modified = true;
+  state.flags.display_refresh = true;
+  state.ui->message_box(c_format("The energy calibration was scaled by %.4f: %s was found at %.1f keV and %s at "
+                                 "%.1f keV",
+                                 r, anchors[0].nuclide, anchors[0].found, anchors[1].nuclide, anchors[1].found),
+                        "Energy Calibration Check", kMsgOk);
   return 1;
 }
 

@@ -66,6 +66,22 @@ int drift_correction(const CalibrationSession& state, double reference_energy);
 // correction that found no peak leaves the calibration and says so).
 int drift_correction_with_search(const CalibrationSession& state);
 
+// The check of the energy calibration against the natural lines that every
+// room gives a NaI detector: K-40's 1460.8 keV and Tl-208's 2614.5 keV (DDEP).
+// It runs when drift correction is set to 2. The peaks are searched and
+// fitted; when the largest well-measured peak within 4 % of each line is
+// found, the two agree on one gain (ratios within 0.4 % of each other) and
+// that gain is more than 0.5 % from 1, every energy coefficient is scaled
+// by it and the user is told. Returns 1 when the calibration was changed
+// (the caller searches again under it), else 0 (nothing is said: a
+// spectrum without both lines is left as it is).
+inline constexpr double kNaturalGainLines[2] = {1460.82, 2614.51};  // keV
+inline constexpr double kNaturalGainWindow = 0.04;
+inline constexpr double kNaturalGainMaxUncertainty = 20;  // per cent
+inline constexpr double kNaturalGainAgreement = 0.004;
+inline constexpr double kNaturalGainThreshold = 0.005;
+int natural_line_gain_check(const CalibrationSession& state);
+
 // Quantitative auto-calibration.
 struct QuantAutoCalibration {
   CalPointList list;  // energy, channel, weight, name

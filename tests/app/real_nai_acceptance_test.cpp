@@ -23,16 +23,18 @@ struct RealCase {
 };
 
 // What each source is (../shared/data/spectra/SOURCES.md): rtorzilli's
-// 3"x3" sources in SPE and CHN form, two of the AIX calibration blocks
-// (the brick: U, Th, K; the lead-shielded background), and spectra without
-// an energy calibration.
+// 3"x3" sources in SPE and CHN form, AIX calibration blocks (U, Th and K
+// in concrete and soil; the lead-shielded background; their calibration,
+// 2 % high, is corrected by the check against K-40 and Tl-208), and
+// spectra without an energy calibration.
 const RealCase kCases[] = {
     {"spe/Cesium_137_Spectrum_180s_18Jan.Spe", {"Cs-137"}},
     {"chn/Cesium_137_Spectrum_180s_18Jan.Chn", {"Cs-137"}},
     {"spe/Cesium_137_Calibration.Spe", {"Cs-137"}},
     {"spe/Cobalt60_Spectrum_180s_18Jan.Spe", {"Co-60"}},
     {"chn/Cobalt60_Spectrum_180s_18Jan.Spe", {"Co-60"}},
-    {"cnf/gamma_AIX_NaI_1_BRIQUE.cnf", {"K-40", "Ra-226"}},
+    {"cnf/gamma_AIX_NaI_1_GOU.cnf", {"K-40", "Ra-226", "U-238"}},
+    {"cnf/gamma_AIX_NaI_1_PEP.cnf", {"K-40", "Ra-226"}},
     {"cnf/gamma_AIX_NaI_1_PB.cnf", {"K-40", "Th-232"}},
     {"spe/nai_detector.spe", {}},
     {"tka/EnergiespektrumCs.TKA", {}},

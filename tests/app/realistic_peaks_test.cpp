@@ -170,6 +170,45 @@ TEST_F(RealisticPeaks, BackscatterBumpsAreNotPeaksButLinesThereAre) {
   EXPECT_EQ(kept, seeds) << "the 186 keV line was lost";
 }
 
+// A file whose energy calibration reads 2 % high: with K-40 and Tl-208 in
+// the spectrum, the shipped check scales it back and says so, and the
+// peaks come out at their true energies; a Cs-137 source alone (no natural
+// lines to check against) is left as the file has it, silently.
+TEST_F(RealisticPeaks, EnergyCheckAgainstPotassiumAndThallium) {
+  for (bool natural : {true, false}) {
+    SimOptions o = nai_3x3_options(1024, 5);
+    std::vector<double> lines = natural ? std::vector<double>{661.66, 1460.82, 2614.51} : std::vector<double>{661.66};
+    for (double e : lines) {
+      SimPeak p;
+      p.energy = e;
+      p.area = 20000;
+      p.compton_to_peak = 2.5;
+      o.peaks.push_back(p);
+    }
+    const std::string path = write(o, "high.dat", [](SpectrumRecord& rec) {
+      for (float& c : rec.calibration.energy) c *= 1.02f;
+    });
+    std::string out;
+    ASSERT_EQ(kestrim("peaks --json '" + path + "' 2>&1", &out), 0) << out;
+    const std::string json = out.substr(out.find('{'));
+    const std::string said = out.substr(0, out.find('{'));
+    const nlohmann::json j = nlohmann::json::parse(json);
+    if (natural) {
+      EXPECT_NE(said.find("kestrim: The energy calibration was scaled by 0.98"), std::string::npos) << said;
+      EXPECT_NE(said.find("(Energy Calibration Check)"), std::string::npos) << said;
+    } else {
+      EXPECT_EQ(said.find("Energy Calibration Check"), std::string::npos) << said;
+    }
+    for (double e : lines) {
+      const double expected = natural ? e : 1.02 * e;
+      bool found = false;
+      for (const auto& q : j["peaks"])
+        if (std::abs(q["energy"].get<double>() - expected) < 0.004 * expected) found = true;
+      EXPECT_TRUE(found) << e << " keV expected at " << expected << "\n" << j["peaks"].dump();
+    }
+  }
+}
+
 // A soil sample: Cs-137's 662 keV line 1.2 FWHM above Bi-214's 609 keV and
 // Tl-208's 583 keV. The wide search filters see the three as one run; the
 // narrow ones see 662 keV apart, and the search must not skip it.
