@@ -131,7 +131,7 @@
   X(I32, sc_max_readings, 1868, 4, "sc_max_readings", "sound-card MCA: maximum readings for conversion") \
   X(I32, sc_microphone, 1872, 4, "sc_microphone", "sound-card MCA: use the microphone input") \
   X(I32, temperature_correction, 1876, 4, "temperature_correction", "temperature gain correction enabled") \
-  X(I32, drift_correction, 1884, 4, "drift_correction", "perform drift correction") \
+  X(I32, drift_correction, 1884, 4, "drift_correction", "drift correction: 0 off, 1 at drift_energy, 2 energy check against K-40 and Tl-208") \
   X(F32, drift_energy, 1888, 4, "drift_energy", "energy used for drift correction, keV") \
   X(I32, gain_correction, 1892, 4, "gain_correction", "perform reference-peak gain correction") \
   X(I32, gain_reference_centre, 1896, 4, "gain_reference_centre", "centre channel of the reference-peak gain correction") \
