@@ -5,8 +5,8 @@
 # set-up dialog, the file lists and editors (spectrum list, Defaults
 # list, background list, detector-file editor, geometry dialog), and for
 # the user guide (docs/user-guide.md) the calibration windows (the worked
-# calibration of data/examples/calibration), the library editor and the
-# help window.
+# calibration of data/examples/calibration), the library editor, the help
+# window and the reference-spectrum list.
 # Runs the built program on the offscreen platform in a scratch working
 # folder, with the shipped Defaults and libraries.
 #   sh scripts/screenshots.sh [BUILD_DIR]
@@ -92,6 +92,21 @@ lib select 3
 window_screenshot library $images/library-editor.png
 key F1 library
 window_screenshot help $images/help-window.png
+answer 7
+open $root/data/examples/example-nai.dat
+param mca_variant 1
+param calibration_dir $work/work
+181
+text Example
+text 1000
+text 2.0
+file $work/work/example
+save_reference
+answer 7
+select_reference
+references select 0
+references screenshot $images/desktop-reference-list.png
+references close
 SCRIPT
 cp "$root/data/examples/calibration/mixed-source.dat" "$root/data/examples/calibration/mixed.enc" \
     "$root/data/examples/calibration/mixed.shp" "$root/data/examples/calibration/mixed.efc" "$work/work/"
