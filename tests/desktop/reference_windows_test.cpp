@@ -23,7 +23,7 @@ namespace {
 class DesktopReferences : public ::testing::Test {
  protected:
   DesktopReferences() {
-    for (const char* d : {"work", "user/kestrim/DefaultFiles"}) make_directories(dir.file(d));
+    make_directories(dir.file("work"));
   }
 
   std::string work(const std::string& name) const { return dir.file("work/" + name); }
@@ -65,24 +65,12 @@ class DesktopReferences : public ::testing::Test {
 
   // The shipped Defaults with reference fitting set up, as the user's file.
   void use_reference_defaults() {
-    std::istringstream in(test::read_text(test::source_data_dir() + "/DefaultFiles/Normal.txt"));
-    const std::vector<std::pair<std::string, std::string>> changes = {
-        {"mca_variant", "1"},          {"reference_iterate_position", "1"},
-        {"reference_start", "20"},     {"reference_end", "1000"},
-        {"calibration_dir", "\"" + dir.file("work") + "\""}};
-    std::string text;
-    for (std::string line; std::getline(in, line);) {
-      for (const auto& [key, value] : changes)
-        if (line.rfind(key + " ", 0) == 0) line = key + " = " + value;
-      text += line + "\n";
-    }
-    test::write_text(dir.file("defaults.txt"), text);
-    std::string out;
-    ASSERT_EQ(kestrim("defaults make '" + dir.file("defaults.txt") + "' -o '" +
-                          dir.file("user/kestrim/DefaultFiles/Normal.000") + "'",
-                      &out),
-              0)
-        << out;
+    ASSERT_EQ(test::make_user_defaults(dir.file("user"), {{"mca_variant", "1"},
+                                                         {"reference_iterate_position", "1"},
+                                                         {"reference_start", "20"},
+                                                         {"reference_end", "1000"},
+                                                         {"calibration_dir", "\"" + dir.file("work") + "\""}}),
+              "");
   }
 
   // The reference block of the main report.

@@ -66,21 +66,7 @@ class ReferenceCli : public ::testing::Test {
 
   // The shipped Defaults with some settings changed, as the user's Defaults file 0.
   void use_defaults(const std::vector<std::pair<std::string, std::string>>& changes) {
-    std::istringstream in(test::read_text(test::source_data_dir() + "/DefaultFiles/Normal.txt"));
-    std::string text, line;
-    while (std::getline(in, line)) {
-      for (const auto& [key, value] : changes)
-        if (line.rfind(key + " ", 0) == 0 || line.rfind(key + "=", 0) == 0) line = key + " = " + value;
-      text += line + "\n";
-    }
-    test::write_text(dir.file("defaults.txt"), text);
-    make_directories(dir.file("user/kestrim/DefaultFiles"));
-    std::string out;
-    ASSERT_EQ(kestrim("defaults make '" + dir.file("defaults.txt") + "' -o '" +
-                          dir.file("user/kestrim/DefaultFiles/Normal.000") + "'",
-                      &out),
-              0)
-        << out;
+    ASSERT_EQ(test::make_user_defaults(dir.file("user"), changes), "");
   }
 
   // The reference block of the main report: from its heading to the line

@@ -70,4 +70,24 @@ int run_command(const std::string& command, std::string* output, bool merge_stde
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+std::string make_user_defaults(const std::string& user_dir,
+                               const std::vector<std::pair<std::string, std::string>>& changes) {
+  std::istringstream in(read_text(source_data_dir() + "/DefaultFiles/Normal.txt"));
+  std::string text;
+  for (std::string line; std::getline(in, line);) {
+    for (const auto& [key, value] : changes)
+      if (line.rfind(key + " ", 0) == 0 || line.rfind(key + "=", 0) == 0) line = key + " = " + value;
+    text += line + "\n";
+  }
+  const std::string folder = user_dir + "/kestrim/DefaultFiles";
+  std::filesystem::create_directories(folder);
+  write_text(user_dir + "/defaults.txt", text);
+  std::string out;
+  if (run_command("XDG_DATA_HOME='" + user_dir + "' '" + kestrim_binary() + "' defaults make '" + user_dir +
+                      "/defaults.txt' -o '" + folder + "/Normal.000'",
+                  &out, true) == 0)
+    return "";
+  return out.empty() ? "defaults make failed" : out;
+}
+
 }  // namespace kestrim::test

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -35,5 +36,12 @@ void write_text(const std::string& path, const std::string& text);
 
 // Runs a shell command, capturing stdout (and stderr when asked); returns the exit status.
 int run_command(const std::string& command, std::string* output, bool merge_stderr = false);
+
+// Writes the shipped Defaults (data/DefaultFiles/Normal.txt) with the given
+// keys set to new values as the user's Defaults file 0 under `user_dir`
+// (the XDG data folder the tests give kestrim), through `kestrim defaults
+// make`. Returns that command's output ("" on success).
+std::string make_user_defaults(const std::string& user_dir,
+                               const std::vector<std::pair<std::string, std::string>>& changes);
 
 }  // namespace kestrim::test
