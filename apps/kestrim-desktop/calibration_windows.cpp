@@ -1,4 +1,5 @@
 #include "calibration_windows.h"
+#include "qt_text.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
@@ -37,7 +38,6 @@ namespace kestrim::desktop {
 
 namespace {
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
 
 double number_at(const std::string& text, int index) {
   size_t at = 0;

@@ -1,4 +1,5 @@
 #include "help_window.h"
+#include "qt_text.h"
 
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -23,7 +24,6 @@ namespace kestrim::desktop {
 
 namespace {
 
-QString qs(const std::string& s) { return QString::fromUtf8(s.c_str()); }
 
 bool same_text(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;

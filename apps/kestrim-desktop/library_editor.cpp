@@ -1,4 +1,5 @@
 #include "library_editor.h"
+#include "qt_text.h"
 
 #include <QCloseEvent>
 #include <QFontDatabase>
@@ -31,7 +32,6 @@ namespace kestrim::desktop {
 
 namespace {
 
-QString qs(const std::string& s) { return QString::fromUtf8(s.c_str()); }
 
 // The nuclide table's columns.
 enum { kName, kDescription, kSource, kHalfLife, kUnit, kLines, kNuclideColumns };

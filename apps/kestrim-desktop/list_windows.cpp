@@ -1,4 +1,5 @@
 #include "list_windows.h"
+#include "qt_text.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -41,7 +42,6 @@ namespace kestrim::desktop {
 
 namespace {
 
-QString qs(const std::string& s) { return QString::fromUtf8(s.c_str()); }
 
 std::string trim(const std::string& s) {
   const size_t a = s.find_first_not_of(" \t\r\n"), b = s.find_last_not_of(" \t\r\n");

@@ -1,4 +1,5 @@
 #include "main_window.h"
+#include "qt_text.h"
 
 #include <QAction>
 #include <QApplication>
@@ -91,7 +92,6 @@ namespace kestrim::desktop {
 
 namespace {
 
-QString qs(const std::string& s) { return QString::fromUtf8(s.c_str()); }
 
 // A table cell that sorts by its number.
 class NumberItem : public QTableWidgetItem {

@@ -1,4 +1,5 @@
 #include "qt_platform.h"
+#include "qt_text.h"
 
 #include <QApplication>
 #include <QCursor>
@@ -29,7 +30,6 @@ namespace kestrim::desktop {
 
 namespace {
 
-QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 // Escape answers Cancel in every box, also in one without a Cancel button.
 class EscapeAnswersCancel : public QObject {

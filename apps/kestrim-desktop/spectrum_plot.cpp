@@ -1,4 +1,5 @@
 #include "spectrum_plot.h"
+#include "qt_text.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -24,7 +25,6 @@ enum Colour {
   kResidual, kNuclide, kContinuum, kOverlay, kPoints
 };
 
-QString qs(const std::string& s) { return QString::fromUtf8(s.c_str()); }
 
 bool calibrated(const CalibrationRecord& cal) { return cal.energy_terms >= 2; }
 
