@@ -30,25 +30,6 @@ constexpr int kMinListedChannels = 16;
 // Larger files are no spectra of any format.
 constexpr std::size_t kMaxListedBytes = 64u << 20;
 
-// The type the extension check gives a file with these bytes, or -1.
-int type_of(const std::string& name, const std::vector<std::uint8_t>& bytes) {
-  const std::string ext = extension_of(name);
-  if (ext.empty()) return -1;
-  int type = -1;
-  for (int t : kSpectrumFileTypes) {
-    if (iequals(ext, spectrum_format(t)->extension)) {
-      type = t;
-      break;
-    }
-  }
-  if (type < 0) return -1;
-  if (type == 1 && bytes.size() >= 4) {
-    const int w0 = bin::get_i16(bytes.data()), w1 = bin::get_i16(bytes.data() + 2);
-    if (w0 == 1 && (w1 == 1 || w1 == 5)) type = 4;
-  }
-  return readers::detect_spectrum_type(bytes, type);
-}
-
 bool parse_number(const std::string& ext, int& number) {
   if (ext.size() != 3) return false;
   number = 0;
@@ -79,8 +60,9 @@ std::vector<ListedSpectrum> list_spectrum_folder(const State& state, const std::
     if (!file_exists(path)) continue;
     std::vector<std::uint8_t> bytes;
     if (!read_file(path, bytes, kMaxListedBytes)) continue;
-    const int type = type_of(name, bytes);
+    int type = spectrum_type_from_extension(name);
     if (type < 0) continue;
+    type = spectrum_type_from_content(type, bytes);
     auto rec = std::make_unique<SpectrumRecord>();
     int status = -1;
     if (type == 0) {

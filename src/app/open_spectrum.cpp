@@ -132,30 +132,33 @@ int dead_time_percent_truncated(double live, double true_time) {
   return static_cast<int>((true_time - live) * 100.0 / true_time);
 }
 
-int check_extension(State& state, const std::string& path) {
-  const std::string ext = extension_of(path);
-  int type = -1;
-  for (int t : kSpectrumFileTypes) {
-    if (iequals(ext, spectrum_format(t)->extension)) {
-      type = t;
-      break;
-    }
+int spectrum_type_from_extension(const std::string& name) {
+  const std::string ext = extension_of(name);
+  if (ext.empty()) return -1;
+  for (int t : kSpectrumFileTypes)
+    if (iequals(ext, spectrum_format(t)->extension)) return t;
+  return -1;
+}
+
+int spectrum_type_from_content(int type, const std::vector<std::uint8_t>& bytes) {
+  if (type == 1 && bytes.size() >= 4) {
+    const int w0 = bin::get_i16(bytes.data());
+    const int w1 = bin::get_i16(bytes.data() + 2);
+    if (w0 == 1 && (w1 == 1 || w1 == 5)) type = 4;
   }
-  if (type < 0 || ext.empty()) {
-    state.ui->message_box("Unknown Spectrum Data file Extension:- " + ext, {}, kMsgWarning);
+  // Several formats share an extension (.dat, .spc, .spe) and files are
+  // often renamed: a content that plainly belongs to another format wins.
+  return readers::detect_spectrum_type(bytes, type);
+}
+
+int check_extension(State& state, const std::string& path) {
+  int type = spectrum_type_from_extension(path);
+  if (type < 0) {
+    state.ui->message_box("Unknown Spectrum Data file Extension:- " + extension_of(path), {}, kMsgWarning);
     return 0;
   }
   std::vector<std::uint8_t> bytes;
-  if (read_file(resolve_path(path), bytes, 1u << 26)) {
-    if (type == 1 && bytes.size() >= 4) {
-      int w0 = bin::get_i16(bytes.data());
-      int w1 = bin::get_i16(bytes.data() + 2);
-      if (w0 == 1 && (w1 == 1 || w1 == 5)) type = 4;
-    }
-    // Several formats share an extension (.dat, .spc, .spe) and files are
-    // often renamed: a content that plainly belongs to another format wins.
-    type = readers::detect_spectrum_type(bytes, type);
-  }
+  if (read_file(resolve_path(path), bytes, 1u << 26)) type = spectrum_type_from_content(type, bytes);
   state.app.spectrum_type = type;
   return 1;
 }

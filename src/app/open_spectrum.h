@@ -5,6 +5,8 @@
 // files, and the open dialog.
 #pragma once
 
+#include <cstdint>
+
 #include <string>
 #include <vector>
 
@@ -17,6 +19,14 @@ struct State;
 // 16-bit words are 1 and 1 or 5 are Ortec SPC). Unknown: "Unknown Spectrum
 // Data file Extension:- " and the extension; returns 0.
 int check_extension(State& state, const std::string& path);
+
+// The spectrum type of a file name's extension (first match in type
+// order, case ignored), or -1 when no format has it.
+int spectrum_type_from_extension(const std::string& name);
+// The type to read a file of extension type `type` as, given its bytes:
+// ".spc" files whose first two 16-bit words are 1 and 1 or 5 are Ortec SPC,
+// and a content that plainly belongs to another format wins.
+int spectrum_type_from_content(int type, const std::vector<std::uint8_t>& bytes);
 
 // Opens State.app.current_file of type State.app.spectrum_type from that
 // type's directory. 1 on success; 0 on failure (already reported).
