@@ -24,9 +24,10 @@ constexpr const char* kBatchList = "batchspc.$$$";
 // An activity needs an efficiency: a curve or measured points. Without them
 // the analysis runs with an efficiency of 1.0 and its results are count
 // rates per emission (the results carry the unit, the parameters keep
-// theirs); an unattended run says so once on the command line, the main
-// report says it too.
-void tell_uncalibrated_efficiency(State& state) {
+// theirs); without an energy calibration nothing is identified at all. An
+// unattended run says which once on the command line; the main report says
+// it too.
+void tell_missing_calibration(State& state) {
   if (!state.app.batch_mode) return;
   if (!state.results.energy_calibrated)
     state.ui->message_box(kUncalibratedEnergyNotice, "Warning", kMsgWarning);
@@ -82,7 +83,7 @@ int analyse_current_spectrum(State& state) {
     // Interactive analyses keep their peaks for the next open of the file.
     if (!app.batch_mode) write_peak_data(state);
     const int quantified = step_quantitative_analysis(state);
-    tell_uncalibrated_efficiency(state);
+    tell_missing_calibration(state);
     if (!quantified) {
       app.analysis_in_progress = false;
       return 0;
