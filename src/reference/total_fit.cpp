@@ -196,30 +196,36 @@ class Fitter {
     // A searched gain is known only to within its own uncertainty, and the
     // amplitudes move with it: the gain's variance from the curvature of
     // the chi-square (amplitudes refitted, weights held) and each
-    // amplitude's slope in that gain add to the amplitudes' variances.
+    // amplitude's slope in that gain add to the amplitudes' variances. The
+    // reference is read between its channels, so the chi-square bends at
+    // each channel crossing: the curvature is taken over +-0.3 % (several
+    // crossings), or +-1 % where it is not convex over that.
     for (int k = 0; k < k_; ++k) {
       spectrum(k).gain_variance = 0;
       if (!searched[static_cast<std::size_t>(k)]) continue;
-      constexpr double h = 0.001;
       const Snapshot centre = snapshot({k});
-      std::vector<double> up = a, down = a;
-      move(k, h);
-      const bool ok_up = weighted_solve(w, up);
-      const double chi_up = weighted_chi2(w, up);
-      restore(centre);
-      move(k, -h);
-      const bool ok_down = weighted_solve(w, down);
-      const double chi_down = weighted_chi2(w, down);
-      restore(centre);
-      const double curvature = (chi_up + chi_down - 2 * chi2) / (h * h);
-      if (!ok_up || !ok_down || !(curvature > 0) || !std::isfinite(curvature)) continue;
-      double gain_variance = 2 / curvature * scale;
-      if (static_cast<std::size_t>(k) < known.size() && known[static_cast<std::size_t>(k)] > 0)
-        gain_variance = known[static_cast<std::size_t>(k)];
-      spectrum(k).gain_variance = gain_variance;
-      for (int j = 0; j < k_; ++j) {
-        const double slope = (up[static_cast<std::size_t>(j)] - down[static_cast<std::size_t>(j)]) / (2 * h);
-        variance[static_cast<std::size_t>(j)] += slope * slope * gain_variance;
+      for (const double h : {0.003, 0.01}) {
+        std::vector<double> up = a, down = a;
+        move(k, h);
+        const bool ok_up = weighted_solve(w, up);
+        const double chi_up = weighted_chi2(w, up);
+        restore(centre);
+        move(k, -h);
+        const bool ok_down = weighted_solve(w, down);
+        const double chi_down = weighted_chi2(w, down);
+        restore(centre);
+        if (!ok_up || !ok_down) break;
+        const double curvature = (chi_up + chi_down - 2 * chi2) / (h * h);
+        if (!(curvature > 0) || !std::isfinite(curvature)) continue;
+        double gain_variance = 2 / curvature * scale;
+        if (static_cast<std::size_t>(k) < known.size() && known[static_cast<std::size_t>(k)] > 0)
+          gain_variance = known[static_cast<std::size_t>(k)];
+        spectrum(k).gain_variance = gain_variance;
+        for (int j = 0; j < k_; ++j) {
+          const double slope = (up[static_cast<std::size_t>(j)] - down[static_cast<std::size_t>(j)]) / (2 * h);
+          variance[static_cast<std::size_t>(j)] += slope * slope * gain_variance;
+        }
+        break;
       }
     }
     for (int k = 0; k < k_; ++k) {

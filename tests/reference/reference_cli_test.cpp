@@ -177,6 +177,26 @@ TEST_F(ReferenceCli, TheBatchAnalysisTakesTheReferenceRoadWhenItIsOn) {
   EXPECT_EQ(reference_section(), batch);
 }
 
+// The shipped example spectrum as the reference of another simulated
+// environmental sample: the reference explains the sample only in part, and
+// the chi-square, read between the reference's channels, is not a parabola
+// over 0.1 % of gain. The searched gain still gets an uncertainty above 0
+// (it was reported as exactly 0).
+TEST_F(ReferenceCli, AGainSearchedInAPoorFitHasAnUncertainty) {
+  std::string out;
+  ASSERT_EQ(kestrim("reference make '" + test::source_data_dir() + "/examples/example-nai.dat' --activity 1000 "
+                    "--uncertainty 2 -o ex.rsd",
+                    &out),
+            0)
+      << out;
+  ASSERT_EQ(kestrim("simulate -o other.dat --seed 9", &out), 0) << out;
+  ASSERT_EQ(kestrim("fit-total other.dat --ref ex.rsd --json", &out), 0) << out;
+  const nlohmann::json j = nlohmann::json::parse(out.substr(out.find('{')));
+  ASSERT_EQ(j["references"].size(), 1u);
+  EXPECT_NE(j["references"][0]["gain"].get<double>(), 1.0);
+  EXPECT_GT(j["references"][0]["gain_uncertainty"].get<double>(), 0) << j.dump();
+}
+
 TEST_F(ReferenceCli, BadReferencesAreRefusedWithAMessageAndNoReport) {
   const std::string cs = reference("cs", "Cs-137", 1000);
   const std::string k40 = reference("k40", "K-40", 5000);
