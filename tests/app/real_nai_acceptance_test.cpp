@@ -100,5 +100,41 @@ TEST(RealNaISumPeak, CobaltCloseGeometrySumPeakIsRecognised) {
       << act;
 }
 
+// The TKA counts carry no energy calibration. A laboratory calibrates the
+// set-up with a known source and analyses the other counts with that
+// calibration: the Na-22 count (511 and 1274.5 keV) calibrates the energy,
+// a Defaults file takes detector file 1 for foreign spectra, and then each
+// count of the same set-up names its source.
+TEST(RealNaITka, CountsOfOneSetUpNameTheirSourcesWithTheNa22Calibration) {
+  const std::string data = test::shared_data_dir();
+  const std::string tka = data + "/spectra/tka/Energiespektrum";
+  if (data.empty() || test::read_bytes(tka + "Na.TKA").empty()) GTEST_SKIP() << "public spectra not found";
+  test::TempDir dir;
+  auto kestrim = [&](const std::string& args, std::string* out, bool with_messages) {
+    return test::run_command("cd '" + dir.path() + "' && XDG_DATA_HOME='" + dir.file("user") + "' '" +
+                                 test::kestrim_binary() + "' " + args,
+                             out, with_messages);
+  };
+  test::write_text(dir.file("na22.enc"), "Na-22 check source\n\n511.0\n1274.5\n");
+  std::string out;
+  ASSERT_EQ(kestrim("/batch /enecal /src=na22 '/file=" + tka + "Na.TKA'", &out, true), 0) << out;
+  ASSERT_FALSE(test::read_bytes(dir.file("Det_01.cal")).empty()) << out;
+  // The calibration directory of the Defaults is empty: detector files are
+  // read from the working directory, where the calibration was saved.
+  ASSERT_EQ(test::make_user_defaults(dir.file("user"), {{"default_detector_file", "1"}}), "");
+  const std::pair<const char*, const char*> counts[] = {{"Na", "Na-22"}, {"Co", "Co-60"}, {"Cs", "Cs-137"}};
+  for (const auto& [file, source] : counts) {
+    ASSERT_EQ(kestrim("analyse --json '" + tka + file + ".TKA'", &out, false), 0) << file << out;
+    const nlohmann::json j = nlohmann::json::parse(out);
+    EXPECT_TRUE(j["energy_calibrated"].get<bool>()) << file;
+    std::set<std::string> named;
+    for (const auto& n : j["nuclides"]) {
+      const std::string name = n["name"].get<std::string>();
+      named.insert(name.substr(0, name.find(' ')));
+    }
+    EXPECT_EQ(named.count(source), 1u) << file << "\n" << j["nuclides"].dump(1);
+  }
+}
+
 }  // namespace
 }  // namespace kestrim
