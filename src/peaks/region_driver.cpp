@@ -184,8 +184,10 @@ double rough_area(const PeakSession& s, int p) {
 
 // Whether region peak k sits where the backscatter of stronger lines falls:
 // a photon of energy E scattered back into the crystal from the shield
-// deposits E / (1 + 2E / 511 keV) (140 to 255 keV for every line above
-// 400 keV), a broad bump that holds a few per cent of the line's counts.
+// deposits E / (1 + 2E / 511 keV) (at least half of E below 255 keV, so
+// the lines looked at lie above twice the peak's energy; 149 keV for
+// Ba-133's 356 keV, 184 keV for Cs-137), a broad bump that holds a few per
+// cent of the line's counts.
 // Such a peak is a backscatter bump when its area is below 15 % of the
 // lines whose backscatter energy lies within 0.75 FWHM of it. True lines
 // there (Ra-226 and U-235 at 186 keV, Ac-228 at 209 keV, Pb-212 at
@@ -201,7 +203,7 @@ bool backscatter_peak(const PeakSession& s, int k) {
   double parents = 0;
   for (int p = 1; p <= list.count; ++p) {
     const double ep = energy_of(s, list.centre[p]);
-    if (!(ep > 2.5 * e)) continue;
+    if (!(ep > 2.0 * e)) continue;
     const double back = ep / (1 + 2 * ep / 511.0);
     if (std::fabs(back - e) < 0.75 * fwhm_kev) parents += std::max(0.0, rough_area(s, p));
   }
