@@ -282,7 +282,10 @@ int own_row_count(const NuclideSession& state, const InterferenceSet& set, int c
 // nuclides explain: with it left out, the activity its lines would take
 // from what the others leave of its peaks is below kExplainedSigma of its
 // uncertainty. -1 when there is none.
-constexpr double kExplainedSigma = 2.0;
+constexpr double kExplainedSigma = 3.0;
+
+// The largest uncertainty (per cent) of an activity that rests on one peak.
+constexpr double kSinglePeakMaxUncertainty = 100.0 / 3.0;
 
 int unneeded_nuclide(const NuclideSession& state, const InterferenceSet& set) {
   const NuclideResults& res = state.results;
@@ -305,7 +308,7 @@ int unneeded_nuclide(const NuclideSession& state, const InterferenceSet& set) {
   });
   // The scatter of the peaks about the solution with every nuclide in it
   // (areas, yields, efficiencies): what the others' prediction is trusted to.
-  const double scatter = order.empty() ? 1.0 : solve_set(state, set, true).scatter;
+  const double full_scatter = order.empty() ? 1.0 : solve_set(state, set, true).scatter;
   for (const int c : order) {
     InterferenceSet rest = set;
     rest.erase_column(c);
@@ -316,6 +319,30 @@ int unneeded_nuclide(const NuclideSession& state, const InterferenceSet& set) {
     bool positive = true;
     for (const double a : others.activity) positive = positive && a > 0;
     if (!positive) continue;
+    // How far the others' own peaks (those the tested nuclide does not
+    // use) scatter about their solution: where their lines disagree among
+    // themselves by some per cent, a peak they share reading that much
+    // above their prediction is no evidence for another nuclide.
+    double chi2 = 0;
+    int rows = 0;
+    for (std::size_t r = 0; r < set.rows.size(); ++r) {
+      if (set.cell[r][c].used) continue;
+      const int p = set.rows[r];
+      const double R = list.gps[p];
+      const double sr = list.gps_pct[p] * 0.01 * R / peak_sigma(par);
+      double model = 0, rel2 = 0;
+      for (int k = 0; k < rest.columns(); ++k) {
+        const Cell& ck = rest.cell[r][k];
+        if (!ck.used || !(ck.yield > 0)) continue;
+        model += ck.yield * others.activity[k];
+        rel2 += (ck.uncertainty * others.activity[k]) * (ck.uncertainty * others.activity[k]);
+      }
+      chi2 += (R - model) * (R - model) / std::max(sr * sr + rel2, 1e-30);
+      ++rows;
+    }
+    double scatter = full_scatter;
+    if (rows > rest.columns() && std::isfinite(chi2))
+      scatter = std::max(scatter, chi2 / (rows - rest.columns()));
     bool weighed_above = false;
     for (std::size_t r = 0; r < set.rows.size(); ++r)
       if (set.cell[r][c].used && set.cell[r][c].yield > 0 &&
@@ -608,7 +635,7 @@ bool solve_and_report(const NuclideSession& state, const InterferenceSet& set, R
   const double psig = peak_sigma(par);
   std::vector<double> activity(n), total(n);
   int worst = -1;
-  double worst_t = par.max_activity_uncertainty;
+  double worst_t = 0;
   int lowest = -1;
   double lowest_a = 1;
   for (int c = 0; c < n; ++c) {
@@ -646,7 +673,13 @@ bool solve_and_report(const NuclideSession& state, const InterferenceSet& set, R
     const double T = 100 * std::sqrt(samu * samu + calu * calu + r_reported * r_reported);
     activity[c] = A;
     total[c] = T;
-    if (T > worst_t && !acc.library_driven) {
+    // One peak is all the evidence of a nuclide named after a single peak:
+    // it must stand at three sigma, where a nuclide with several peaks has
+    // the pattern of their energies besides.
+    const double limit = set.row_count(c) == 1
+                             ? std::min<double>(par.max_activity_uncertainty, kSinglePeakMaxUncertainty)
+                             : par.max_activity_uncertainty;
+    if (T > limit && (worst < 0 || T > worst_t) && !acc.library_driven) {
       worst = c;
       worst_t = T;
     }

@@ -36,7 +36,7 @@ const RealCase kCases[] = {
     {"cnf/gamma_AIX_NaI_1_BRIQUE.cnf", {"K-40", "Ra-226", "Th-232"}},
     {"cnf/gamma_AIX_NaI_1_C341.cnf", {"K-40", "Ra-226", "Th-232"}},
     {"cnf/gamma_AIX_NaI_1_C347.cnf", {"K-40", "Ra-226", "Th-232"}},
-    {"cnf/gamma_AIX_NaI_1_GOU.cnf", {"K-40", "Ra-226", "U-238"}},
+    {"cnf/gamma_AIX_NaI_1_GOU.cnf", {"K-40", "Ra-226"}},
     {"cnf/gamma_AIX_NaI_1_PEP.cnf", {"K-40", "Ra-226"}},
     {"cnf/gamma_AIX_NaI_1_PB.cnf", {"K-40", "Th-232"}},
     {"spe/nai_detector.spe", {}},

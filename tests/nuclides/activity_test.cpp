@@ -190,6 +190,25 @@ TEST_F(Activities, UncertainActivityIsRemovedWithItsReason) {
   EXPECT_TRUE(test::has_line(activity_text(), "Removed Bad, Activity Uncertainty was:- 80.0 %"));
 }
 
+// One peak is all the evidence of a nuclide named after a single peak: it
+// must stand at three sigma (33 %), while a nuclide with two peaks is held to
+// the Defaults' limit (100 % here).
+TEST_F(Activities, NuclideOnOnePeakNeedsThreeSigma) {
+  test::add_nuclide(lib(), "One", 1e7, {{700, 0.5, 0}});
+  test::add_nuclide(lib(), "Two", 1e7, {{300, 0.5, 0}, {1200, 0.5, 0}});
+  test::add_nuclide(lib(), "Clear", 1e7, {{1800, 0.5, 0}});
+  q.add_peak(700, 5000, 40);
+  q.add_peak(300, 5000, 45);
+  q.add_peak(1200, 5000, 45);
+  q.add_peak(1800, 5000, 30);
+  q.state->params.max_activity_uncertainty = 100;
+  ASSERT_EQ(run(), 1);
+  EXPECT_EQ(result("One"), nullptr);
+  EXPECT_TRUE(test::has_line(activity_text(), "Removed One, Activity Uncertainty was:- 40.0 %")) << activity_text();
+  EXPECT_NE(result("Two"), nullptr);
+  EXPECT_NE(result("Clear"), nullptr);
+}
+
 TEST_F(Activities, SamplingAndCalibrationUncertaintiesAddInQuadrature) {
   test::add_nuclide(lib(), "One", 1e7, {{700, 0.5, 0}});
   q.add_peak(700, 5000, 3);
