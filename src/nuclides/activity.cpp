@@ -383,6 +383,16 @@ struct MissingLine {
 
 // The lines of a found nuclide (at least 5 % of its strongest, inside the
 // analysis range) that have no peak within the tolerance.
+// The resolution (FWHM, keV) at an energy, from the width calibration.
+double fwhm_kev_at(const NuclideSession& state, double energy_kev) {
+  const CalibrationRecord& cal = state.spectrum.calibration;
+  const double ch = energy_to_channel(cal, energy_kev);
+  const double sigma = width_at_channel(cal, ch, calibration_context(state.spectrum, state.flags));
+  const double gain = std::fabs(channel_to_energy(cal, ch + 0.5) - channel_to_energy(cal, ch - 0.5));
+  const double w = 2.355 * sigma * gain;
+  return std::isfinite(w) ? w : 0.0;
+}
+
 std::vector<MissingLine> missing_lines(const NuclideSession& state, int accepted, double activity) {
   std::vector<MissingLine> out;
   const AnalysisParameters& par = state.params;
@@ -400,6 +410,15 @@ std::vector<MissingLine> missing_lines(const NuclideSession& state, int accepted
     for (int p = 1; p <= state.peaks.count && !seen; ++p) {
       const double ep = peak_energy(state, p);
       seen = ep > e - t && ep < e + t;
+    }
+    // A line within one FWHM of a peak that another line of the nuclide
+    // took is inside that peak (Ac-228's 969 keV in the 911 keV peak), not
+    // missing.
+    const double fwhm = fwhm_kev_at(state, e);
+    for (const IdentifiedLine& l : res.lines) {
+      if (seen) break;
+      if (l.nuclide == accepted && l.peak >= 1 && l.peak <= state.peaks.count)
+        seen = std::fabs(peak_energy(state, l.peak) - e) < fwhm;
     }
     if (seen) continue;
     const double L = limit_at_energy(state, e, false, kLodDetermination, nullptr) / y;
@@ -612,7 +631,7 @@ bool solve_and_report(const NuclideSession& state, const InterferenceSet& set, R
     if (!involved[c]) continue;
     const double conf = res.accepted[set.nuclides[c]].confidence;
     const int rc = set.row_count(c);
-    if (conf < best_conf - 1e-9 || (std::fabs(conf - best_conf) <= 1e-9 && rc < best_rows)) {
+    if (rc < best_rows || (rc == best_rows && conf < best_conf - 1e-9)) {
       choice = c;
       best_rows = rc;
       best_conf = conf;

@@ -158,6 +158,23 @@ TEST_F(Activities, NuclideWithoutOwnPeakStaysWhereTheOthersLeaveItsPeakUnexplain
   EXPECT_NEAR(result("N1")->activity, 100, 1e-6);
 }
 
+// Be-7's single line on an Ac-228 peak of a Th-232 spectrum: the one-line
+// nuclide (confidence 1) goes negative beside the chain whose many lines
+// are found (one missing, confidence below 1). The weaker evidence is the
+// one with fewer peaks: N1 goes, not N2.
+TEST_F(Activities, NegativeActivityRemovesTheNuclideWithFewerPeaks) {
+  test::add_nuclide(lib(), "N1", 1e7, {{600, 1, 0}, {1800, 0.2, 0}}, 600);
+  test::add_nuclide(lib(), "N2", 1e7, {{600, 0.5, 0}, {900, 0.5, 0}, {1200, 0.5, 0}, {1500, 0.5, 0}}, 900);
+  q.add_peak(600, 5000);
+  q.add_peak(900, 10000);
+  q.add_peak(1200, 10000);
+  q.add_peak(1800, 100, 30);
+  ASSERT_EQ(run(), 1);
+  EXPECT_TRUE(test::has_line(diag_text(), "N1 had a negative activity")) << diag_text();
+  EXPECT_EQ(result("N1"), nullptr);
+  ASSERT_NE(result("N2"), nullptr);
+}
+
 TEST_F(Activities, NegativeActivityBelowConfidenceStays) {
   negative_case(q, true);
   q.state->params.unconditional_library_peaks = 1;  // keep the lowest activity too
