@@ -286,6 +286,8 @@ constexpr double kExplainedSigma = 3.0;
 
 // The largest uncertainty (per cent) of an activity that rests on one peak.
 constexpr double kSinglePeakMaxUncertainty = 100.0 / 3.0;
+// ... and of a nuclide whose principal peak another nuclide shares.
+constexpr double kSharedPrincipalMaxUncertainty = 50.0;
 
 int unneeded_nuclide(const NuclideSession& state, const InterferenceSet& set) {
   const NuclideResults& res = state.results;
@@ -695,9 +697,17 @@ bool solve_and_report(const NuclideSession& state, const InterferenceSet& set, R
     // One peak is all the evidence of a nuclide named after a single peak:
     // it must stand at three sigma, where a nuclide with several peaks has
     // the pattern of their energies besides.
-    const double limit = set.row_count(c) == 1
-                             ? std::min<double>(par.max_activity_uncertainty, kSinglePeakMaxUncertainty)
-                             : par.max_activity_uncertainty;
+    // A nuclide whose principal peak another nuclide shares must stand at
+    // two sigma: below that it is a remainder of the other's peaks (Th-232
+    // beside Eu-152, named after Eu-152's 244 keV line and a backscatter
+    // bump).
+    bool principal_shared = false;
+    if (pr >= 0)
+      for (int k = 0; k < n; ++k)
+        if (k != c && set.cell[pr][k].used) principal_shared = true;
+    double limit = par.max_activity_uncertainty;
+    if (set.row_count(c) == 1) limit = std::min(limit, kSinglePeakMaxUncertainty);
+    if (principal_shared) limit = std::min(limit, kSharedPrincipalMaxUncertainty);
     if (T > limit && (worst < 0 || T > worst_t) && !acc.library_driven) {
       worst = c;
       worst_t = T;
