@@ -175,6 +175,28 @@ TEST_F(Activities, NegativeActivityRemovesTheNuclideWithFewerPeaks) {
   ASSERT_NE(result("N2"), nullptr);
 }
 
+// N2's only line (92 keV) lies on a peak that N1's 89 and 95 keV lines make
+// together (too far from it to be matched, within one FWHM, 7 keV, of it): after N1
+// is solved from its 300 keV peak, N2 goes when N1 explains the 92 keV peak
+// and stays when the peak holds three times more.
+TEST_F(Activities, LowEnergyNuclideAloneGoesWhereReportedNuclidesExplainItsPeak) {
+  for (const double counts_at_92 : {2000.0, 6000.0}) {
+    SCOPED_TRACE(counts_at_92);
+    test::QuantState fresh;
+    test::add_nuclide(fresh.state->library, "N1", 1e7, {{89, 0.05, 0}, {95, 0.05, 0}, {300, 0.5, 0}}, 300);
+    test::add_nuclide(fresh.state->library, "N2", 1e7, {{92, 0.5, 0}}, 92);
+    fresh.add_peak(92, counts_at_92);
+    fresh.add_peak(300, 10000);
+    ASSERT_EQ(quantitative_analysis(*fresh.state), 1);
+    const std::string diag = test::read_text(fresh.dir.file("Diagnostic Report.txt"));
+    bool n2 = false;
+    for (const NuclideResult& r : fresh.state->results.results) n2 = n2 || r.name == "N2";
+    EXPECT_EQ(n2, counts_at_92 > 3000) << diag;
+    EXPECT_EQ(test::has_line(diag, "N2 was removed: the other nuclides explain its peaks"), counts_at_92 < 3000)
+        << diag;
+  }
+}
+
 TEST_F(Activities, NegativeActivityBelowConfidenceStays) {
   negative_case(q, true);
   q.state->params.unconditional_library_peaks = 1;  // keep the lowest activity too
