@@ -797,14 +797,23 @@ int choose_continuum_and_fit(const PeakSession& state) {
         for (int x = r.start; x <= r.end; ++x) min_cont = std::min(min_cont, continuum_value(r, x));
         const double chi3 = r.chi2;
         const int s0 = r.start, e0 = r.end;
+        const int edges_before = r.edges;
         r.terms = 2;
+        // A Compton edge that rose beside a curved continuum (the two bend
+        // alike) may fall beside a straight one: it is offered again.
+        find_compton_edges(state);
         if (!fit_region_linear(state, false)) return 0;
         if (r.chi2 != 0 && std::fabs((chi3 - r.chi2) / r.chi2) >= 0.1 && min_smooth <= min_cont) {
           r.terms = 3;
+          r.edges = std::min(r.edges, edges_before);
           if (!fit_region_linear(state, false)) return 0;
         }
         result = fit_region_completely(state);
         if (!result) return 0;
+        if (drop_rising_edges(r)) {
+          result = fit_region_completely(state);
+          if (!result) return 0;
+        }
         if (r.terms == 2 || (r.start == s0 && r.end == e0)) break;
       }
     }
