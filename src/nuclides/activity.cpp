@@ -314,10 +314,8 @@ int own_row_count(const NuclideSession& state, const InterferenceSet& set, int c
   return own;
 }
 
-// The column of a nuclide without a peak of its own whose peaks the other
-// nuclides explain: with it left out, the activity its lines would take
-// from what the others leave of its peaks is below kExplainedSigma of its
-// uncertainty. -1 when there is none.
+// How many standard deviations of a nuclide's activity must remain in its
+// peaks once other nuclides have explained what they can.
 constexpr double kExplainedSigma = 3.0;
 
 // The largest uncertainty (per cent) of an activity that rests on one peak.
@@ -325,6 +323,10 @@ constexpr double kSinglePeakMaxUncertainty = 100.0 / 3.0;
 // ... and of a nuclide whose principal peak another nuclide shares.
 constexpr double kSharedPrincipalMaxUncertainty = 50.0;
 
+// The column of a nuclide without a peak of its own whose peaks the other
+// nuclides explain: with it left out, the activity its lines would take
+// from what the others leave of its peaks is below kExplainedSigma of its
+// uncertainty. -1 when there is none.
 int unneeded_nuclide(const NuclideSession& state, const InterferenceSet& set) {
   const NuclideResults& res = state.results;
   const AnalysisParameters& par = state.params;
@@ -412,12 +414,13 @@ int unneeded_nuclide(const NuclideSession& state, const InterferenceSet& set) {
   return -1;
 }
 
-// The column of a nuclide alone in its set, all of whose peaks lie below the
-// fluorescence region, that the nuclides already reported explain: their lines that NaI
-// does not resolve from those peaks (within one FWHM, and nearest to them)
-// leave less than kExplainedSigma of the nuclide's activity. Th-228's 84.4
-// and Ac-228's 99.5 keV make one peak at 92 keV, where U-238's Th-234 line
-// lies, though neither is within the matching tolerance. -1 when none.
+// The column of a nuclide alone in its set, all of whose peaks lie below
+// the fluorescence region, that the nuclides already reported explain:
+// their lines that NaI does not resolve from those peaks (within one FWHM,
+// and nearest to them) leave less than kExplainedSigma of the nuclide's
+// activity. Th-228's 84.4 and Ac-228's 99.5 keV make one peak at 92 keV,
+// where U-238's Th-234 line lies, though neither is within the matching
+// tolerance. -1 when none.
 int explained_by_reported(const NuclideSession& state, const InterferenceSet& set) {
   const NuclideResults& res = state.results;
   const PeakList& list = state.peaks;
@@ -460,7 +463,6 @@ int explained_by_reported(const NuclideSession& state, const InterferenceSet& se
   }
   return -1;
 }
-
 
 // A line of a found nuclide without a peak: its energy and its limit of
 // determination in per cent of the nuclide's activity.
@@ -668,7 +670,9 @@ bool solve_and_report(const NuclideSession& state, const InterferenceSet& set, R
   // nuclide that merely has a line near another's peak (Cs-134's 605 keV by
   // Bi-214's 609 keV, Ba-133's 356 keV by Pb-214's 352 keV at NaI
   // resolution) takes a share of it and is reported, and the nuclide whose
-  // peaks it took reads low. The weakest evidence is tested first.
+  // peaks it took reads low. The weakest evidence is tested first. A
+  // nuclide alone in the X-ray region is held to the nuclides reported
+  // before it.
   int gone = unneeded_nuclide(state, set);
   if (gone < 0) gone = explained_by_reported(state, set);
   if (gone >= 0) {
@@ -681,10 +685,10 @@ bool solve_and_report(const NuclideSession& state, const InterferenceSet& set, R
 
   // Pass A and the negative check. A negative activity says that the
   // nuclides sharing its peaks cannot all be there; the one with the weakest
-  // evidence goes (the lowest confidence, i.e. the smallest share of its
-  // lines found; then the fewest peaks), which need not be the negative one:
-  // a nuclide whose every line is present must not give way to one that
-  // merely has a line near its peak.
+  // evidence goes (the fewest peaks; then the lowest confidence, i.e. the
+  // smallest share of its lines found), which need not be the negative one:
+  // a chain with many peaks must not give way to a nuclide whose single
+  // line (confidence 1) lies near one of them.
   const Solution sa = solve_set(state, set, false);
   auto eligible = [&](int c) {
     const AcceptedNuclide& acc = res.accepted[set.nuclides[c]];
