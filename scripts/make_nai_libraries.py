@@ -176,6 +176,17 @@ def number(v, digits):
     return f"{v:.{digits}g}"
 
 
+ANALYSIS_RULE = """
+# Analysis: the annihilation line (511 keV) is left out of nuclides whose
+# principal line lies elsewhere. Pair production of any line above 1022 keV
+# and every beta+ emitter give it, so on its own it names nothing (Na-22
+# would be named after the 511 keV peak of a Co-60 or thorium count)."""
+
+
+def without_annihilation(lines, main):
+    return [l for l in lines if l is main or abs(l[0] - ANNIHILATION_KEV) > 0.005]
+
+
 def write_library(path, title, purpose, rules, names, table, half_life, source, select):
     out = [HEADER.format(title=title, purpose=purpose, rules=rules)]
     for name in names:
@@ -204,18 +215,19 @@ def main():
     wide = ENVIRONMENTAL + FALLOUT + MEDICAL + CALIBRATION
     write_library(f"{out_dir}/NaI_Analysis.csv", "NaI_Analysis.lib",
                   "analysis library for NaI(Tl) detectors (environmental samples, the long-lived "
-                  "fallout nuclides and the usual check sources)", RULES, analysis, table,
-                  half_life, source, lambda lines, main: lines)
+                  "fallout nuclides and the usual check sources)", RULES + ANALYSIS_RULE, analysis,
+                  table, half_life, source, without_annihilation)
     write_library(f"{out_dir}/NaI_Wide.csv", "NaI_Wide.lib",
                   "wide library for NaI(Tl) detectors (environmental, fallout, medical and "
                   "calibration nuclides), to say what an unknown source may be",
                   RULES, wide, table, half_life, source, lambda lines, main: lines)
     write_library(f"{out_dir}/NaI_PeakSearch.csv", "NaI_PeakSearch.lib",
                   "peak-search library (the strongest lines)",
-                  RULES + "\n# Peak search: of the lines above, the principal line and those of at"
+                  RULES + ANALYSIS_RULE + "\n# Peak search: of the lines above, the principal line and those of at"
                   "\n# least 10 % per decay.",
                   analysis, table, half_life, source,
-                  lambda lines, main: [l for l in lines if l[1] >= PEAK_SEARCH_MIN_YIELD or l is main])
+                  lambda lines, main: [l for l in without_annihilation(lines, main)
+                                       if l[1] >= PEAK_SEARCH_MIN_YIELD or l is main])
     write_library(f"{out_dir}/NaI_LOD.csv", "NaI_LOD.lib",
                   "limit-of-detection library (monitoring nuclides)",
                   RULES + "\n# Limits of detection: the monitoring nuclides, each with its principal"

@@ -128,6 +128,7 @@ struct SearchState {
   int half_width = 0;
   double sum_r = 0, sum_rc = 0, largest = 0;
   int run_length = 0;
+  int run_start = 0;  // the channel where the open run began
   int quiet = 0;
 };
 

@@ -65,6 +65,7 @@ bool test_run(const PeakSession& state, int a) {
   s.quiet = 0;
   if (s.run_length > 2 * s.half_width) return false;
   const double sc = sigma_at(state, C);
+  if (on_discriminator_edge(state, s.run_start)) return true;
   for (int k = 1; k <= list.count; ++k)
     if (list.centre[k] > C - 1.5 * sc && list.centre[k] < C + 1.5 * sc) return true;
   if (list.count > kMaxSearchPeaks - 1) return true;
@@ -212,6 +213,7 @@ int search_pass(const PeakSession& state, int a, double s) {
         S.sum_r = S.sum_rc = 0;
         S.largest = 0;
         S.run_length = 0;
+        S.run_start = c;
       }
       S.sum_r += R;
       S.sum_rc += R * c;
@@ -343,6 +345,12 @@ int insert_peak(const PeakSession& state, int p) {
   list.ring_next = (list.ring_next + 1) % kRefusedRing;
   list.last_added = pos;
   return pos;
+}
+
+bool on_discriminator_edge(const PeakSession& state, double channel) {
+  const int first = state.peaks.region.first_live;
+  return first > trunc_channel(state.params.search_start) + 2 &&
+         channel < first + 2.355 * sigma_at(state, first);
 }
 
 int remove_peak(const PeakSession& state, int channel) {

@@ -69,6 +69,14 @@ int insert_peak(const PeakSession& state, int p);
 
 // Removes the first peak whose centre channel is within one channel of
 // `channel`; returns 1 when one was removed.
+// Where the discriminator cuts the spectrum off above the search start (no
+// counts below the first live channel), the counts rise steeply to the
+// spectrum's level within a width or so: whether `channel` lies on that
+// rise, within one FWHM of the first live channel. A peak there is the
+// cut's edge (a "peak" at 54-56 keV in counts whose discriminator lies at
+// 45 keV).
+bool on_discriminator_edge(const PeakSession& state, double channel);
+
 int remove_peak(const PeakSession& state, int channel);
 
 // True when `channel` is one of the last ten inserted channels.

@@ -325,6 +325,7 @@ double search_residuals(const PeakSession& s) {
     sum = wsum = 0;
     if (!(R > disc)) continue;
     const double c = W / R;
+    if (on_discriminator_edge(s, c)) continue;
     bool refused = false;
     for (int ch : list.ring)
       if (ch != 0 && ch >= c - sig && ch <= c + sig) refused = true;

@@ -41,6 +41,7 @@ const RealCase kCases[] = {
     {"cnf/gamma_AIX_NaI_1_PB.cnf", {"K-40", "Th-232"}},
     {"cnf/gamma_AIX_NaI_1_NAR19-P2-1.cnf", {"K-40"}},
     {"spe/Co60_sumpeak-500seconds.Spe", {"Co-60"}},
+    {"spe/Background_18Jan_1020.Spe", {"K-40"}},
     {"spe/nai_detector.spe", {}},
     {"tka/EnergiespektrumCs.TKA", {}},
     {"tka/EnergiespektrumCo.TKA", {}},

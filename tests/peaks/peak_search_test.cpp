@@ -6,6 +6,8 @@
 
 #include "app/state.h"
 #include "peaks/peak_fixture.h"
+#include "peaks/peak_report_json.h"
+#include "settings/calibration_functions.h"
 #include "support/test_support.h"
 
 namespace kestrim {
@@ -54,6 +56,36 @@ TEST(PeakSearchTest, FlatAndRisingSpectraGiveNoPeaks) {
     run_peak_search(*s.state);
     EXPECT_EQ(s.state->peaks.count, 0);
     EXPECT_TRUE(s.state->peaks.fit_enabled);
+  }
+}
+
+// A discriminator that cuts the spectrum off at 150 keV (no counts below,
+// then a rise within a width): its edge is no peak, in the search or in the
+// fit's residual search, while a line two widths above it is found.
+TEST(PeakSearchTest, DiscriminatorEdgeIsNoPeak) {
+  for (const bool with_line : {false, true}) {
+    SCOPED_TRACE(with_line);
+    SimOptions o;
+    o.bg_constant = 300;
+    if (with_line) o.peaks = {{260, 20000, 0}};
+    o.seed = 11;
+    SimulatedState s(o);
+    std::vector<float>& counts = s.state->spectrum.counts;
+    const double edge = energy_to_channel(s.state->spectrum.calibration, 150.0);
+    for (std::size_t x = 0; x < counts.size(); ++x)
+      counts[x] = static_cast<float>(counts[x] * 0.5 * std::erfc((edge - static_cast<double>(x)) / 3.0));
+    for (std::size_t x = 0; x < counts.size(); ++x)
+      if (counts[x] < 1.5f) counts[x] = 0;
+    search_and_fit_all(*s.state);
+    const PeakList& list = s.state->peaks;
+    int near_edge = 0, line = 0;
+    for (int k = 1; k <= list.count; ++k) {
+      const double e = channel_to_energy(s.state->spectrum.calibration, list.centre[k]);
+      near_edge += e < 200;
+      line += std::fabs(e - 260) < 10;
+    }
+    EXPECT_EQ(near_edge, 0);
+    EXPECT_EQ(line, with_line ? 1 : 0);
   }
 }
 
