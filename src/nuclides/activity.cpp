@@ -267,24 +267,13 @@ double fwhm_kev_at(const NuclideSession& state, double energy_kev) {
 // within one FWHM of it whose nearest peak it is, matched or not.
 double unresolved_yield(const NuclideSession& state, int library_index, int p) {
   const NuclideLibrary& lib = state.library;
-  const PeakList& list = state.peaks;
   const double ep = peak_energy(state, p);
   const double fwhm = fwhm_kev_at(state, ep);
   const auto [first, end] = lib.lines_of(library_index);
   double y = 0;
   for (int i = first; i < end; ++i) {
     const double e = lib.line_energy[i];
-    if (!(std::fabs(e - ep) < fwhm)) continue;
-    int nearest = 0;
-    double best = 1e30;
-    for (int k = 1; k <= list.count; ++k) {
-      const double d = std::fabs(peak_energy(state, k) - e);
-      if (d < best) {
-        best = d;
-        nearest = k;
-      }
-    }
-    if (nearest == p) y += lib.line_yield[i];
+    if (std::fabs(e - ep) < fwhm && nearest_peak(state, e) == p) y += lib.line_yield[i];
   }
   return y;
 }
@@ -295,20 +284,23 @@ double unresolved_yield(const NuclideSession& state, int library_index, int p) {
 // spectra and belong to no library entry, so no nuclide explains them.
 constexpr double kFluorescenceRegion = 100.0;
 
+// Whether column c's nuclide takes part in the interference checks: its
+// confidence reaches the Defaults' minimum and the peak-search library did
+// not name it.
+bool eligible(const NuclideSession& state, const InterferenceSet& set, int c) {
+  const AcceptedNuclide& acc = state.results.accepted[set.nuclides[c]];
+  return acc.confidence >= state.params.min_confidence && !acc.library_driven;
+}
+
 // The rows of column c above the fluorescence region that no other
 // eligible nuclide of the set uses.
 int own_row_count(const NuclideSession& state, const InterferenceSet& set, int c) {
-  const NuclideResults& res = state.results;
-  const AnalysisParameters& par = state.params;
   int own = 0;
   for (std::size_t r = 0; r < set.rows.size(); ++r) {
     if (!set.cell[r][c].used || peak_energy(state, set.rows[r]) < kFluorescenceRegion) continue;
     bool alone = true;
-    for (int k = 0; k < set.columns(); ++k) {
-      const AcceptedNuclide& o = res.accepted[set.nuclides[k]];
-      if (k != c && set.cell[r][k].used && o.confidence >= par.min_confidence && !o.library_driven)
-        alone = false;
-    }
+    for (int k = 0; k < set.columns(); ++k)
+      if (k != c && set.cell[r][k].used && eligible(state, set, k)) alone = false;
     own += alone;
   }
   return own;
@@ -334,12 +326,8 @@ int unneeded_nuclide(const NuclideSession& state, const InterferenceSet& set) {
   const int n = set.columns();
   if (n < 2) return -1;
   std::vector<int> order;
-  for (int c = 0; c < n; ++c) {
-    const AcceptedNuclide& acc = res.accepted[set.nuclides[c]];
-    if (acc.library_driven || acc.confidence < par.min_confidence || own_row_count(state, set, c) > 0)
-      continue;
-    order.push_back(c);
-  }
+  for (int c = 0; c < n; ++c)
+    if (eligible(state, set, c) && own_row_count(state, set, c) == 0) order.push_back(c);
   std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
     const double ca = res.accepted[set.nuclides[a]].confidence;
     const double cb = res.accepted[set.nuclides[b]].confidence;
@@ -426,42 +414,32 @@ int explained_by_reported(const NuclideSession& state, const InterferenceSet& se
   const PeakList& list = state.peaks;
   const AnalysisParameters& par = state.params;
   // A nuclide alone in its set: with others, the test above decides.
-  if (res.results.empty() || set.columns() != 1) return -1;
-  for (int c = 0; c < set.columns(); ++c) {
-    const AcceptedNuclide& acc = res.accepted[set.nuclides[c]];
-    if (acc.library_driven) continue;
-    bool low = true, any = false;
-    for (std::size_t r = 0; r < set.rows.size(); ++r)
-      if (set.cell[r][c].used) {
-        any = true;
-        low = low && peak_energy(state, set.rows[r]) < kFluorescenceRegion;
-      }
-    if (!any || !low) continue;
-    double num = 0, den = 0;
-    bool explained_somewhere = false;
-    for (std::size_t r = 0; r < set.rows.size(); ++r) {
-      const Cell& cc = set.cell[r][c];
-      if (!cc.used || !(cc.yield > 0)) continue;
-      const int p = set.rows[r];
-      const double R = list.gps[p];
-      const double sr = list.gps_pct[p] * 0.01 * R / peak_sigma(par);
-      double model = 0, var = sr * sr;
-      for (const NuclideResult& other : res.results) {
-        if (other.library_index < 0 || !(other.activity > 0)) continue;
-        const double y = unresolved_yield(state, other.library_index, p);
-        if (!(y > 0)) continue;
-        const double sa = other.activity * other.uncertainty * 0.01;
-        model += y * other.activity;
-        var += y * y * sa * sa;
-        explained_somewhere = true;
-      }
-      num += cc.yield * (R - model) / var;
-      den += cc.yield * cc.yield / var;
+  if (res.results.empty() || set.columns() != 1 || res.accepted[set.nuclides[0]].library_driven) return -1;
+  for (std::size_t r = 0; r < set.rows.size(); ++r)
+    if (set.cell[r][0].used && peak_energy(state, set.rows[r]) >= kFluorescenceRegion) return -1;
+  double num = 0, den = 0;
+  bool explained_somewhere = false;
+  for (std::size_t r = 0; r < set.rows.size(); ++r) {
+    const Cell& cc = set.cell[r][0];
+    if (!cc.used || !(cc.yield > 0)) continue;
+    const int p = set.rows[r];
+    const double R = list.gps[p];
+    const double sr = list.gps_pct[p] * 0.01 * R / peak_sigma(par);
+    double model = 0, var = sr * sr;
+    for (const NuclideResult& other : res.results) {
+      if (other.library_index < 0 || !(other.activity > 0)) continue;
+      const double y = unresolved_yield(state, other.library_index, p);
+      if (!(y > 0)) continue;
+      const double sa = other.activity * other.uncertainty * 0.01;
+      model += y * other.activity;
+      var += y * y * sa * sa;
+      explained_somewhere = true;
     }
-    if (!explained_somewhere || !(den > 0)) continue;
-    if (num / den < kExplainedSigma / std::sqrt(den)) return c;
+    num += cc.yield * (R - model) / var;
+    den += cc.yield * cc.yield / var;
   }
-  return -1;
+  if (!explained_somewhere || !(den > 0)) return -1;
+  return num / den < kExplainedSigma / std::sqrt(den) ? 0 : -1;
 }
 
 // A line of a found nuclide without a peak: its energy and its limit of
@@ -690,22 +668,18 @@ bool solve_and_report(const NuclideSession& state, const InterferenceSet& set, R
   // a chain with many peaks must not give way to a nuclide whose single
   // line (confidence 1) lies near one of them.
   const Solution sa = solve_set(state, set, false);
-  auto eligible = [&](int c) {
-    const AcceptedNuclide& acc = res.accepted[set.nuclides[c]];
-    return acc.confidence >= par.min_confidence && !acc.library_driven;
-  };
   std::vector<bool> involved(n, false);
   bool any_negative = false;
   int negative = -1;
   for (int c = 0; c < n; ++c) {
-    if (sa.activity[c] > 0 || !eligible(c)) continue;
+    if (sa.activity[c] > 0 || !eligible(state, set, c)) continue;
     any_negative = true;
     if (negative < 0) negative = c;
     involved[c] = true;
     for (std::size_t r = 0; r < set.rows.size(); ++r) {
       if (!set.cell[r][c].used) continue;
       for (int k = 0; k < n; ++k)
-        if (set.cell[r][k].used && eligible(k)) involved[k] = true;
+        if (set.cell[r][k].used && eligible(state, set, k)) involved[k] = true;
     }
   }
   int choice = -1;

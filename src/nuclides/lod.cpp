@@ -118,16 +118,9 @@ BackgroundCounts background_counts(const NuclideSession& state, double energy_ke
   // Position: the channel of E, or the nearest fitted peak within tol(E).
   const double t = line_tolerance(par, energy_kev, autocal);
   double p = energy_to_channel(cal, energy_kev);
-  double best = 100;
-  int nearest = 0;
-  for (int k = 1; k <= list.count; ++k) {
-    const double d = std::fabs(peak_energy(state, k) - energy_kev);
-    if (d < best) {
-      best = d;
-      nearest = k;
-    }
-  }
-  if (nearest != 0 && best <= t) {
+  const int nearest = nearest_peak(state, energy_kev);
+  const double best = nearest != 0 ? std::fabs(peak_energy(state, nearest) - energy_kev) : 0;
+  if (nearest != 0 && best < 100 && best <= t) {
     p = list.centre[nearest];
     out.nearest_peak = nearest;
   }

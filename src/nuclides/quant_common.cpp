@@ -22,18 +22,23 @@ double peak_energy(const NuclideSession& state, int k) {
   return channel_to_energy(state.spectrum.calibration, state.peaks.centre[k]);
 }
 
-int peak_matching_energy(const NuclideSession& state, double energy_kev) {
-  const double tol = nuclide_tolerance(state.params, energy_kev, state.results.auto_calibration);
+int nearest_peak(const NuclideSession& state, double energy_kev) {
   int best = 0;
   double best_d = 0;
   for (int k = 1; k <= state.peaks.count; ++k) {
     const double d = std::fabs(peak_energy(state, k) - energy_kev);
-    if (d <= tol && (best == 0 || d < best_d)) {
+    if (best == 0 || d < best_d) {
       best = k;
       best_d = d;
     }
   }
   return best;
+}
+
+int peak_matching_energy(const NuclideSession& state, double energy_kev) {
+  const double tol = nuclide_tolerance(state.params, energy_kev, state.results.auto_calibration);
+  const int k = nearest_peak(state, energy_kev);
+  return k != 0 && std::fabs(peak_energy(state, k) - energy_kev) <= tol ? k : 0;
 }
 
 double efficiency_at_energy(const NuclideSession& state, double energy_kev) {

@@ -19,6 +19,9 @@ double line_tolerance(const AnalysisParameters& p, double energy_kev, bool auto_
 
 // Energy of peak k through the spectrum's calibration.
 double peak_energy(const NuclideSession& state, int k);
+// The fitted peak nearest an energy (ties keep the earlier peak); 0 when
+// there is none.
+int nearest_peak(const NuclideSession& state, double energy_kev);
 // The fitted peak nearest an energy within the nuclide tolerance (ties keep
 // the earlier peak), as the activity databases pair energies with peaks;
 // 0 when none.
