@@ -17,6 +17,7 @@
 #include "platform/files.h"
 #include "spectrum/calibration_record.h"
 #include "spectrum/native_file.h"
+#include "desktop/desktop_run.h"
 #include "support/test_support.h"
 
 namespace kestrim {
@@ -46,19 +47,11 @@ class Desktop : public ::testing::Test {
                                bool keep_state = true) {
     std::string text = script;
     for (size_t at; (at = text.find("{example}")) != std::string::npos;) text.replace(at, 9, example());
-    test::write_text(dir.file("script.txt"), text);
-    std::string out;
-    const int rc = test::run_command(
-        "cd '" + dir.file("work") + "' && QT_QPA_PLATFORM=offscreen XDG_DATA_HOME='" + dir.file("user") +
-            "' '" KESTRIM_DESKTOP_BINARY "' --script '" + dir.file("script.txt") + "' --transcript '" +
-            dir.file("transcript.txt") + "'",
-        &out, true);
-    if (status) *status = rc;
-    EXPECT_EQ(rc, 0) << out;
+    test::DesktopRun ran = test::run_desktop_script(dir, text);
+    if (status) *status = ran.status;
+    EXPECT_EQ(ran.status, 0) << ran.output;
     std::vector<std::string> lines;
-    std::istringstream in(test::read_text(dir.file("transcript.txt")));
-    std::string line;
-    while (std::getline(in, line)) {
+    for (std::string line : ran.lines) {
       if (line.rfind("status\t", 0) == 0) continue;
       if (!keep_state && line.rfind("state\t", 0) == 0) continue;
       for (size_t at; (at = line.find(dir.file("work"))) != std::string::npos;)

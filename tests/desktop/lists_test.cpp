@@ -19,6 +19,7 @@
 #include "platform/c_locale.h"
 #include "platform/files.h"
 #include "spectrum/calibration_record.h"
+#include "desktop/desktop_run.h"
 #include "support/test_support.h"
 
 namespace kestrim {
@@ -33,17 +34,10 @@ class DesktopLists : public ::testing::Test {
   // Runs kestrim-desktop on `script` in the working folder; the transcript
   // lines without the progress texts, the working folder written {work}.
   std::vector<std::string> run(const std::string& script) {
-    test::write_text(dir.file("script.txt"), script);
-    std::string out;
-    const int rc = test::run_command(
-        "cd '" + dir.file("work") + "' && QT_QPA_PLATFORM=offscreen XDG_DATA_HOME='" + dir.file("user") + "' '" +
-            KESTRIM_DESKTOP_BINARY "' --script '" + dir.file("script.txt") + "' --transcript '" +
-            dir.file("transcript.txt") + "'",
-        &out, true);
-    EXPECT_EQ(rc, 0) << out;
+    test::DesktopRun ran = test::run_desktop_script(dir, script);
+    EXPECT_EQ(ran.status, 0) << ran.output;
     std::vector<std::string> lines;
-    std::istringstream in(test::read_text(dir.file("transcript.txt")));
-    for (std::string line; std::getline(in, line);) {
+    for (std::string line : ran.lines) {
       if (line.rfind("status\t", 0) == 0) continue;
       for (size_t at; (at = line.find(dir.path())) != std::string::npos;) line.replace(at, dir.path().size(), "{dir}");
       lines.push_back(line);
@@ -354,17 +348,10 @@ TEST_F(DesktopLists, BackgroundListSavesAndChooses) {
                              "\nanalyse_save_background\nbackground ok toolongname123\nbackground ok bg.txt\n"
                              "background ok soil\nabort_after 0\nanalyse_save_background\nbackground ok other\n"
                              "open_background\nbackground lines\nbackground ok soil\n";
-  test::write_text(dir.file("script.txt"), script);
-  std::string out;
-  ASSERT_EQ(test::run_command("cd '" + dir.file("work") + "' && QT_QPA_PLATFORM=offscreen XDG_DATA_HOME='" +
-                                  dir.file("user") + "' '" KESTRIM_DESKTOP_BINARY "' --script '" +
-                                  dir.file("script.txt") + "' --transcript '" + dir.file("transcript.txt") + "'",
-                              &out, true),
-            0)
-      << out;
+  const test::DesktopRun ran = test::run_desktop_script(dir, script);
+  ASSERT_EQ(ran.status, 0) << ran.output;
   std::vector<std::string> lines;
-  std::istringstream in(test::read_text(dir.file("transcript.txt")));
-  for (std::string line; std::getline(in, line);)
+  for (const std::string& line : ran.lines)
     if (line.rfind("status\t", 0) != 0 || line.find("Background") != std::string::npos) lines.push_back(line);
   const std::vector<std::string> expected = {
       "open\texample-nai.dat\tloaded",

@@ -15,6 +15,7 @@
 #include "spectrum/simulate.h"
 #include "spectrum/simulate_sources.h"
 #include "spectrum/spectrum_record.h"
+#include "desktop/desktop_run.h"
 #include "support/test_support.h"
 
 namespace kestrim {
@@ -36,17 +37,10 @@ class DesktopReferences : public ::testing::Test {
 
   // The transcript of kestrim-desktop run on `script`, without status lines.
   std::vector<std::string> desktop(const std::string& script) {
-    test::write_text(dir.file("script.txt"), script);
-    std::string out;
-    EXPECT_EQ(test::run_command("cd '" + dir.file("work") + "' && QT_QPA_PLATFORM=offscreen XDG_DATA_HOME='" +
-                                    dir.file("user") + "' '" KESTRIM_DESKTOP_BINARY "' --script '" +
-                                    dir.file("script.txt") + "' --transcript '" + dir.file("transcript.txt") + "'",
-                                &out, true),
-              0)
-        << out;
+    const test::DesktopRun ran = test::run_desktop_script(dir, script);
+    EXPECT_EQ(ran.status, 0) << ran.output;
     std::vector<std::string> lines;
-    std::istringstream in(test::read_text(dir.file("transcript.txt")));
-    for (std::string line; std::getline(in, line);)
+    for (const std::string& line : ran.lines)
       if (line.rfind("status\t", 0) != 0) lines.push_back(line);
     return lines;
   }
