@@ -2,7 +2,10 @@
 // the N42 XML reader against small hand-written files.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <string>
+#include <vector>
 
 #include "platform/scripted_platform.h"
 #include "spectrum/readers/readers.h"
@@ -274,6 +277,37 @@ TEST(N42Reader, Schema2006ValuesOnTheirOwnLines) {
   EXPECT_EQ(r.rec.calibration.energy_terms, 3);
   EXPECT_FLOAT_EQ(r.rec.calibration.energy[1], 3.0f);
   EXPECT_EQ(r.rec.combined_spectra, 1);
+}
+
+// A cubic energy calibration (the RASE base spectra carry one) becomes the
+// quadratic closest to it over the spectrum: dropping the cubic term of
+// these coefficients would put channel 600 (Bi-214's 1764 keV line) 32 keV
+// low.
+TEST(N42Reader, CubicCalibrationBecomesTheClosestQuadratic) {
+  std::string counts;
+  for (int i = 0; i < 1024; ++i) counts += "1 ";
+  Read r;
+  run(readers::read_n42,
+      "<N42InstrumentData><Measurement><Spectrum><LiveTime>PT10S</LiveTime>"
+      "<Calibration Type=\"Energy\"><Equation Model=\"Polynomial\"><Coefficients>"
+      "-39.7065 3.00318 -1.02158e-4 1.47518e-7</Coefficients></Equation></Calibration>"
+      "<ChannelData>" + counts + "</ChannelData></Spectrum></Measurement></N42InstrumentData>",
+      r);
+  ASSERT_EQ(r.result, 1);
+  ASSERT_EQ(r.rec.header.channels, 1024);
+  EXPECT_EQ(r.rec.calibration.energy_terms, 3);
+  const auto& c = r.rec.calibration.energy;
+  auto energy = [&](double x) { return c[0] + c[1] * x + c[2] * x * x; };
+  double worst = 0;
+  for (int x = 0; x < 1024; x += 8) {
+    const double cubic = -39.7065 + 3.00318 * x - 1.02158e-4 * x * x + 1.47518e-7 * x * x * x;
+    worst = std::max(worst, std::fabs(energy(x) - cubic));
+  }
+  EXPECT_LT(worst, 9.0);  // keV, at the ends; 1 keV or less over most of the range
+  const double at600 = -39.7065 + 3.00318 * 600 - 1.02158e-4 * 600 * 600 + 1.47518e-7 * 600 * 600 * 600;
+  EXPECT_LT(std::fabs(energy(600) - at600), 3.0);
+  EXPECT_EQ(r.rec.warnings, std::vector<std::string>{
+                                "Energy terms beyond the quadratic replaced by the closest quadratic"});
 }
 
 TEST(N42Reader, Schema2006OneLineWithPrefixAndMeV) {

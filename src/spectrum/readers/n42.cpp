@@ -10,6 +10,8 @@
 //         (LiveTimeDuration, ChannelData compressionCode="CountedZeroes";
 //         attribute energyCalibrationReference naming an EnergyCalibration
 //         id with CoefficientValues "c0 c1 c2").
+//   Energy polynomials beyond the quadratic (cubic ones are common) are
+//   replaced by the closest quadratic over the spectrum's channels.
 // (Element layouts from the N42.42 schemas as used by SpecUtils
 // SpecFile_n42.cpp and the NIST N42 schematron.)
 //
@@ -381,9 +383,16 @@ int read_n42(const Bytes& b, SpectrumRecord& rec, const ReaderOptions& options, 
   const std::vector<double>& k = found.front().energy;
   if (take_file_calibration(rec, options)) {
     if (k.size() >= 2 && k[1] != 0) {
-      if (k.size() > 3 && k[3] != 0) rec.warnings.push_back("Energy terms beyond the quadratic ignored");
-      int terms = k.size() >= 3 ? 3 : 2;
-      set_energy_calibration(rec, k[0], k[1], terms == 3 ? k[2] : 0.0, terms, start);
+      bool higher = false;
+      for (std::size_t i = 3; i < k.size(); ++i) higher = higher || k[i] != 0;
+      if (higher) {
+        rec.warnings.push_back("Energy terms beyond the quadratic replaced by the closest quadratic");
+        const std::array<double, 3> q = closest_quadratic(k, static_cast<long>(length));
+        set_energy_calibration(rec, q[0], q[1], q[2], 3, start);
+      } else {
+        const int terms = k.size() >= 3 ? 3 : 2;
+        set_energy_calibration(rec, k[0], k[1], terms == 3 ? k[2] : 0.0, terms, start);
+      }
     } else {
       rec.warnings.push_back("The file has no polynomial energy calibration");
     }

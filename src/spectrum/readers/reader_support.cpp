@@ -58,6 +58,39 @@ void set_channel_count(SpectrumRecord& rec, long channels) {
   rec.header.channels = static_cast<std::int16_t>(channels);
 }
 
+std::array<double, 3> closest_quadratic(const std::vector<double>& k, long channels) {
+  std::array<double, 3> q{k.size() > 0 ? k[0] : 0.0, k.size() > 1 ? k[1] : 0.0, k.size() > 2 ? k[2] : 0.0};
+  if (k.size() <= 3 || channels < 4) return q;
+  // Fit in t = x / n so that the normal equations stay well conditioned.
+  const double n = static_cast<double>(channels - 1);
+  double m[3][4] = {};
+  for (long x = 0; x < channels; ++x) {
+    double e = 0, p = 1;
+    for (double c : k) {
+      e += c * p;
+      p *= static_cast<double>(x);
+    }
+    const double t = x / n;
+    const double b[3] = {1, t, t * t};
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 3; ++j) m[i][j] += b[i] * b[j];
+      m[i][3] += b[i] * e;
+    }
+  }
+  for (int i = 0; i < 3; ++i)
+    for (int r = i + 1; r < 3; ++r) {
+      const double f = m[r][i] / m[i][i];
+      for (int j = i; j < 4; ++j) m[r][j] -= f * m[i][j];
+    }
+  double a[3];
+  for (int i = 2; i >= 0; --i) {
+    double v = m[i][3];
+    for (int j = i + 1; j < 3; ++j) v -= m[i][j] * a[j];
+    a[i] = v / m[i][i];
+  }
+  return {a[0], a[1] / n, a[2] / (n * n)};
+}
+
 void set_energy_calibration(SpectrumRecord& rec, double c0, double c1, double c2, int terms,
                             const DateTime& when) {
   CalibrationRecord& cal = rec.calibration;

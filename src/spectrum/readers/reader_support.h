@@ -3,6 +3,9 @@
 // small text scanners of the keyword formats. Internal to the readers.
 #pragma once
 
+#include <array>
+#include <vector>
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -48,6 +51,12 @@ void set_channel_count(SpectrumRecord& rec, long channels);
 
 // Stores an energy calibration (constant, linear, quadratic) with its number
 // of terms, dated `when`.
+// The quadratic closest (least squares over channels 0 .. channels-1) to an
+// energy polynomial of any order: the calibration record holds three terms,
+// and dropping a cubic term outright puts the lines of a 1024-channel NaI
+// spectrum up to 35 keV off at its top end.
+std::array<double, 3> closest_quadratic(const std::vector<double>& coefficients, long channels);
+
 void set_energy_calibration(SpectrumRecord& rec, double c0, double c1, double c2, int terms,
                             const DateTime& when);
 // Stores a width calibration given as FWHM coefficients (divided by 2.355,
