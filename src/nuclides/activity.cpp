@@ -292,12 +292,28 @@ bool eligible(const NuclideSession& state, const InterferenceSet& set, int c) {
   return acc.confidence >= state.params.min_confidence && !acc.library_driven;
 }
 
-// The rows of column c above the fluorescence region that no other
-// eligible nuclide of the set uses.
+// A line weaker than this fraction of its nuclide's strongest line does not
+// count towards the nuclide's confidence, and its peak is no evidence of
+// the nuclide's own: a 0.6 % line of Ba-133 on a backscatter bump at
+// 165 keV had kept Ba-133 beside Ra-226, whose lines explained the rest.
+constexpr double kWeakLineFraction = 0.25;
+
+double strongest_yield(const NuclideSession& state, int library_index) {
+  const auto [first, end] = state.library.lines_of(library_index);
+  double y = 0;
+  for (int i = first; i < end; ++i) y = std::max(y, static_cast<double>(state.library.line_yield[i]));
+  return y;
+}
+
+// The rows of column c above the fluorescence region, with a line that is
+// not weak, that no other eligible nuclide of the set uses.
 int own_row_count(const NuclideSession& state, const InterferenceSet& set, int c) {
   int own = 0;
+  const double weak =
+      kWeakLineFraction * strongest_yield(state, state.results.accepted[set.nuclides[c]].library_index);
   for (std::size_t r = 0; r < set.rows.size(); ++r) {
     if (!set.cell[r][c].used || peak_energy(state, set.rows[r]) < kFluorescenceRegion) continue;
+    if (!(set.cell[r][c].yield > weak)) continue;
     bool alone = true;
     for (int k = 0; k < set.columns(); ++k)
       if (k != c && set.cell[r][k].used && eligible(state, set, k)) alone = false;

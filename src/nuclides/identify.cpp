@@ -266,6 +266,8 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
     }
 
     // Lines that would explain almost nothing of their peak.
+    double unused_yield = 0;
+    bool principal_unused = false;
     for (int k = 0; k < n; ++k) {
       const int p = match[k];
       if (p == 0 || (driven && pv.inserted[p])) continue;
@@ -275,6 +277,23 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
       if (s < 2) {
         diag.line(c_format("Only %3.2f %%  of %6.1f keV Peak was used.", s, E(k)));
         match[k] = 0;
+        if (Y(k) > 0.25 * ymax) unused_yield += Y(k);
+        if (p == principal && std::fabs(E(k) - pe) < 1.0) principal_unused = true;
+      }
+    }
+    // A principal line that would explain almost nothing of its peak was not
+    // found: the peak belongs to something else. Without it the nuclide must
+    // have the evidence of a nuclide whose principal peak is missing (a
+    // Cs-137 count named Eu-152 after a 121 keV peak, of which Eu-152's
+    // activity from two weak high-energy peaks explained 0.7 %).
+    if (principal_unused && !driven) {
+      double c2 = total > 0 ? (found - unused_yield) / total : 0;
+      if (decay > 0 && hl > 0) c2 *= std::exp(-0.025 * decay / hl);
+      if (c2 < par.min_confidence) {
+        diag.line(c_format("Rejected  %s", name.c_str()));
+        diag.line("Principal Peak not found");
+        res.accepted.pop_back();
+        continue;
       }
     }
 

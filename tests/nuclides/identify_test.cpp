@@ -189,6 +189,33 @@ TEST_F(Identify, LineExplainingAlmostNothingOfItsPeakIsDropped) {
   EXPECT_EQ(res().lines[0].peak, 1);
 }
 
+// A principal line whose peak the nuclide would barely explain was not found:
+// without it the nuclide needs the confidence of one whose principal peak is
+// missing. The same lines with a principal peak of the right size are kept.
+TEST_F(Identify, PrincipalPeakTheNuclideBarelyExplainsDoesNotCount) {
+  test::add_nuclide(lib(), "Eu-like", 1e6, {{121.8, 0.28, 0}, {344.3, 0.27, 0}, {778.9, 0.13, 0},
+                                            {964.1, 0.15, 0}, {1408.0, 0.21, 0}},
+                    121.8);
+  q.add_peak(121.8, 100000);  // 357 000 Bq from the principal line ...
+  q.add_peak(1408.0, 210);    // ... and 1000 from the 1408 keV line: 0.3 %
+  run();
+  EXPECT_TRUE(said("Only 0.28 %  of  121.8 keV Peak was used."));
+  EXPECT_TRUE(said("Rejected  Eu-like"));
+  EXPECT_TRUE(said("Principal Peak not found"));
+  EXPECT_TRUE(res().accepted.empty());
+}
+
+TEST_F(Identify, PrincipalPeakOfTheRightSizeKeepsTheNuclide) {
+  test::add_nuclide(lib(), "Eu-like", 1e6, {{121.8, 0.28, 0}, {344.3, 0.27, 0}, {778.9, 0.13, 0},
+                                            {964.1, 0.15, 0}, {1408.0, 0.21, 0}},
+                    121.8);
+  q.add_peak(121.8, 280);
+  q.add_peak(1408.0, 210);
+  run();
+  EXPECT_TRUE(said("Entered  Eu-like"));
+  EXPECT_EQ(res().accepted.size(), 1u);
+}
+
 TEST_F(Identify, LibraryDrivenNuclideUsesItsInsertedPeaks) {
   NuclideLibrary pl;
   test::add_nuclide(pl, "Lib", 1e6, {{800, 1, 0}});
