@@ -1,6 +1,7 @@
 #include "app/analysis_steps.h"
 
 #include <array>
+#include <cmath>
 #include "platform/text_encoding.h"
 
 #include <string>
@@ -18,6 +19,9 @@
 #include "peaks/peak_report_json.h"
 #include "peaks/region_driver.h"
 #include "peaks/peak_search.h"
+#include "peaks/resolution_estimate.h"
+#include "settings/calibration_functions.h"
+#include "platform/c_format.h"
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "app/reference_analysis.h"
@@ -48,7 +52,32 @@ int quantitative_analysis(State& state) {
   return res.error || !written ? 0 : 1;
 }
 
+// A spectrum without a width calibration is searched and fitted with the
+// NaI-typical resolution. When its strongest clear peak is plainly narrower
+// or wider than that (a LaBr3 or CsI detector, or a NaI crystal far from the
+// usual 7.5 % at 662 keV), the measured resolution is used instead, scaled
+// with the square root of the energy like the typical one.
+void use_measured_resolution(State& state) {
+  CalibrationRecord& cal = state.spectrum.calibration;
+  if (term_count(cal.width_terms) != 0 || term_count(cal.energy_terms) < 2 || cal.energy[1] == 0.0f)
+    return;
+  if (uses_own_calibration(calibration_context(state.spectrum, state.app))) return;
+  const ResolutionEstimate r =
+      measure_resolution(state.spectrum, static_cast<int>(state.params.search_start));
+  if (!r.measured || (r.ratio >= kTypicalResolutionLow && r.ratio <= kTypicalResolutionHigh)) return;
+  cal.width_terms = -2;
+  cal.width = {0.0f,
+               static_cast<float>(r.ratio * kNaiResolutionAt662 * std::sqrt(kNaiReferenceEnergy)),
+               0.0f};
+  state.ui->message_box(
+      c_format("The width of this spectrum is not calibrated: its peaks are %.1f keV wide (FWHM) at "
+               "%.0f keV, not NaI's %.1f keV, and are searched and fitted at that resolution",
+               r.fwhm_kev, r.energy_kev, r.fwhm_kev / r.ratio),
+      "Warning", kMsgWarning);
+}
+
 int step_peak_search(State& state) {
+  use_measured_resolution(state);
   // A fresh peak list starts a fresh peak fit report.
   state.fitting.report_open = false;
   state.fitting.report_write_failed = false;

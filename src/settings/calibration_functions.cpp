@@ -142,6 +142,8 @@ double energy_to_channel(const CalibrationRecord& cal, double e) {
   return x;
 }
 
+bool uses_own_calibration(const CalibrationContext& ctx) { return own_calibration(ctx); }
+
 // ------------------------------------------------------------ peak shape
 
 double width_at_channel(const CalibrationRecord& cal, double x) {

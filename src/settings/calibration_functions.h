@@ -67,6 +67,10 @@ struct CalibrationContext {
 // The context of the spectrum in memory.
 CalibrationContext calibration_context(const SpectrumRecord& spectrum, const SessionFlags& flags);
 
+// True for a type-4 spectrum carrying its own calibration, whose width
+// function takes channels instead of energies.
+bool uses_own_calibration(const CalibrationContext& ctx);
+
 // A stored number of terms as an integer; a non-finite or absurd value
 // counts as 0 (not calibrated).
 int term_count(float stored_terms);

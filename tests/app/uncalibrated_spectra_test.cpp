@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
+#include <set>
 #include <string>
 
 #include "platform/c_format.h"
@@ -155,6 +156,68 @@ TEST_F(Uncalibrated, TkaFilesAreReadAndLongOnesCompressed) {
   EXPECT_EQ(out.find(kNotice), std::string::npos) << out;
   EXPECT_NE(test::read_text(dir.file("Main Report.txt")).find(" " + notice + "\r\n"), std::string::npos);
   EXPECT_NE(test::read_text(dir.file("Activity Report.txt")).find(" " + notice + ".\r\n"), std::string::npos);
+}
+
+// An N42 spectrum at 3 keV per channel without a width calibration, its
+// peaks `resolution` (FWHM / E) wide at 662 keV growing with sqrt(E): Cs-137
+// and Co-60 on a falling continuum, expected counts (no noise).
+std::string n42_text(double resolution) {
+  std::string counts;
+  const double lines[][2] = {{661.66, 60000}, {1173.2, 20000}, {1332.5, 18000}};
+  for (int x = 0; x < 1024; ++x) {
+    const double e = 3.0 * x;
+    double c = 2000 * std::exp(-e / 400) + 30;
+    for (const auto& l : lines) {
+      const double sigma = resolution * 661.66 * std::sqrt(l[0] / 661.66) / 2.355 / 3.0;  // channels
+      const double z = (x - l[0] / 3.0) / sigma;
+      c += l[1] / (sigma * std::sqrt(2 * M_PI)) * std::exp(-0.5 * z * z);
+    }
+    counts += c_format("%.0f ", std::round(c));
+  }
+  return "<N42InstrumentData><Measurement><Spectrum><LiveTime>PT1000S</LiveTime>"
+         "<RealTime>PT1000S</RealTime><Calibration Type=\"Energy\"><Equation Model=\"Polynomial\">"
+         "<Coefficients>0 3</Coefficients></Equation></Calibration><ChannelData>" +
+         counts + "</ChannelData></Spectrum></Measurement></N42InstrumentData>";
+}
+
+// Peaks far narrower than NaI's (a LaBr3 detector) are searched and fitted
+// at the resolution measured on the spectrum's strongest peak, and the run
+// says so; NaI-wide peaks keep the NaI-typical resolution without a word.
+TEST_F(Uncalibrated, WidthIsMeasuredWhenThePeaksAreNotNaIWide) {
+  const std::string notice_start = "kestrim: The width of this spectrum is not calibrated: its peaks are ";
+  struct Case {
+    const char* file;
+    double resolution;
+    bool told;
+  } cases[] = {{"labr.n42", 0.03, true}, {"nai.n42", 0.07, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    test::write_text(dir.file(c.file), n42_text(c.resolution));
+    std::string out;
+    ASSERT_EQ(kestrim(std::string("/batch /file=") + c.file, &out), 0) << out;
+    EXPECT_EQ(out.find(notice_start) != std::string::npos, c.told) << out;
+    if (c.told) {
+      EXPECT_NE(out.find(notice_start + "20.1 keV wide (FWHM) at 663 keV, not NaI's 49.7 keV, and are "
+                                        "searched and fitted at that resolution\n"),
+                std::string::npos)
+          << out;
+    }
+    ASSERT_EQ(kestrim(std::string("analyse --json ") + c.file, &out, false), 0) << out;
+    const nlohmann::json a = nlohmann::json::parse(out);
+    std::set<std::string> names;
+    for (const auto& n : a["nuclides"]) names.insert(n["name"].get<std::string>().substr(0, 6));
+    EXPECT_EQ(names, (std::set<std::string>{"Co-60", "Cs-137"})) << a["nuclides"].dump();
+    const double truth[][2] = {{661.66, 60000}, {1173.2, 20000}, {1332.5, 18000}};
+    for (const auto& t : truth) {
+      bool found = false;
+      for (const auto& p : a["peaks"])
+        if (std::fabs(p["energy"].get<double>() - t[0]) < 5) {
+          found = true;
+          EXPECT_NEAR(p["area"].get<double>(), t[1], 0.03 * t[1]) << t[0] << " keV";
+        }
+      EXPECT_TRUE(found) << t[0] << " keV: " << a["peaks"].dump();
+    }
+  }
 }
 
 }  // namespace
