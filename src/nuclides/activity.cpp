@@ -367,7 +367,7 @@ int unneeded_nuclide(const NuclideSession& state, const InterferenceSet& set) {
     // use) scatter about their solution: where their lines disagree among
     // themselves by some per cent, a peak they share reading that much
     // above their prediction is no evidence for another nuclide.
-    double chi2 = 0;
+    double chi2 = 0, excess = 0;
     int rows = 0;
     for (std::size_t r = 0; r < set.rows.size(); ++r) {
       if (set.cell[r][c].used) continue;
@@ -382,22 +382,36 @@ int unneeded_nuclide(const NuclideSession& state, const InterferenceSet& set) {
         rel2 += (ck.uncertainty * others.activity[k]) * (ck.uncertainty * others.activity[k]);
       }
       chi2 += (R - model) * (R - model) / std::max(sr * sr + rel2, 1e-30);
+      if (model > 0) excess += std::max(0.0, (R - model) * (R - model) - sr * sr - rel2) / (model * model);
       ++rows;
     }
     double scatter = full_scatter;
     if (rows > rest.columns() && std::isfinite(chi2))
       scatter = std::max(scatter, chi2 / (rows - rest.columns()));
-    bool weighed_above = false;
+    // A single peak strays from the others' prediction as far as each of
+    // their own peaks does (the relative deviation beyond the counting
+    // errors, squared and averaged): without an efficiency calibration their
+    // lines at 200 keV and at 2 MeV read activities eight times apart, and a
+    // shared peak reading 60 % above the prediction says nothing.
+    const double spread = rows > rest.columns() && std::isfinite(excess) ? excess / rows : 0.0;
+    // Weak lines are weighed only for a nuclide without a line that is not
+    // weak, and the X-ray region only for one without peaks above it: the
+    // peak of a 1 % line that reads as a hundred times the activity of the
+    // nuclide's main line belongs to something else.
+    const double weak = kWeakLineFraction * strongest_yield(state, res.accepted[set.nuclides[c]].library_index);
+    bool weighed_above = false, weighed_strong = false;
     for (std::size_t r = 0; r < set.rows.size(); ++r)
-      if (set.cell[r][c].used && set.cell[r][c].yield > 0 &&
-          peak_energy(state, set.rows[r]) >= kFluorescenceRegion)
-        weighed_above = true;
+      if (set.cell[r][c].used && set.cell[r][c].yield > 0) {
+        if (peak_energy(state, set.rows[r]) >= kFluorescenceRegion) weighed_above = true;
+        if (set.cell[r][c].yield > weak) weighed_strong = true;
+      }
     double num = 0, den = 0;
     for (std::size_t r = 0; r < set.rows.size(); ++r) {
       const Cell& cc = set.cell[r][c];
       if (!cc.used || !(cc.yield > 0)) continue;
       const int p = set.rows[r];
       if (peak_energy(state, p) < kFluorescenceRegion && weighed_above) continue;
+      if (!(cc.yield > weak) && weighed_strong) continue;
       const double R = list.gps[p];
       const double sr = list.gps_pct[p] * 0.01 * R / peak_sigma(par);
       double model = 0, var = sr * sr;
@@ -407,6 +421,7 @@ int unneeded_nuclide(const NuclideSession& state, const InterferenceSet& set) {
         model += ck.yield * others.activity[k];
         var += ck.yield * ck.yield * std::fabs(others.variance[k]) * scatter;
       }
+      var += model * model * spread;
       var = std::max(var, 1e-30);
       num += cc.yield * (R - model) / var;
       den += cc.yield * cc.yield / var;
