@@ -25,8 +25,8 @@ struct RealCase {
 // What each source is (../shared/data/spectra/SOURCES.md): rtorzilli's
 // 3"x3" sources in SPE and CHN form, AIX calibration blocks (U, Th and K
 // in concrete and soil; the lead-shielded background; their calibration,
-// 2 % high, is corrected by the check against K-40 and Tl-208), and
-// spectra without an energy calibration.
+// 2 % high, is corrected by the check against K-40 and Tl-208), spectra
+// without an energy calibration, and RASE's base spectra.
 const RealCase kCases[] = {
     {"spe/Cesium_137_Spectrum_180s_18Jan.Spe", {"Cs-137"}},
     {"chn/Cesium_137_Spectrum_180s_18Jan.Chn", {"Cs-137"}},
@@ -45,6 +45,15 @@ const RealCase kCases[] = {
     {"spe/nai_detector.spe", {}},
     {"tka/EnergiespektrumCs.TKA", {}},
     {"tka/EnergiespektrumCo.TKA", {}},
+    // RASE's "generic NaI device" base spectra: LaBr3-narrow peaks (3 % at
+    // 662 keV) with no width calibration, so the resolution is measured,
+    // and cubic energy calibrations.
+    {"n42/VABCD_M001_Am241.n42", {"Am-241"}},
+    {"n42/VABCD_M001_Co60.n42", {"Co-60"}},
+    {"n42/VABCD_M001_I131.n42", {"I-131"}},
+    {"n42/VABCD_M001_Ra226.n42", {"Ra-226"}},
+    {"n42/VABCD_M001_Th232.n42", {"Th-232"}},
+    {"n42/VABCD_M001_Bgnd.n42", {"K-40"}},
 };
 
 class RealNaI : public ::testing::TestWithParam<RealCase> {
