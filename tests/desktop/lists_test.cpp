@@ -98,9 +98,14 @@ std::vector<std::uint8_t> chn_file(const std::vector<double>& counts, const std:
   return b;
 }
 
+// A report without the time it was made, and without the sampling and
+// counting times of a spectrum that carries none (a text spectrum takes the
+// time it is read: a minute may pass between two runs).
 std::string without_report_date(std::string text) {
-  const size_t at = text.find("Report made on");
-  if (at != std::string::npos) text.erase(at, text.find('\n', at) - at);
+  for (const char* label : {"Report made on", " Sampled    ", " Counted    "}) {
+    const size_t at = text.find(label);
+    if (at != std::string::npos) text.erase(at, text.find('\n', at) - at);
+  }
   return text;
 }
 
