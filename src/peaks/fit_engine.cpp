@@ -734,6 +734,8 @@ void find_compton_edges(const PeakSession& state) {
   r.edges = found;
 }
 
+constexpr double kHighestBackscatterKev = 255.5;  // 511 / 2: backscatter of an infinitely energetic line
+
 // Whether an edge of the region belongs to a line at least three times as
 // significant as every region peak: only such a line's shelf stands high
 // enough beside the peaks for its rise towards the edge to matter.
@@ -750,6 +752,21 @@ bool strong_edge(const PeakSession& state) {
       if (std::fabs(xe - r.edge_channel[e]) < 1e-6 && list.significance[k] >= 3 * strongest) return true;
     }
   return false;
+}
+
+// Whether a concave (domed) quadratic continuum is to be tried against a
+// straight one. Above the backscatter energies (255 keV at most) a NaI
+// continuum bends down only at a Compton edge: a dome there is the
+// continuum taking the wings of lines the region does not hold as peaks
+// (Cs-134's 563 and 569 keV lines beside its 605 keV peak lifted the dome
+// under Cs-137's 662 keV, which read 9 % high). Below, the rise of the
+// efficiency and the backscatter bumps make real domes; and beside a
+// strong line's edge the shelf's rise is one.
+bool concave_is_suspect(const PeakSession& state) {
+  const Region& r = state.peaks.region;
+  if (term_count(state.spectrum.calibration.energy_terms) < 2) return false;
+  if (channel_to_energy(state.spectrum.calibration, r.start) < kHighestBackscatterKev) return false;
+  return !strong_edge(state);
 }
 
 // Drops the edges whose fitted step rises (a rising step is a peak's area
@@ -810,7 +827,7 @@ int choose_continuum_and_fit(const PeakSession& state) {
     }
 
     if (!forced && r.terms == 3 && !r.step) {
-      for (int k = 0; k < 5 && r.coeff[2] > 0; ++k) {
+      for (int k = 0; k < 5 && (r.coeff[2] > 0 || (r.coeff[2] < 0 && concave_is_suspect(state))); ++k) {
         double min_smooth = kHuge, min_cont = kHuge;
         for (int x = r.start + 1; x < r.end; ++x) {
           double sm = (count_at(state, x - 1) + 2 * count_at(state, x) + count_at(state, x + 1)) / 4;
