@@ -34,6 +34,7 @@ inline constexpr const char* kExpandNeeded =
     "As there is no Shape Calibration, the Expand function should be used to estimate the peak limits";
 inline constexpr const char* kReasonNegative = "This Peak has a negative area";
 inline constexpr const char* kReasonTooNear = "This Peak is too near another one";
+inline constexpr const char* kReasonBetween = "This Peak lies between two much stronger ones";
 inline constexpr const char* kReasonUncertain = "This Peak has a high uncertainty value";
 inline constexpr const char* kReasonCritical = "This Peak is below the Critical Limit";
 inline constexpr const char* kReasonBackscatter = "This Peak is the backscatter of a stronger line";
