@@ -257,9 +257,8 @@ std::string name_of(const NuclideSession& state, int accepted) {
 double fwhm_kev_at(const NuclideSession& state, double energy_kev) {
   const CalibrationRecord& cal = state.spectrum.calibration;
   const double ch = energy_to_channel(cal, energy_kev);
-  const double sigma = width_at_channel(cal, ch, calibration_context(state.spectrum, state.flags));
   const double gain = std::fabs(channel_to_energy(cal, ch + 0.5) - channel_to_energy(cal, ch - 0.5));
-  const double w = 2.355 * sigma * gain;
+  const double w = fwhm_at_channel(cal, ch, calibration_context(state.spectrum, state.flags)) * gain;
   return std::isfinite(w) ? w : 0.0;
 }
 

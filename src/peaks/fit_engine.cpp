@@ -105,6 +105,14 @@ double region_model(const PeakSession& state, int x, bool step_positive) {
 
 namespace {
 
+// Copies edge `from` of the region over edge `to`, when some are dropped.
+void move_edge(Region& r, int from, int to) {
+  r.edge_channel[to] = r.edge_channel[from];
+  r.edge_sigma[to] = r.edge_sigma[from];
+  r.edge_height[to] = r.edge_height[from];
+  r.edge_significance[to] = r.edge_significance[from];
+}
+
 // Keeps the Compton edges whose step still falls across the region's
 // current bounds. The bounds move while a region is fitted (re-bounding,
 // trimming, splitting a multiplet); a step wholly beyond them is a constant
@@ -113,10 +121,7 @@ void keep_edges_inside(Region& r) {
   int kept = 0;
   for (int e = 0; e < r.edges; ++e) {
     if (!(edge_value(r, e, r.start) - edge_value(r, e, r.end) > 0.1)) continue;
-    r.edge_channel[kept] = r.edge_channel[e];
-    r.edge_sigma[kept] = r.edge_sigma[e];
-    r.edge_height[kept] = r.edge_height[e];
-    ++kept;
+    move_edge(r, e, kept++);
   }
   r.edges = kept;
 }
@@ -730,6 +735,7 @@ void find_compton_edges(const PeakSession& state) {
     r.edge_channel[i] = best[i].channel;
     r.edge_sigma[i] = best[i].sigma;
     r.edge_height[i] = 0;
+    r.edge_significance[i] = best[i].significance;
   }
   r.edges = found;
 }
@@ -742,15 +748,10 @@ constexpr double kHighestBackscatterKev = 255.5;  // 511 / 2: backscatter of an 
 bool strong_edge(const PeakSession& state) {
   const Region& r = state.peaks.region;
   const PeakList& list = state.peaks;
-  const CalibrationRecord& cal = state.spectrum.calibration;
   double strongest = 0;
   for (int i = 0; i < r.count; ++i) strongest = std::max(strongest, static_cast<double>(list.significance[r.first + i]));
   for (int e = 0; e < r.edges; ++e)
-    for (int k = 1; k <= list.count; ++k) {
-      const double en = channel_to_energy(cal, list.centre[k]);
-      const double xe = energy_to_channel(cal, en * (1 - 1 / (1 + 2 * en / 511.0)));
-      if (std::fabs(xe - r.edge_channel[e]) < 1e-6 && list.significance[k] >= 3 * strongest) return true;
-    }
+    if (r.edge_significance[e] >= 3 * strongest) return true;
   return false;
 }
 
@@ -775,10 +776,7 @@ bool drop_rising_edges(Region& r) {
   int kept = 0;
   for (int e = 0; e < r.edges; ++e) {
     if (!(r.edge_height[e] > 0)) continue;
-    r.edge_channel[kept] = r.edge_channel[e];
-    r.edge_sigma[kept] = r.edge_sigma[e];
-    r.edge_height[kept] = r.edge_height[e];
-    ++kept;
+    move_edge(r, e, kept++);
   }
   const bool dropped = kept < r.edges;
   r.edges = kept;

@@ -97,6 +97,7 @@ struct Region {
   std::array<double, kMaxRegionEdges> edge_channel{};
   std::array<double, kMaxRegionEdges> edge_sigma{};
   std::array<double, kMaxRegionEdges> edge_height{};
+  std::array<double, kMaxRegionEdges> edge_significance{};  // of the line whose edge it is
   double chi2 = 0;           // reduced chi-squared of the last first-pass fit
   double width_gain = 0;     // improvement of the last width step
   double tail_change = 0;    // relative change of the last tailing step

@@ -169,8 +169,7 @@ bool all_peaks_fitted(const PeakList& list) {
 // backscatter only beside clearly stronger lines.
 double rough_area(const PeakSession& s, int p) {
   const PeakList& list = s.peaks;
-  const double fwhm = 2.355 * width_at_channel(s.spectrum.calibration, list.centre[p],
-                                               calibration_context(s.spectrum, s.flags));
+  const double fwhm = fwhm_at_channel(s.spectrum.calibration, list.centre[p], calibration_context(s.spectrum, s.flags));
   const int channels = s.spectrum.channels();
   const int lo = trunc_int(list.centre[p] - 1.25 * fwhm), hi = trunc_int(list.centre[p] + 1.25 * fwhm);
   const int strip = std::max(1, trunc_int(0.5 * fwhm));
@@ -198,7 +197,7 @@ bool backscatter_peak(const PeakSession& s, int k) {
   if (term_count(cal.energy_terms) < 2) return false;
   const double e = energy_of(s, list.centre[k]);
   if (!(e > 100 && e < 300)) return false;
-  const double fwhm_kev = 2.355 * width_at_channel(cal, list.centre[k], calibration_context(s.spectrum, s.flags)) *
+  const double fwhm_kev = fwhm_at_channel(cal, list.centre[k], calibration_context(s.spectrum, s.flags)) *
                           std::fabs(energy_of(s, list.centre[k] + 0.5) - energy_of(s, list.centre[k] - 0.5));
   double parents = 0;
   for (int p = 1; p <= list.count; ++p) {
@@ -383,8 +382,7 @@ int removal_candidate(const PeakSession& s, const char** reason) {
     // 1.5 FWHM apart kept such a third peak in 61 of 100 spectra).
     for (int k = r.first + 1; k + 1 < end; ++k) {
       const float a = list.fitted_area[k];
-      const double fwhm = 2.355 * width_at_channel(s.spectrum.calibration, list.centre[k],
-                                                   calibration_context(s.spectrum, s.flags));
+      const double fwhm = fwhm_at_channel(s.spectrum.calibration, list.centre[k], calibration_context(s.spectrum, s.flags));
       if (list.centre[k] - list.centre[k - 1] < 1.25 * fwhm && list.centre[k + 1] - list.centre[k] < 1.25 * fwhm &&
           list.fitted_area[k - 1] > 4 * a && list.fitted_area[k + 1] > 4 * a &&
           (named == 0 || a < list.fitted_area[named]))

@@ -170,6 +170,10 @@ double width_at_channel(const CalibrationRecord& cal, double x, const Calibratio
   return w;
 }
 
+double fwhm_at_channel(const CalibrationRecord& cal, double x, const CalibrationContext& ctx) {
+  return kFwhmPerSigma * width_at_channel(cal, x, ctx);
+}
+
 double nai_typical_fwhm_channels(const CalibrationRecord& cal, double x) {
   const int n = term_count(cal.energy_terms);
   if (n < 2 || cal.energy[1] == 0.0f) return 0.0;

@@ -92,6 +92,9 @@ double width_at_channel(const CalibrationRecord& cal, double channel);
 double width_at_channel(const CalibrationRecord& cal, double channel,
                         const CalibrationContext& ctx);
 
+// The FWHM in channels at a channel: 2.355 times the width above.
+double fwhm_at_channel(const CalibrationRecord& cal, double channel, const CalibrationContext& ctx);
+
 // Tailing parameters at a channel. Calibrated: a polynomial in the energy;
 // uncalibrated: 1.75 W (low) and 10 W (high). The low tailing is at least
 // 0.5 W and the high tailing at least W, W the width at the channel.
