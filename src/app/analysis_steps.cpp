@@ -52,6 +52,8 @@ int quantitative_analysis(State& state) {
   return res.error || !written ? 0 : 1;
 }
 
+namespace {
+
 // A spectrum without a width calibration is searched and fitted with the
 // NaI-typical resolution. When its strongest clear peak is plainly narrower
 // or wider than that (a LaBr3 or CsI detector, or a NaI crystal far from the
@@ -75,6 +77,8 @@ void use_measured_resolution(State& state) {
                r.fwhm_kev, r.energy_kev, r.fwhm_kev / r.ratio),
       "Warning", kMsgWarning);
 }
+
+}  // namespace
 
 int step_peak_search(State& state) {
   use_measured_resolution(state);
