@@ -150,10 +150,8 @@ int fit_region_linear(const PeakSession& state, bool final_pass) {
 
   // Unit-height shape of every peak at every region channel.
   const double cutoff = 10 * r.sigma[0];
-  for (int x = r.start; x <= r.end; ++x) {
-    double* g = &w.shape[static_cast<size_t>(x - r.start) * kCols];
-    for (int i = 0; i < np; ++i) g[i] = peak_shape(x, r.pos[i], r.sigma[i], r.tail[i], cutoff);
-  }
+  for (int i = 0; i < np; ++i)
+    peak_shape_row(&w.shape[static_cast<size_t>(i)], kCols, r.start, r.end, r.pos[i], r.sigma[i], r.tail[i], cutoff);
 
   // Weighted normal equations (lower triangle, then mirrored) and the
   // weighted sum of squared counts for the chi-squared.

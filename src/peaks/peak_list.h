@@ -126,6 +126,7 @@ struct SearchState {
   bool aborted = false;
   int last_channel = 0;
   std::array<double, kMaxFilter> filter{};
+  std::vector<double> counts;  // the spectrum's counts, non-negative, while the search runs
   int half_width = 0;
   double sum_r = 0, sum_rc = 0, largest = 0;
   int run_length = 0;

@@ -16,6 +16,13 @@ inline constexpr double kShapeFloor = 1e-20;
 
 double peak_shape(double x, double p, double s, double t, double cutoff);
 
+// peak_shape at the channels from..to, written to out[0], out[stride], ...
+// Equal to peak_shape to rounding, with one exponential per piece of the
+// shape instead of one per channel: along whole channels the Gaussian's
+// ratio from one channel to the next changes by a constant factor and the
+// tail's is constant.
+void peak_shape_row(double* out, int stride, int from, int to, double p, double s, double t, double cutoff);
+
 // The shape used for areas: 0 where |x - p| >= 10 s (the peak's own sigma).
 double peak_shape_for_area(double x, double p, double s, double t);
 

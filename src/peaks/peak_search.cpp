@@ -26,6 +26,22 @@ double positive(Count n) {
   return v > 0 ? v : 0.0;  // empty, negative and NaN channels count nothing
 }
 
+// The filter's response at channel c over counts already made
+// non-negative (SearchState::counts), away from the spectrum's ends.
+double clean_response(const SearchState& search, int c) {
+  const int n = search.half_width;
+  const double* coef = search.filter.data();
+  const double* counts = search.counts.data();
+  double a = coef[0] * counts[c];
+  double v = coef[0] * coef[0] * counts[c];
+  for (int k = 1; k <= n; ++k) {
+    const double pair = counts[c - k] + counts[c + k];
+    a += coef[k] * pair;
+    v += coef[k] * coef[k] * pair;
+  }
+  return v > 0 ? -a / std::sqrt(v) : 0.0;
+}
+
 template <typename Count>
 double response(const SearchState& search, const Count* counts, int c, int last_channel) {
   const int n = search.half_width;
@@ -52,6 +68,15 @@ double response(const SearchState& search, const Count* counts, int c, int last_
     }
   }
   return v > 0 ? -a / std::sqrt(v) : 0.0;
+}
+
+// The response during the search: from the cleaned counts where the
+// filter lies inside the spectrum.
+double pass_response(const SearchState& search, const float* counts, int c, int last_channel) {
+  const int n = search.half_width;
+  if (c - n >= 0 && c + n < last_channel && c + n < static_cast<int>(search.counts.size()))
+    return clean_response(search, c);
+  return response(search, counts, c, last_channel);
 }
 
 // Tests a closed run; returns true when the run counts as a peak
@@ -183,7 +208,7 @@ int search_pass(const PeakSession& state, int a, double s) {
   // that run end: a run entered halfway looks narrower than it is, and its
   // centroid lies off any peak.
   if (a > state.peaks.region.first_live)
-    while (c <= last - n && response(S, counts, c, last) > 2) ++c;
+    while (c <= last - n && pass_response(S, counts, c, last) > 2) ++c;
 
   // Then wait for a rise.
   double prev = 0;
@@ -193,7 +218,7 @@ int search_pass(const PeakSession& state, int a, double s) {
       S.stop = S.aborted = true;
       return c;
     }
-    double R = response(S, counts, c, last);
+    double R = pass_response(S, counts, c, last);
     if (prev != 0 && R > 0 && R > prev) break;
     prev = R;
     ++c;
@@ -206,7 +231,7 @@ int search_pass(const PeakSession& state, int a, double s) {
   S.sum_r = S.sum_rc = 0;
   S.run_length = 0;
   for (;;) {
-    double R = response(S, counts, c, last);
+    double R = pass_response(S, counts, c, last);
     if (R > 2) {
       if (!open) {
         open = true;
@@ -264,6 +289,10 @@ void run_peak_search(const PeakSession& state) {
   S.last_channel = stop;
   S.stop = false;
   S.aborted = false;
+  // The passes read each channel many times: its count is made a
+  // non-negative double once.
+  S.counts.resize(static_cast<std::size_t>(nch));
+  for (int x = 0; x < nch; ++x) S.counts[static_cast<std::size_t>(x)] = positive(state.spectrum.counts[static_cast<std::size_t>(x)]);
 
   int start = r.first_live;
   while (!S.stop) {
@@ -293,6 +322,7 @@ void run_peak_search(const PeakSession& state) {
   if (p.library_peak_search != 0 && !S.aborted) library_peak_search(state);
   if (p.use_aux_peaks != 0) load_aux_peaks(state);
 
+  S.counts.clear();
   S.last_channel = nch - 1;
   for (int k = 1; k <= list.count; ++k) {
     int margin = trunc_channel(static_cast<double>(trunc_channel(list.centre[k])) * p.region_end_channels / nch) + 1;
