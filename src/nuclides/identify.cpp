@@ -58,6 +58,20 @@ std::vector<std::string> peak_search_library_names(const NuclideSession& state) 
   return names;
 }
 
+// Below it X-rays, backscatter and the falling efficiency make a line's
+// peak no measure of another's.
+constexpr double kLowestComparableLine = 150.0;  // keV
+
+// The yield of the nuclide's line at the principal energy (the strongest
+// within a keV of it).
+double principal_yield(const NuclideLibrary& lib, int index, double energy) {
+  const std::pair<int, int> range = lib.lines_of(index);
+  double y = 0;
+  for (int i = range.first; i < range.second; ++i)
+    if (std::fabs(lib.line_energy[i] - energy) < 1.0) y = std::max(y, static_cast<double>(lib.line_yield[i]));
+  return y;
+}
+
 int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText& activity) {
   const AnalysisParameters& par = state.params;
   const NuclideLibrary& lib = state.library;
@@ -228,6 +242,25 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
           diag.line(c_format(" %s may have been eliminated by Background Subtraction.", name.c_str()));
       }
       continue;
+    }
+    // A line as intense as the principal one at a lower energy (where a NaI
+    // detector is at least as efficient, above its X-rays and backscatter)
+    // must show beside it: without it the principal peak belongs to
+    // something else (a Cs-137 count named Co-60 after a weak peak near
+    // 1332 keV with nothing at 1173 keV).
+    if (principal_found && !driven) {
+      int missing = -1;
+      for (int k = 0; k < n && missing < 0; ++k) {
+        const double e = E(k);
+        if (match[k] == 0 && e > kLowestComparableLine && e < pe - 1 && e > lower && e < upper &&
+            Y(k) >= 0.9 * principal_yield(lib, index, pe))
+          missing = k;
+      }
+      if (missing >= 0) {
+        diag.line(c_format("Rejected  %s", name.c_str()));
+        diag.line(c_format("No Peak at %6.1f keV, as strong a line as the principal one", E(missing)));
+        continue;
+      }
     }
     if (static_cast<int>(res.accepted.size()) >= kMaxAcceptedNuclides) {
       res.library_not_wholly_considered = true;

@@ -5,11 +5,13 @@
 // without an energy calibration no nuclide is named.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <nlohmann/json.hpp>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/c_format.h"
 #include "platform/c_locale.h"
@@ -159,11 +161,13 @@ TEST_F(Uncalibrated, TkaFilesAreReadAndLongOnesCompressed) {
 }
 
 // An N42 spectrum at 3 keV per channel without a width calibration, its
-// peaks `resolution` (FWHM / E) wide at 662 keV growing with sqrt(E): Cs-137
-// and Co-60 on a falling continuum, expected counts (no noise).
-std::string n42_text(double resolution) {
+// peaks `resolution` (FWHM / E) wide at 662 keV growing with sqrt(E): by
+// default Cs-137 and Co-60 on a falling continuum, expected counts (no
+// noise).
+using Lines = std::vector<std::array<double, 2>>;  // keV, counts
+std::string n42_text(double resolution,
+                     const Lines& lines = {{661.66, 60000}, {1173.2, 20000}, {1332.5, 18000}}) {
   std::string counts;
-  const double lines[][2] = {{661.66, 60000}, {1173.2, 20000}, {1332.5, 18000}};
   for (int x = 0; x < 1024; ++x) {
     const double e = 3.0 * x;
     double c = 2000 * std::exp(-e / 400) + 30;
@@ -218,6 +222,23 @@ TEST_F(Uncalibrated, WidthIsMeasuredWhenThePeaksAreNotNaIWide) {
       EXPECT_TRUE(found) << t[0] << " keV: " << a["peaks"].dump();
     }
   }
+}
+
+// A peak at a nuclide's principal energy without its as-strong line at a
+// lower energy is not that nuclide: a Cs-137 count with a weak peak near
+// 1332 keV and nothing at 1173 keV is not Co-60.
+TEST_F(Uncalibrated, PrincipalPeakWithoutItsAsStrongPartnerNamesNothing) {
+  test::write_text(dir.file("cs.n42"), n42_text(0.07, {{661.66, 60000}, {1332.5, 3000}}));
+  std::string out;
+  ASSERT_EQ(kestrim("analyse --json cs.n42", &out, false), 0) << out;
+  const nlohmann::json a = nlohmann::json::parse(out);
+  std::set<std::string> names;
+  for (const auto& n : a["nuclides"]) names.insert(n["name"].get<std::string>().substr(0, 6));
+  EXPECT_EQ(names, (std::set<std::string>{"Cs-137"})) << a["nuclides"].dump();
+  ASSERT_EQ(kestrim("/batch /file=cs.n42", &out), 0) << out;
+  EXPECT_NE(test::read_text(dir.file("Diagnostic Report.txt"))
+                .find("No Peak at 1173.2 keV, as strong a line as the principal one"),
+            std::string::npos);
 }
 
 }  // namespace
