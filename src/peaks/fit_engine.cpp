@@ -37,12 +37,17 @@ double edge_value(const Region& r, int e, double x) {
   return 0.5 * std::erfc((x - r.edge_channel[e]) / (std::sqrt(2.0) * r.edge_sigma[e]));
 }
 
+// The fixed curvature that applies to the region's current continuum.
+double held_curvature(const Region& r) {
+  return !r.step && std::clamp(r.terms, 1, 3) == 2 && r.count == 1 ? r.fixed_curvature : 0.0;
+}
+
 double continuum_value(const Region& r, double x) {
   double u = basis_variable(r, x);
   double edge = 0;
   for (int e = 0; e < r.edges; ++e) edge += r.edge_height[e] * edge_value(r, e, x);
   if (r.step) return edge + r.coeff[0] + (r.terms > 1 ? r.coeff[1] * u : 0.0);
-  double v = edge, p = 1;
+  double v = edge + held_curvature(r) * u * u, p = 1;
   for (int k = 0; k < r.terms; ++k) {
     v += r.coeff[k] * p;
     p *= u;
@@ -159,10 +164,13 @@ int fit_region_linear(const PeakSession& state, bool final_pass) {
   eq.reset(n);
   double S = 0;
   const bool smooth = !final_pass && !r.step;
+  const double curvature = held_curvature(r);
   for (int x = r.start; x <= r.end; ++x) {
     double count = count_at(state, x);
     double v = count == 0 ? 0.1 : count;
     double var = v > 0 ? v : 0.1;
+    // The fixed part of the continuum is taken off the counts fitted.
+    if (curvature != 0) v -= curvature * (x - r.x0) * (x - r.x0);
     if (final_pass) {
       double e = count - table_model(state, x, false);
       var = std::max(var, e * e);
@@ -781,6 +789,79 @@ bool drop_rising_edges(Region& r) {
   return dropped;
 }
 
+// The curvature of the continuum around a region's single peak, measured
+// on the counts within half the region's width on either side of it, every
+// found peak's +-3.5 sigma left out: a weighted quadratic in x - x0. A NaI
+// continuum falling steeply (below a few hundred keV, or above a strong
+// line) is convex, and a straight line through a peak's narrow region then
+// lies above it under the peak: a line on an exponential of e-fold 100 keV
+// read 5 % low. 0 unless the curvature is convex at three standard
+// deviations (scaled by the quadratic's own reduced chi-squared), and the
+// window holds no Compton edge of a found line and no spectrum end.
+double side_curvature(const PeakSession& state) {
+  const Region& r = state.peaks.region;
+  const PeakList& list = state.peaks;
+  const CalibrationRecord& cal = state.spectrum.calibration;
+  const int side = (r.end - r.start + 2) / 2;
+  const int lo = r.start - side, hi = r.end + side;
+  if (lo < std::max(r.first_live, 1) || hi > last_channel(state) - 1) return 0;
+  const CalibrationContext context = calibration_context(state.spectrum, state.flags);
+  for (int k = 1; k <= list.count; ++k) {
+    const double e = channel_to_energy(cal, list.centre[k]);
+    if (!(e > 100)) continue;
+    const double xe = energy_to_channel(cal, e * (1 - 1 / (1 + 2 * e / 511.0)));
+    if (xe > lo - 2 * width_at_channel(cal, xe, context) && xe < hi + 2 * width_at_channel(cal, xe, context)) return 0;
+  }
+  const double x0 = (r.start + r.end) / 2.0, centre = state.peaks.centre[r.first];
+  double m[3][3] = {}, b[3] = {}, syy = 0;
+  int below = 0, above = 0, n = 0;
+  std::array<std::pair<double, double>, kMaxRegionPeaks> left_out{};
+  int out = 0;
+  for (int k = 1; k <= list.count && out < kMaxRegionPeaks; ++k) {
+    const double reach = 3.5 * width_at_channel(cal, list.centre[k], context);
+    if (list.centre[k] + reach > lo && list.centre[k] - reach < hi)
+      left_out[out++] = {list.centre[k] - reach, list.centre[k] + reach};
+  }
+  for (int x = lo; x <= hi; ++x) {
+    bool in_peak = false;
+    for (int i = 0; i < out && !in_peak; ++i) in_peak = x > left_out[i].first && x < left_out[i].second;
+    if (in_peak) continue;
+    const double y = count_at(state, x), w = 1 / std::max(y, 1.0), t = x - x0;
+    const double f[3] = {1, t, t * t};
+    for (int i = 0; i < 3; ++i) {
+      for (int j = 0; j < 3; ++j) m[i][j] += w * f[i] * f[j];
+      b[i] += w * f[i] * y;
+    }
+    syy += w * y * y;
+    ++n;
+    if (x < centre) ++below;
+    else ++above;
+  }
+  if (below < 5 || above < 5) return 0;
+  // Solve by the inverse (Cramer's rule on the 3 x 3 matrix).
+  const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
+                     m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
+                     m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
+  if (!(std::fabs(det) > 0)) return 0;
+  double inv[3][3];
+  inv[0][0] = (m[1][1] * m[2][2] - m[1][2] * m[2][1]) / det;
+  inv[0][1] = (m[0][2] * m[2][1] - m[0][1] * m[2][2]) / det;
+  inv[0][2] = (m[0][1] * m[1][2] - m[0][2] * m[1][1]) / det;
+  inv[1][0] = (m[1][2] * m[2][0] - m[1][0] * m[2][2]) / det;
+  inv[1][1] = (m[0][0] * m[2][2] - m[0][2] * m[2][0]) / det;
+  inv[1][2] = (m[0][2] * m[1][0] - m[0][0] * m[1][2]) / det;
+  inv[2][0] = (m[1][0] * m[2][1] - m[1][1] * m[2][0]) / det;
+  inv[2][1] = (m[0][1] * m[2][0] - m[0][0] * m[2][1]) / det;
+  inv[2][2] = (m[0][0] * m[1][1] - m[0][1] * m[1][0]) / det;
+  double p[3];
+  for (int i = 0; i < 3; ++i) p[i] = inv[i][0] * b[0] + inv[i][1] * b[1] + inv[i][2] * b[2];
+  double chi = syy;
+  for (int i = 0; i < 3; ++i) chi -= p[i] * b[i];
+  const double reduced = n > 3 ? std::max(chi / (n - 3), 1.0) : 1.0;
+  const double sd = std::sqrt(std::max(inv[2][2], 0.0) * reduced);
+  return p[2] > 3 * sd ? p[2] : 0.0;
+}
+
 }  // namespace
 
 int choose_continuum_and_fit(const PeakSession& state) {
@@ -813,6 +894,8 @@ int choose_continuum_and_fit(const PeakSession& state) {
       r.terms = fixed_nonlinear || (state.params.continuum_linear == 0 && (r.count >= 2 || strong_edge(state))) ? 3 : 2;
     }
     if (r.step_requested && forced) r.step = true;
+    r.fixed_curvature = 0;
+    if (!forced && !r.step && r.terms == 2 && r.count == 1 && r.edges == 0) r.fixed_curvature = side_curvature(state);
     result = fit_region_completely(state);
     if (!result) return 0;
     // The continuum falls at a Compton edge: fit again without the edges

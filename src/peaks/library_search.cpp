@@ -28,6 +28,7 @@ bool single_fit_keeps(const PeakSession& state, double x, double s, int lo, int 
   r.terms = 2;
   r.step = false;
   r.edges = 0;
+  r.fixed_curvature = 0;
   bool keep = false;
   if (fit_region_linear(state, false) == 1) {
     const double height = r.height[0];

@@ -87,6 +87,11 @@ struct Region {
   std::array<double, kMaxRegionPeaks> area_rel{};   // relative 1-sigma uncertainty
   std::array<double, 3> coeff{};  // continuum coefficients
   int terms = 2;             // continuum terms in the least-squares fit
+  // The curvature of a single peak's straight continuum, measured beside
+  // the region and held fixed: the continuum is coeff[0] + coeff[1] u +
+  // fixed_curvature u^2 (u = x - x0) when terms is 2 and the region holds
+  // one peak.
+  double fixed_curvature = 0;
   bool step = false;         // step continuum
   double x0 = 0;             // continuum reference channel
   double step_half = 1;      // 2.5 sigma of the first peak

@@ -233,6 +233,7 @@ int form_region(const PeakSession& state, std::string& message) {
     return 0;
   }
   r.aux_forced = false;
+  r.fixed_curvature = 0;
   if (!r.continuum_forced) r.continuum_choice = 0;
   if (r.bounds_user) {
     r.bounds_fixed = true;

@@ -134,7 +134,8 @@ TEST(RealNaIFolder, NamesNoArtificialNuclideTheSampleDoesNotHold) {
                                 &out, false),
               0)
         << out;
-    for (const auto& n : nlohmann::json::parse(out)["nuclides"]) {
+    const nlohmann::json j = nlohmann::json::parse(out);
+    for (const auto& n : j["nuclides"]) {
       std::string name = n["name"].get<std::string>();
       name = name.substr(0, name.find(' '));
       EXPECT_TRUE(held.count(name) || natural.count(name)) << name << " reported";
