@@ -129,7 +129,7 @@ FormResult form_set(NuclideResults& res, InterferenceSet& set) {
       res.accepted[set.nuclides[c]].marker = '?';
       const int rc = set.row_count(c);
       const double conf = res.accepted[set.nuclides[c]].confidence;
-      if (rc <= best_rows && conf < best_conf) {
+      if (rc < best_rows || (rc == best_rows && conf < best_conf)) {
         choice = c;
         best_rows = rc;
         best_conf = conf;

@@ -105,6 +105,21 @@ TEST_F(Activities, ThreeNuclidesOnThreePeaksReduceToTwo) {
   EXPECT_EQ(result("N2")->marker, '?');
 }
 
+TEST_F(Activities, ThreeNuclidesOnThreePeaksDropAOneLineNuclideFirst) {
+  // N1 has all three peaks; N2 and N3, as confident, have one each (a
+  // uranium sample with Am-241 and Cd-109 on its 63 and 93 keV peaks): a
+  // one-peak nuclide goes, not N1 for coming first in the library.
+  test::add_nuclide(lib(), "N1", 1e7, {{300, 0.3, 0}, {500, 0.3, 0}, {1000, 0.3, 0}});
+  test::add_nuclide(lib(), "N2", 1e7, {{300.5, 0.4, 0}});
+  test::add_nuclide(lib(), "N3", 1e7, {{499.5, 0.4, 0}});
+  q.add_peak(300, 3000);
+  q.add_peak(500, 3000);
+  q.add_peak(1000, 3000);
+  ASSERT_EQ(run(), 1);
+  ASSERT_NE(result("N1"), nullptr);
+  EXPECT_NEAR(result("N1")->activity, 100, 1);
+}
+
 // N1 alone on 600 keV, N2 on 600 and 900 keV: the peaks ask for N1 = -50.
 void negative_case(test::QuantState& q, bool low_confidence) {
   std::vector<test::LibLine> n1 = {{600, 1, 0}};
