@@ -895,7 +895,9 @@ int choose_continuum_and_fit(const PeakSession& state) {
     }
     if (r.step_requested && forced) r.step = true;
     r.fixed_curvature = 0;
-    if (!forced && !r.step && r.terms == 2 && r.count == 1 && r.edges == 0) r.fixed_curvature = side_curvature(state);
+    if (!forced && !r.step && r.terms == 2 && r.count == 1 && r.edges == 0 && state.params.fit_switch_228 != 0 &&
+        !r.shape_calibration)
+      r.fixed_curvature = side_curvature(state);
     result = fit_region_completely(state);
     if (!result) return 0;
     // The continuum falls at a Compton edge: fit again without the edges
