@@ -249,11 +249,11 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
     // something else (a Cs-137 count named Co-60 after a weak peak near
     // 1332 keV with nothing at 1173 keV).
     if (principal_found && !driven) {
+      const double as_strong = 0.9 * principal_yield(lib, index, pe);
       int missing = -1;
       for (int k = 0; k < n && missing < 0; ++k) {
         const double e = E(k);
-        if (match[k] == 0 && e > kLowestComparableLine && e < pe - 1 && e > lower && e < upper &&
-            Y(k) >= 0.9 * principal_yield(lib, index, pe))
+        if (match[k] == 0 && e > kLowestComparableLine && e < pe - 1 && e > lower && e < upper && Y(k) >= as_strong)
           missing = k;
       }
       if (missing >= 0) {

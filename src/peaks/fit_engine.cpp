@@ -11,6 +11,7 @@
 #include "peaks/peak_region.h"
 #include "platform/platform.h"
 #include "settings/calibration_functions.h"
+#include "spectrum/simulate.h"
 
 namespace kestrim {
 
@@ -706,7 +707,7 @@ void find_compton_edges(const PeakSession& state) {
   for (int k = 1; k <= list.count; ++k) {
     const double e = channel_to_energy(cal, list.centre[k]);
     if (!(e > 100)) continue;
-    const double edge = e * (1 - 1 / (1 + 2 * e / 511.0));
+    const double edge = compton_edge_kev(e);
     const double xe = energy_to_channel(cal, edge);
     const double se = width_at_channel(cal, xe, calibration_context(state.spectrum, state.flags));
     if (!(xe > r.start + 2 && xe < r.end - 2)) continue;
@@ -809,12 +810,11 @@ double side_curvature(const PeakSession& state) {
   for (int k = 1; k <= list.count; ++k) {
     const double e = channel_to_energy(cal, list.centre[k]);
     if (!(e > 100)) continue;
-    const double xe = energy_to_channel(cal, e * (1 - 1 / (1 + 2 * e / 511.0)));
-    if (xe > lo - 2 * width_at_channel(cal, xe, context) && xe < hi + 2 * width_at_channel(cal, xe, context)) return 0;
+    const double xe = energy_to_channel(cal, compton_edge_kev(e));
+    const double smear = 2 * width_at_channel(cal, xe, context);
+    if (xe > lo - smear && xe < hi + smear) return 0;
   }
   const double x0 = (r.start + r.end) / 2.0, centre = state.peaks.centre[r.first];
-  double m[3][3] = {}, b[3] = {}, syy = 0;
-  int below = 0, above = 0, n = 0;
   std::array<std::pair<double, double>, kMaxRegionPeaks> left_out{};
   int out = 0;
   for (int k = 1; k <= list.count && out < kMaxRegionPeaks; ++k) {
@@ -822,6 +822,11 @@ double side_curvature(const PeakSession& state) {
     if (list.centre[k] + reach > lo && list.centre[k] - reach < hi)
       left_out[out++] = {list.centre[k] - reach, list.centre[k] + reach};
   }
+  // The position iteration's equations are free before the region's fit.
+  NormalEquations& eq = state.peaks.work.aux;
+  eq.reset(3);
+  double syy = 0;
+  int below = 0, above = 0, n = 0;
   for (int x = lo; x <= hi; ++x) {
     bool in_peak = false;
     for (int i = 0; i < out && !in_peak; ++i) in_peak = x > left_out[i].first && x < left_out[i].second;
@@ -829,8 +834,8 @@ double side_curvature(const PeakSession& state) {
     const double y = count_at(state, x), w = 1 / std::max(y, 1.0), t = x - x0;
     const double f[3] = {1, t, t * t};
     for (int i = 0; i < 3; ++i) {
-      for (int j = 0; j < 3; ++j) m[i][j] += w * f[i] * f[j];
-      b[i] += w * f[i] * y;
+      for (int j = 0; j < 3; ++j) eq.normal(i, j) += w * f[i] * f[j];
+      eq.rhs(i) += w * f[i] * y;
     }
     syy += w * y * y;
     ++n;
@@ -838,28 +843,13 @@ double side_curvature(const PeakSession& state) {
     else ++above;
   }
   if (below < 5 || above < 5) return 0;
-  // Solve by the inverse (Cramer's rule on the 3 x 3 matrix).
-  const double det = m[0][0] * (m[1][1] * m[2][2] - m[1][2] * m[2][1]) -
-                     m[0][1] * (m[1][0] * m[2][2] - m[1][2] * m[2][0]) +
-                     m[0][2] * (m[1][0] * m[2][1] - m[1][1] * m[2][0]);
-  if (!(std::fabs(det) > 0)) return 0;
-  double inv[3][3];
-  inv[0][0] = (m[1][1] * m[2][2] - m[1][2] * m[2][1]) / det;
-  inv[0][1] = (m[0][2] * m[2][1] - m[0][1] * m[2][2]) / det;
-  inv[0][2] = (m[0][1] * m[1][2] - m[0][2] * m[1][1]) / det;
-  inv[1][0] = (m[1][2] * m[2][0] - m[1][0] * m[2][2]) / det;
-  inv[1][1] = (m[0][0] * m[2][2] - m[0][2] * m[2][0]) / det;
-  inv[1][2] = (m[0][2] * m[1][0] - m[0][0] * m[1][2]) / det;
-  inv[2][0] = (m[1][0] * m[2][1] - m[1][1] * m[2][0]) / det;
-  inv[2][1] = (m[0][1] * m[2][0] - m[0][0] * m[2][1]) / det;
-  inv[2][2] = (m[0][0] * m[1][1] - m[0][1] * m[1][0]) / det;
-  double p[3];
-  for (int i = 0; i < 3; ++i) p[i] = inv[i][0] * b[0] + inv[i][1] * b[1] + inv[i][2] * b[2];
+  const double b[3] = {eq.rhs(0), eq.rhs(1), eq.rhs(2)};
+  if (!eq.solve()) return 0;
   double chi = syy;
-  for (int i = 0; i < 3; ++i) chi -= p[i] * b[i];
+  for (int i = 0; i < 3; ++i) chi -= eq.solution(i) * b[i];
   const double reduced = n > 3 ? std::max(chi / (n - 3), 1.0) : 1.0;
-  const double sd = std::sqrt(std::max(inv[2][2], 0.0) * reduced);
-  return p[2] > 3 * sd ? p[2] : 0.0;
+  const double sd = std::sqrt(std::max(eq.inverse(2, 2), 0.0) * reduced);
+  return eq.solution(2) > 3 * sd ? eq.solution(2) : 0.0;
 }
 
 }  // namespace
