@@ -691,7 +691,11 @@ namespace {
 // must be stronger than every region peak near its edge and at least half as
 // significant as every other region peak; the edges of the two strongest
 // such lines are taken (Co-60's 1173 keV line lies above the edge of 1332
-// keV and on a shelf that ends at its own edge).
+// keV and on a shelf that ends at its own edge). A single peak's region is
+// narrow and may begin just past an edge whose fall still reaches into it
+// (two strong lines 2 FWHM apart: the region of the hump between their two
+// edges began at the lower line's edge, and the hump stayed a peak): there
+// an edge up to a width before the region's start counts too.
 void find_compton_edges(const PeakSession& state) {
   Region& r = state.peaks.region;
   const PeakList& list = state.peaks;
@@ -710,7 +714,8 @@ void find_compton_edges(const PeakSession& state) {
     const double edge = compton_edge_kev(e);
     const double xe = energy_to_channel(cal, edge);
     const double se = width_at_channel(cal, xe, calibration_context(state.spectrum, state.flags));
-    if (!(xe > r.start + 2 && xe < r.end - 2)) continue;
+    const double before_start = r.count == 1 ? se : -2.0;
+    if (!(xe > r.start - before_start && xe < r.end - 2)) continue;
     // A weak line's edge is lost in the noise of the region's stronger
     // peaks, and a free step there only blurs their areas.
     bool stronger = true;

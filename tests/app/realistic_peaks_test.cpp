@@ -242,6 +242,32 @@ TEST_F(RealisticPeaks, DoubletHasNoPeakBetweenItsLines) {
   EXPECT_EQ(between, 0);
 }
 
+// Two strong lines 2 FWHM apart (662 and 754 keV) leave their Compton
+// shelves overlapping between the two edges (477 and 563 keV): a step down
+// at each. The counts between are no peak.
+TEST_F(RealisticPeaks, NoPeakBetweenTheComptonEdgesOfTwoStrongLines) {
+  int between = 0;
+  const int seeds = 60;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    SimOptions o = nai_3x3_options(1024, static_cast<std::uint64_t>(seed));
+    for (const double e : {661.66, 754.1}) {
+      SimPeak p;
+      p.energy = e;
+      p.area = 8000;
+      p.compton_to_peak = 2.5;
+      o.peaks.push_back(p);
+    }
+    std::string out;
+    ASSERT_EQ(kestrim("peaks --json '" + write(o, "edges.dat") + "'", &out), 0) << out;
+    const nlohmann::json j = nlohmann::json::parse(out);
+    for (const auto& q : j["peaks"]) {
+      const double e = q["energy"].get<double>();
+      if (e > 490 && e < 600) ++between;
+    }
+  }
+  EXPECT_LE(between, seeds / 6);
+}
+
 // The backscatter bump of a strong line (662 keV: at 184 keV; 1460.8 keV:
 // at 218 keV) is not a peak; a true line at 186 keV holding a quarter of the
 // 662 keV line's counts (Ra-226 beside Bi-214's 609 keV) stays one.
