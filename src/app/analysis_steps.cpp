@@ -68,6 +68,7 @@ void use_measured_resolution(State& state) {
       measure_resolution(state.spectrum, static_cast<int>(state.params.search_start));
   if (!r.measured || (r.ratio >= kTypicalResolutionLow && r.ratio <= kTypicalResolutionHigh)) return;
   cal.width_terms = -2;
+  state.app.measured_resolution_ratio = static_cast<float>(r.ratio);
   cal.width = {0.0f,
                static_cast<float>(r.ratio * kNaiResolutionAt662 * std::sqrt(kNaiReferenceEnergy)),
                0.0f};

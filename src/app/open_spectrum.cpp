@@ -65,6 +65,7 @@ void finish_open(State& state) {
 
   app.working_max_width_change = p.max_width_change;
   app.working_residual_search = p.residual_peak_search != 0;
+  app.measured_resolution_ratio = 0;
   app.high_dead_time = false;
   if (app.spectrum_type > 0 && h.detector_file > 0 && !app.batch_analysis) {
     const int before = p.defaults_number;

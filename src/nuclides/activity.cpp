@@ -493,7 +493,7 @@ std::vector<MissingLine> missing_lines(const NuclideSession& state, int accepted
   for (int i = first; i < end; ++i) {
     const double e = lib.line_energy[i], y = lib.line_yield[i];
     if (!(y > 0.05 * ymax) || !(e > res.lower && e < res.upper)) continue;
-    const double t = line_tolerance(par, e, res.auto_calibration);
+    const double t = line_tolerance(par, e, res);
     bool seen = false;
     for (int p = 1; p <= state.peaks.count && !seen; ++p) {
       const double ep = peak_energy(state, p);
@@ -903,6 +903,7 @@ int run_nuclide_analysis(const NuclideSession& state) {
   state.results = NuclideResults{};
   NuclideResults& res = state.results;
   res.auto_calibration = autocal;
+  res.tolerance_scale = tolerance_scale(state.flags.measured_resolution_ratio);
 
   // Decay interval, analysis range, units.
   res.decay_interval = decay_interval_minutes(h.sampled, h.collected);

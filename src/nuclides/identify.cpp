@@ -76,7 +76,6 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
   const AnalysisParameters& par = state.params;
   const NuclideLibrary& lib = state.library;
   NuclideResults& res = state.results;
-  const bool autocal = res.auto_calibration;
   const double lower = res.lower, upper = res.upper;
   const double decay = res.decay_interval;
   const PeakView pv = view_peaks(state);
@@ -147,7 +146,7 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
     for (int k = 0; k < n; ++k) {
       const double e = E(k), y = Y(k);
       if (!(e > lower && e < upper)) continue;
-      const double t = line_tolerance(par, e, autocal);
+      const double t = line_tolerance(par, e, res);
       const bool counts = y > 0.25 * ymax;
       if (counts) total += y;
       int last_taken = 0;
@@ -219,7 +218,7 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
           nearest = p;
         }
       }
-      if (nearest != 0 && best < nuclide_tolerance(par, pe, autocal) + (driven ? 1.0 : 0.0))
+      if (nearest != 0 && best < nuclide_tolerance(par, pe, res) + (driven ? 1.0 : 0.0))
         principal = nearest;
     }
     const bool principal_found = nuc.principal_energy > 0 && principal != 0;
@@ -232,7 +231,7 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
         bool all_near = true;
         for (int k = 0; k < n; ++k) {
           if (!(Y(k) > 0.5 * ymax)) continue;
-          const double t = nuclide_tolerance(par, E(k), autocal);
+          const double t = nuclide_tolerance(par, E(k), res);
           bool near = false;
           for (int p = 1; p <= npeaks && !near; ++p)
             near = pv.energy[p] > E(k) - t && pv.energy[p] < E(k) + t;

@@ -111,12 +111,11 @@ BackgroundCounts background_counts(const NuclideSession& state, double energy_ke
   const AnalysisParameters& par = state.params;
   const CalibrationRecord& cal = state.spectrum.calibration;
   const CalibrationContext ctx = calibration_context(state.spectrum, state.flags);
-  const bool autocal = state.results.auto_calibration;
   const int last = last_count_channel(state);
   if (last < 3) return out;
 
   // Position: the channel of E, or the nearest fitted peak within tol(E).
-  const double t = line_tolerance(par, energy_kev, autocal);
+  const double t = line_tolerance(par, energy_kev, state.results);
   double p = energy_to_channel(cal, energy_kev);
   const int nearest = nearest_peak(state, energy_kev);
   const double best = nearest != 0 ? std::fabs(peak_energy(state, nearest) - energy_kev) : 0;

@@ -1,21 +1,30 @@
 #include "nuclides/quant_common.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "nuclides/nuclide_session.h"
 #include "peaks/peak_search.h"
+#include "peaks/resolution_estimate.h"
 #include "platform/c_format.h"
 #include "settings/calibration_functions.h"
 
 namespace kestrim {
 
-double nuclide_tolerance(const AnalysisParameters& p, double energy_kev, bool auto_calibration) {
-  const double k = auto_calibration ? 0.0015 : 0.00075;
-  return 0.25 * p.energy_tolerance + k * p.energy_tolerance * energy_kev;
+double nuclide_tolerance(const AnalysisParameters& p, double energy_kev, const NuclideResults& res) {
+  const double k = res.auto_calibration ? 0.0015 : 0.00075;
+  return (0.25 * p.energy_tolerance + k * p.energy_tolerance * energy_kev) * res.tolerance_scale;
 }
 
-double line_tolerance(const AnalysisParameters& p, double energy_kev, bool auto_calibration) {
-  return identification_tolerance(p, energy_kev, auto_calibration);
+double line_tolerance(const AnalysisParameters& p, double energy_kev, const NuclideResults& res) {
+  const double t = identification_tolerance(p, energy_kev, res.auto_calibration);
+  return energy_kev > 510 && energy_kev < 512 ? t : t * res.tolerance_scale;
+}
+
+double tolerance_scale(double measured_ratio) {
+  constexpr double kLowestScale = 0.35;
+  if (!std::isfinite(measured_ratio) || measured_ratio <= 0) return 1.0;
+  return std::clamp(measured_ratio / kTypicalResolutionLow, kLowestScale, 1.0);
 }
 
 double peak_energy(const NuclideSession& state, int k) {
@@ -36,7 +45,7 @@ int nearest_peak(const NuclideSession& state, double energy_kev) {
 }
 
 int peak_matching_energy(const NuclideSession& state, double energy_kev) {
-  const double tol = nuclide_tolerance(state.params, energy_kev, state.results.auto_calibration);
+  const double tol = nuclide_tolerance(state.params, energy_kev, state.results);
   const int k = nearest_peak(state, energy_kev);
   return k != 0 && std::fabs(peak_energy(state, k) - energy_kev) <= tol ? k : 0;
 }

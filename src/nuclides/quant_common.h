@@ -8,14 +8,23 @@
 namespace kestrim {
 
 struct NuclideSession;
+struct NuclideResults;
 struct AnalysisParameters;
 
-// tol(E) = 0.25 ETOL + k ETOL E keV, k = 0.00075, or 0.0015 when the
-// analysis runs with the automatic energy re-calibration.
-double nuclide_tolerance(const AnalysisParameters& p, double energy_kev, bool auto_calibration);
+// tol(E) = (0.25 ETOL + k ETOL E) x the results' tolerance scale, in keV;
+// k = 0.00075, or 0.0015 when the analysis runs with the automatic energy
+// re-calibration.
+double nuclide_tolerance(const AnalysisParameters& p, double energy_kev, const NuclideResults& res);
 // The tolerance of a library line: tol(E), but ETOL itself for the
 // annihilation line (510 < E < 512 keV).
-double line_tolerance(const AnalysisParameters& p, double energy_kev, bool auto_calibration);
+double line_tolerance(const AnalysisParameters& p, double energy_kev, const NuclideResults& res);
+// The tolerance scale of a spectrum whose resolution was measured because
+// it came without a width calibration (`measured_ratio`: its FWHM relative
+// to NaI's; 0 when not measured): 1 for NaI's resolution or a coarser one;
+// for a finer one (LaBr3, CZT, HPGe) its ratio to the lowest NaI-like one,
+// at least 0.35 (foreign energy calibrations are seldom better). A width
+// calibration the user made comes with a tolerance chosen for it.
+double tolerance_scale(double measured_ratio);
 
 // Energy of peak k through the spectrum's calibration.
 double peak_energy(const NuclideSession& state, int k);

@@ -77,6 +77,11 @@ struct NuclideResults {
   // Set by the caller before an analysis: the run uses the wider energy
   // tolerance of the automatic re-calibration.
   bool auto_calibration = false;
+  // Set by the analysis from the measured resolution of a spectrum without
+  // a width calibration: the energy tolerance's factor, below 1 for a
+  // detector of clearly finer resolution than NaI (LaBr3, CZT, HPGe), whose
+  // lines a NaI tolerance would match to peaks several of their widths away.
+  double tolerance_scale = 1.0;
 
   // Working values of the last analysis.
   double decay_interval = 0;  // minutes from sampling to the start of the count

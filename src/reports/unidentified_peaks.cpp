@@ -134,7 +134,7 @@ void append_unidentified_peaks(const ReportSession& state, ReportText& act) {
       any = true;
     }
     const double energy = peak_energy(state, k);
-    const double tol = nuclide_tolerance(state.params, energy, state.results.auto_calibration);
+    const double tol = nuclide_tolerance(state.params, energy, state.results);
     const std::string names = possible_nuclides(state, energy, 1.5 * tol);
     act.line(c_format("%4d %8.2f  %11.4e  %6.2f   %s", k, energy, static_cast<double>(p.gps[k]),
                       static_cast<double>(p.net_area_pct[k]), names.c_str()));

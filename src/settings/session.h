@@ -56,6 +56,9 @@ struct SessionFlags {
   float working_max_width_change = 0;
   bool working_residual_search = false;
   bool working_background_from_file = false;
+  // The FWHM of the spectrum in memory relative to NaI's, measured because
+  // it came without a width calibration; 0 when it was not measured.
+  float measured_resolution_ratio = 0;
 
   // Title shown by the desktop window.
   std::string window_title;

@@ -68,7 +68,7 @@ TEST(BackgroundCounts, BackgroundFilePeakInsideTheToleranceAddsItsCounts) {
   BackgroundRecord& bg = q.state->background;
   bg.count = 3;
   // Outside the open window, then two inside: the first inside counts.
-  const double t = nuclide_tolerance(q.state->params, 1000, false);
+  const double t = nuclide_tolerance(q.state->params, 1000, NuclideResults{});
   bg.energy = {static_cast<float>(1000 - t), static_cast<float>(1000 + 0.5 * t), 1000};
   bg.rate = {5, 0.25f, 9};
   ReportText diag;
