@@ -68,6 +68,22 @@ class RealisticPeaks : public ::testing::Test {
     }
     return sum / seeds;
   }
+  // `kestrim peaks --json` on a spectrum of two 8000-count lines on their
+  // Compton continua.
+  nlohmann::json two_equal_lines(int seed, double e1, double e2) {
+    SimOptions o = nai_3x3_options(1024, static_cast<std::uint64_t>(seed));
+    for (const double e : {e1, e2}) {
+      SimPeak p;
+      p.energy = e;
+      p.area = 8000;
+      p.compton_to_peak = 2.5;
+      o.peaks.push_back(p);
+    }
+    std::string out;
+    const int status = kestrim("peaks --json '" + write(o, "lines.dat") + "'", &out);
+    EXPECT_EQ(status, 0) << out;
+    return status == 0 ? nlohmann::json::parse(out) : nlohmann::json{{"peaks", nlohmann::json::array()}};
+  }
   test::TempDir dir;
 };
 
@@ -220,24 +236,14 @@ TEST_F(RealisticPeaks, CaesiumBesideCaesium134KeepsItsArea) {
 TEST_F(RealisticPeaks, DoubletHasNoPeakBetweenItsLines) {
   int between = 0;
   for (int seed = 1; seed <= 10; ++seed) {
-    SimOptions o = nai_3x3_options(1024, static_cast<std::uint64_t>(seed));
-    for (const double e : {661.66, 731.1}) {
-      SimPeak p;
-      p.energy = e;
-      p.area = 8000;
-      p.compton_to_peak = 2.5;
-      o.peaks.push_back(p);
-    }
-    std::string out;
-    ASSERT_EQ(kestrim("peaks --json '" + write(o, "doublet.dat") + "'", &out), 0) << out;
-    const nlohmann::json j = nlohmann::json::parse(out);
+    const nlohmann::json j = two_equal_lines(seed, 661.66, 731.1);
     double sum = 0;
     for (const auto& q : j["peaks"]) {
       const double e = q["energy"].get<double>();
       if (e > 675 && e < 718) ++between;
       if (e > 640 && e < 755) sum += q["area"].get<double>();
     }
-    EXPECT_NEAR(sum, 16000, 800) << "seed " << seed << ": " << out;
+    EXPECT_NEAR(sum, 16000, 800) << "seed " << seed << ": " << j.dump();
   }
   EXPECT_EQ(between, 0);
 }
@@ -249,17 +255,7 @@ TEST_F(RealisticPeaks, NoPeakBetweenTheComptonEdgesOfTwoStrongLines) {
   int between = 0;
   const int seeds = 60;
   for (int seed = 1; seed <= seeds; ++seed) {
-    SimOptions o = nai_3x3_options(1024, static_cast<std::uint64_t>(seed));
-    for (const double e : {661.66, 754.1}) {
-      SimPeak p;
-      p.energy = e;
-      p.area = 8000;
-      p.compton_to_peak = 2.5;
-      o.peaks.push_back(p);
-    }
-    std::string out;
-    ASSERT_EQ(kestrim("peaks --json '" + write(o, "edges.dat") + "'", &out), 0) << out;
-    const nlohmann::json j = nlohmann::json::parse(out);
+    const nlohmann::json j = two_equal_lines(seed, 661.66, 754.1);
     for (const auto& q : j["peaks"]) {
       const double e = q["energy"].get<double>();
       if (e > 490 && e < 600) ++between;
