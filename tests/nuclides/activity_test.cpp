@@ -120,6 +120,30 @@ TEST_F(Activities, ThreeNuclidesOnThreePeaksDropAOneLineNuclideFirst) {
   EXPECT_NEAR(result("N1")->activity, 100, 1);
 }
 
+// A thorium-like nuclide whose 583 keV line lies inside the radium-like
+// nuclide's 609 keV peak (one peak at NaI resolution, found at 608.5 keV,
+// beyond the 583 keV line's tolerance) is not removed for a missing line:
+// the peak holds both.
+// A peak too small to hold the line's counts leaves it missing.
+TEST_F(Activities, LineInsideAnotherNuclidesUnresolvedPeakIsNotMissing) {
+  for (const double merged : {7500.0, 1500.0}) {
+    SCOPED_TRACE(merged);
+    test::QuantState fresh;
+    test::add_nuclide(fresh.state->library, "Th-like", 1e9,
+                      {{238.6, 0.44, 0}, {583.2, 0.30, 0}, {911.2, 0.26, 0}}, 238.6);
+    test::add_nuclide(fresh.state->library, "Ra-like", 1e9, {{609.3, 0.45, 0}, {1764.5, 0.15, 0}}, 609.3);
+    fresh.state->params.lod_check_threshold = 50;
+    fresh.state->spectrum.calibration.width = {15.0f, 0.0f, 0.0f};  // FWHM 35 keV
+    fresh.add_peak(238.6, 4400);  // 100 Bq of Th-like
+    fresh.add_peak(608.5, merged);
+    fresh.add_peak(1764.5, 1500);
+    fresh.add_peak(911.2, 2600);
+    ASSERT_EQ(quantitative_analysis(*fresh.state), 1);
+    const std::string text = test::read_text(fresh.dir.file("Activity Report.txt"));
+    EXPECT_EQ(test::has_line(text, "Removed Th-like, No Peak at  583.2 keV."), merged < 3000) << text;
+  }
+}
+
 // N1 alone on 600 keV, N2 on 600 and 900 keV: the peaks ask for N1 = -50.
 void negative_case(test::QuantState& q, bool low_confidence) {
   std::vector<test::LibLine> n1 = {{600, 1, 0}};
