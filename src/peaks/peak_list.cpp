@@ -22,6 +22,7 @@ void PeakList::move_slot(int from, int to) {
   fitted_area[to] = fitted_area[from];
   fitted_area_pct[to] = fitted_area_pct[from];
   fitted_flag[to] = fitted_flag[from];
+  backscatter[to] = backscatter[from];
 }
 
 void PeakList::clear_slot(int k) {
@@ -37,6 +38,7 @@ void PeakList::clear_slot(int k) {
   library_confirmed[k] = unconditional[k] = 0;
   fitted_area[k] = fitted_area_pct[k] = 0;
   fitted_flag[k] = 0;
+  backscatter[k] = 0;
 }
 
 }  // namespace kestrim

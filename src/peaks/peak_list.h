@@ -157,6 +157,10 @@ struct PeakList {
   PeakArray<int> library_confirmed{}, unconditional{};
   PeakArray<float> fitted_area{}, fitted_area_pct{};
   PeakArray<int> fitted_flag{};
+  // A backscatter bump: fitted with its region, so that its counts go
+  // neither into the continuum under its neighbours nor into them, and
+  // left out of the list once every region is fitted.
+  PeakArray<int> backscatter{};
 
   // The last channels inserted, newest at ring[ring_next - 1].
   std::array<int, kRefusedRing> ring{};

@@ -156,6 +156,19 @@ void refuse_channel(PeakList& list, int p) {
   list.ring_next = (list.ring_next + 1) % kRefusedRing;
 }
 
+// Once every region is fitted, the backscatter bumps kept in their
+// regions' fits leave the list; the other peaks keep their fits.
+void drop_backscatter_peaks(PeakList& list) {
+  int kept = 0;
+  for (int k = 1; k <= list.count; ++k) {
+    if (list.backscatter[k] != 0) continue;
+    if (++kept != k) list.move_slot(k, kept);
+  }
+  for (int k = kept + 1; k <= list.count; ++k) list.clear_slot(k);
+  if (kept != list.count) list.region.prev_count = 0;
+  list.count = kept;
+}
+
 bool all_peaks_fitted(const PeakList& list) {
   for (int k = 1; k <= list.count; ++k)
     if (list.fitted_flag[k] == 0) return false;
@@ -164,12 +177,16 @@ bool all_peaks_fitted(const PeakList& list) {
 
 // A rough net area of peak p straight from the counts: the sum over its
 // centre +-1.25 FWHM less a straight line through the mean counts of the
-// half-FWHM strips on either side. Used only to compare strengths; a
-// neighbouring line in a strip makes it low, so that a peak is taken for
-// backscatter only beside clearly stronger lines.
+// half-FWHM strips on either side. Used only to compare strengths. A strip
+// within a FWHM of another found peak is left out while the other strip is
+// clear (two strong lines 2 FWHM apart would otherwise each read as little
+// more than a third of itself); with both strips crowded the area stays
+// low, so that a peak is taken for backscatter only beside clearly
+// stronger lines.
 double rough_area(const PeakSession& s, int p) {
   const PeakList& list = s.peaks;
-  const double fwhm = fwhm_at_channel(s.spectrum.calibration, list.centre[p], calibration_context(s.spectrum, s.flags));
+  const CalibrationContext context = calibration_context(s.spectrum, s.flags);
+  const double fwhm = fwhm_at_channel(s.spectrum.calibration, list.centre[p], context);
   const int channels = s.spectrum.channels();
   const int lo = trunc_int(list.centre[p] - 1.25 * fwhm), hi = trunc_int(list.centre[p] + 1.25 * fwhm);
   const int strip = std::max(1, trunc_int(0.5 * fwhm));
@@ -178,7 +195,17 @@ double rough_area(const PeakSession& s, int p) {
   for (int x = lo - strip; x < lo; ++x) left += count_at(s, x);
   for (int x = hi + 1; x <= hi + strip; ++x) right += count_at(s, x);
   for (int x = lo; x <= hi; ++x) gross += count_at(s, x);
-  return gross - 0.5 * (left + right) / strip * (hi - lo + 1);
+  bool left_crowded = false, right_crowded = false;
+  for (int q = 1; q <= list.count; ++q) {
+    if (q == p) continue;
+    const double reach = fwhm_at_channel(s.spectrum.calibration, list.centre[q], context);
+    if (list.centre[q] + reach > lo - strip && list.centre[q] - reach < lo) left_crowded = true;
+    if (list.centre[q] + reach > hi && list.centre[q] - reach < hi + strip) right_crowded = true;
+  }
+  double side = 0.5 * (left + right);
+  if (left_crowded && !right_crowded) side = right;
+  if (right_crowded && !left_crowded) side = left;
+  return gross - side / strip * (hi - lo + 1);
 }
 
 // Whether region peak k sits where the backscatter of stronger lines falls:
@@ -422,7 +449,7 @@ int removal_candidate(const PeakSession& s, const char** reason) {
     }
   }
   for (int k = r.first; k < end; ++k)
-    if (backscatter_peak(s, k)) {
+    if (list.backscatter[k] == 0 && backscatter_peak(s, k)) {
       *reason = kReasonBackscatter;
       return k;
     }
@@ -557,18 +584,27 @@ int fit_region(const PeakSession& s, bool automatic) {
       bool confirmed = true;
       const bool near_added =
           d.last_added_channel != 0 && std::fabs(list.centre[named] - d.last_added_channel) < 2 * sg;
-      if (p.prompt_remove_peaks != 0 || near_added) {
+      const bool asked = p.prompt_remove_peaks != 0 || near_added;
+      if (asked) {
         const int answer = ask(s, c_format("Remove the Peak at %3.1f keV ?", energy_of(s, list.centre[named])), reason);
         confirmed = answer == kAnswerYes;
       }
-      if (confirmed) {
+      if (confirmed && reason == kReasonBackscatter && !asked) {
+        // Kept in the fit, with every other bump of the region (the other
+        // removal tests have passed them all), and left out of the list
+        // when all regions are fitted.
+        const int end = std::min(r.first + r.count, list.count + 1);
+        for (int k = r.first; k < end; ++k)
+          if (k == named || (list.backscatter[k] == 0 && backscatter_peak(s, k))) list.backscatter[k] = 1;
+      } else if (confirmed) {
         // Nor may the residuals put it back.
         if (reason == kReasonBetween) refuse_channel(list, round_int(list.centre[named]));
         if (!remove_region_peak(s, named)) break;
         after_change = true;
         continue;
       }
-      if (aborted(s)) break;
+      // Only a question can have been aborted here.
+      if (asked && aborted(s)) break;
     }
 
     // Finish the region.
@@ -593,6 +629,7 @@ int fit_region(const PeakSession& s, bool automatic) {
 
   list.fit_enabled = true;
   if (list.count > 0 && all_peaks_fitted(list)) {
+    drop_backscatter_peaks(list);
     ui.set_status("All Peaks have been fitted");
     write_peak_database(s);
   } else if (!automatic && d.report_open) {
