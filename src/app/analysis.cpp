@@ -80,9 +80,10 @@ int analyse_current_spectrum(State& state) {
       app.analysis_in_progress = false;
       return 0;
     }
-    // Interactive analyses keep their peaks for the next open of the file.
-    if (!app.batch_mode) write_peak_data(state);
     const int quantified = step_quantitative_analysis(state);
+    // Interactive analyses keep their peaks (with the lines the analysis
+    // fitted) for the next open of the file.
+    if (!app.batch_mode) write_peak_data(state);
     tell_missing_calibration(state);
     if (!quantified) {
       app.analysis_in_progress = false;

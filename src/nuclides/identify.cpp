@@ -20,8 +20,6 @@ std::string trimmed(std::string s) {
   return s;
 }
 
-constexpr char kSumPeakMark = static_cast<char>(0xE4);
-
 struct PeakView {
   std::vector<double> energy;  // index = peak number
   std::vector<double> rate;

@@ -17,6 +17,10 @@ namespace kestrim {
 struct NuclideSession;
 struct ReportText;
 
+// The character that marks a sum-peak entry of the library: the name before
+// it is the nuclide whose lines sum.
+inline constexpr char kSumPeakMark = static_cast<char>(0xE4);
+
 // Names of the nuclides of the peak search library (PLIB), read once with
 // the streaming reader. Empty (after the reader's message) when the library
 // cannot be opened.

@@ -37,6 +37,11 @@ struct DriverState {
   // A background spectrum is being analysed ("Analyse and Save as Bkg"):
   // no background subtraction.
   bool background_run = false;
+
+  // The peaks are being fitted again with lines put in from the library:
+  // the peaks found stay as they were decided (no residual peak is added,
+  // only a negative area or a put-in line too near a peak is removed).
+  bool refit_with_library_lines = false;
 };
 
 }  // namespace kestrim

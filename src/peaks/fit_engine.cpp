@@ -250,7 +250,7 @@ void position_iteration(const PeakSession& state) {
   const double delta = cap * 0.1;
   show_chi(state, "Iterative Fitting, ChiSquared is %6.2f");
   std::array<bool, kMaxRegionPeaks> free{};
-  free.fill(true);
+  for (int k = 0; k < np; ++k) free[k] = list.library_line[r.first + k] == 0;
   double prev = r.chi2;
   const int width = r.end - r.start + 1;
 

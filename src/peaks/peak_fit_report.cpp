@@ -138,7 +138,9 @@ void write_peak_database(const PeakSession& s) {
   d.report_open = false;
   d.report.clear();
   list.fitted = true;
-  if (batch_run(s)) return;
+  // A refit with library lines has its spectrum's peaks in the database
+  // already.
+  if (batch_run(s) || d.refit_with_library_lines) return;
   const std::string path = path_in_working_dir(s, kPeakDatabaseName);
   std::vector<std::uint8_t> bytes;
   std::string text;

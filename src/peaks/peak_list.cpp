@@ -23,6 +23,7 @@ void PeakList::move_slot(int from, int to) {
   fitted_area_pct[to] = fitted_area_pct[from];
   fitted_flag[to] = fitted_flag[from];
   backscatter[to] = backscatter[from];
+  library_line[to] = library_line[from];
 }
 
 void PeakList::clear_slot(int k) {
@@ -39,6 +40,7 @@ void PeakList::clear_slot(int k) {
   fitted_area[k] = fitted_area_pct[k] = 0;
   fitted_flag[k] = 0;
   backscatter[k] = 0;
+  library_line[k] = 0;
 }
 
 }  // namespace kestrim

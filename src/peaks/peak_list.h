@@ -161,6 +161,11 @@ struct PeakList {
   // neither into the continuum under its neighbours nor into them, and
   // left out of the list once every region is fitted.
   PeakArray<int> backscatter{};
+  // A line of an identified nuclide put in at its library energy where no
+  // peak was found: fitted at that position with its region's peaks, so
+  // that its counts do not lift the continuum under them, and kept unless
+  // its area comes out negative.
+  PeakArray<int> library_line{};
 
   // The last channels inserted, newest at ring[ring_next - 1].
   std::array<int, kRefusedRing> ring{};

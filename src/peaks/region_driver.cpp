@@ -395,14 +395,18 @@ int removal_candidate(const PeakSession& s, const char** reason) {
   // Too near: the smaller of a close pair (the last such pair wins).
   if (r.count >= 2) {
     const double dmin = std::max(0.9 * region_sigma(s), 1.25);
+    // A line put in from the library goes before a found peak.
     for (int k = r.first; k + 1 < end; ++k) {
       if (list.centre[k + 1] - list.centre[k] < dmin)
-        named = list.fitted_area[k + 1] < list.fitted_area[k] ? k + 1 : k;
+        named = list.library_line[k + 1] != list.library_line[k]
+                    ? (list.library_line[k + 1] != 0 ? k + 1 : k)
+                    : (list.fitted_area[k + 1] < list.fitted_area[k] ? k + 1 : k);
     }
     if (named) {
       *reason = kReasonTooNear;
       return named;
     }
+    if (d.refit_with_library_lines) return 0;
     // A small peak squeezed between two lines each more than four times
     // its size, both within 1.25 FWHM of it: the search's widest filters
     // see the pair as one run whose centroid lies between them (two lines
@@ -410,7 +414,8 @@ int removal_candidate(const PeakSession& s, const char** reason) {
     for (int k = r.first + 1; k + 1 < end; ++k) {
       const float a = list.fitted_area[k];
       const double fwhm = fwhm_at_channel(s.spectrum.calibration, list.centre[k], calibration_context(s.spectrum, s.flags));
-      if (list.centre[k] - list.centre[k - 1] < 1.25 * fwhm && list.centre[k + 1] - list.centre[k] < 1.25 * fwhm &&
+      if (list.library_line[k] == 0 && list.centre[k] - list.centre[k - 1] < 1.25 * fwhm &&
+          list.centre[k + 1] - list.centre[k] < 1.25 * fwhm &&
           list.fitted_area[k - 1] > 4 * a && list.fitted_area[k + 1] > 4 * a &&
           (named == 0 || a < list.fitted_area[named]))
         named = k;
@@ -420,9 +425,12 @@ int removal_candidate(const PeakSession& s, const char** reason) {
       return named;
     }
   }
+  if (d.refit_with_library_lines) return 0;
+  // The remaining tests judge whether a found peak is real; a line put in
+  // from the library is known to be there, however weak.
   // The largest uncertainty above MAXP.
   for (int k = r.first; k < end; ++k) {
-    if (list.fitted_area_pct[k] > s.params.max_peak_uncertainty &&
+    if (list.library_line[k] == 0 && list.fitted_area_pct[k] > s.params.max_peak_uncertainty &&
         (named == 0 || list.fitted_area_pct[k] > list.fitted_area_pct[named]))
       named = k;
   }
@@ -433,6 +441,7 @@ int removal_candidate(const PeakSession& s, const char** reason) {
   // Currie critical limit L = PSIG sqrt(background variance).
   const double psig = s.params.peak_sigma;
   for (int k = r.first; k < end; ++k) {
+    if (list.library_line[k] != 0) continue;
     const double area = list.fitted_area[k];
     double x = d.summation_variance;
     if (!d.summation_used) {
@@ -449,7 +458,7 @@ int removal_candidate(const PeakSession& s, const char** reason) {
     }
   }
   for (int k = r.first; k < end; ++k)
-    if (list.backscatter[k] == 0 && backscatter_peak(s, k)) {
+    if (list.backscatter[k] == 0 && list.library_line[k] == 0 && backscatter_peak(s, k)) {
       *reason = kReasonBackscatter;
       return k;
     }
@@ -502,7 +511,7 @@ int fit_region(const PeakSession& s, bool automatic) {
     } else {
       choose_continuum_and_fit(s);
       compute_areas(s);
-      if (s.flags.working_residual_search && !aborted(s)) d.candidate = static_cast<float>(search_residuals(s));
+      if (s.flags.working_residual_search && !d.refit_with_library_lines && !aborted(s)) d.candidate = static_cast<float>(search_residuals(s));
     }
     if (summation || (p.area_by_summation != 0 && r.count == 1)) {
       d.summation_variance = area_by_summation(s, r.first);
@@ -595,7 +604,8 @@ int fit_region(const PeakSession& s, bool automatic) {
         // when all regions are fitted.
         const int end = std::min(r.first + r.count, list.count + 1);
         for (int k = r.first; k < end; ++k)
-          if (k == named || (list.backscatter[k] == 0 && backscatter_peak(s, k))) list.backscatter[k] = 1;
+          if (k == named || (list.backscatter[k] == 0 && list.library_line[k] == 0 && backscatter_peak(s, k)))
+            list.backscatter[k] = 1;
       } else if (confirmed) {
         // Nor may the residuals put it back.
         if (reason == kReasonBetween) refuse_channel(list, round_int(list.centre[named]));
@@ -661,9 +671,11 @@ int fit_all_remaining_peaks(const PeakSession& s) {
     r.step_requested = false;
     r.continuum_choice = 0;
     d.summation = false;
-    if (!fit_region(s, true) && !aborted(s) && k <= list.count && list.fitted_flag[k] == 0) {
-      // A region that cannot be formed (its message shown) is passed over
-      // so that the loop goes on with the next peaks.
+    fit_region(s, true);
+    if (!aborted(s) && k <= list.count && list.fitted_flag[k] == 0) {
+      // A region that cannot be formed (its message shown), or whose
+      // stored bounds leave this peak out, is passed over so that the loop
+      // goes on with the next peaks: asked again it would do the same.
       list.fitted_flag[k] = 1;
     }
     last_region = r.first;

@@ -1,0 +1,116 @@
+#include "nuclides/identified_lines_fit.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "nuclides/identify.h"
+#include "nuclides/nuclide_session.h"
+#include "nuclides/quant_common.h"
+#include "peaks/peak_search.h"
+#include "peaks/region_driver.h"
+#include "settings/calibration_functions.h"
+#include "settings/library.h"
+
+namespace kestrim {
+
+namespace {
+// Below it X-rays and backscatter bumps crowd the continuum, and a line put
+// in there takes their counts.
+constexpr double kLowestLine = 150.0;  // keV
+}  // namespace
+
+int fit_identified_lines(const NuclideSession& state) {
+  NuclideResults& res = state.results;
+  const NuclideLibrary& lib = state.library;
+  PeakList& list = state.peaks;
+  const CalibrationRecord& cal = state.spectrum.calibration;
+  const CalibrationContext ctx = calibration_context(state.spectrum, state.flags);
+  if (res.error || !res.energy_calibrated || list.count == 0 || !list.fitted) return 0;
+
+  // A missing line matters only beside a found peak, whose continuum its
+  // counts would lift: one within 1.5 FWHM of it whose area it could change
+  // by 5 % or more, judged from the nuclide's principal peak.
+  const int nch = state.spectrum.channels();
+  auto fwhm_kev = [&](double x) {
+    const double half = fwhm_at_channel(cal, x, ctx) / 2;
+    return channel_to_energy(cal, x + half) - channel_to_energy(cal, x - half);
+  };
+  std::vector<double> energies;
+  for (const NuclideResult& r : res.results) {
+    if (r.library_index < 0 || r.library_index >= lib.nuclide_count || !(r.activity > 0)) continue;
+    if (to_string(lib.nuclides[r.library_index].name).find(kSumPeakMark) != std::string::npos) continue;
+    int principal = 0;
+    for (const AcceptedNuclide& a : res.accepted)
+      if (!a.removed && a.library_index == r.library_index) principal = a.principal_peak;
+    if (principal < 1 || principal > list.count) continue;
+    const std::pair<int, int> range = lib.lines_of(r.library_index);
+    const double ep = peak_energy(state, principal);
+    double yp = 0, dp = 1e9;
+    for (int i = range.first; i < range.second; ++i)
+      if (std::fabs(lib.line_energy[i] - ep) < dp) {
+        dp = std::fabs(lib.line_energy[i] - ep);
+        yp = lib.line_yield[i];
+      }
+    if (!(yp > 0)) continue;
+    const double eff_p = efficiency_at_energy(state, ep);
+    const double per_yield = list.net_area[principal] / (yp * (eff_p > 0 ? eff_p : 1.0));
+    for (int i = range.first; i < range.second; ++i) {
+      const double e = lib.line_energy[i];
+      if (!(lib.line_yield[i] > 0) || !(e > res.lower && e < res.upper) || e < kLowestLine) continue;
+      const double x = energy_to_channel(cal, e);
+      if (!std::isfinite(x) || x < 2 || x >= nch - 2) continue;
+      const double w = fwhm_kev(x);
+      const double clear = std::max(line_tolerance(state.params, e, res), 0.75 * w);
+      const int k = nearest_peak(state, e);
+      if (k == 0 || std::fabs(peak_energy(state, k) - e) <= clear) continue;
+      const double eff = efficiency_at_energy(state, e);
+      const double expected = per_yield * lib.line_yield[i] * (eff > 0 ? eff : 1.0);
+      double beside = 0;
+      for (int j = 1; j <= list.count; ++j)
+        if (std::fabs(peak_energy(state, j) - e) <= 1.5 * w) beside = std::max(beside, double(list.net_area[j]));
+      if (beside > 0 && expected >= 0.05 * beside) energies.push_back(e);
+    }
+  }
+  std::sort(energies.begin(), energies.end());
+  energies.erase(std::unique(energies.begin(), energies.end()), energies.end());
+
+  int added = 0;
+  for (const double e : energies) {
+    const double x = energy_to_channel(cal, e);
+    if (list.count >= kMaxPeaks) break;
+    const int at = insert_peak(state, static_cast<int>(std::lround(x)));
+    if (at == 0) break;
+    list.centre[at] = static_cast<float>(x);
+    list.library_line[at] = 1;
+    ++added;
+  }
+  if (added == 0) return 0;
+
+  // Every region is fitted again, and its report written afresh, with the
+  // peaks found as they were decided: nothing is asked a second time.
+  AnalysisParameters& p = state.params;
+  const int kept_add = p.prompt_add_peaks, kept_remove = p.prompt_remove_peaks;
+  p.prompt_add_peaks = p.prompt_remove_peaks = 0;
+  // A region that took a line is formed afresh (the line may join or link
+  // regions); the others keep their bounds and continuum.
+  for (int k = 1; k <= list.count; ++k) list.fitted_flag[k] = 0;
+  for (int k = 1; k <= list.count; ++k) {
+    if (list.library_line[k] == 0) continue;
+    const double c = list.centre[k];
+    for (int j = 1; j <= list.count; ++j)
+      if (list.region_choice[j] != 0 && c >= list.fit_start[j] - 0.0 && c <= list.fit_end[j]) list.region_choice[j] = 0;
+  }
+  list.fitted = false;
+  state.fitting.report_open = false;
+  state.fitting.report_write_failed = false;
+  state.fitting.refit_with_library_lines = true;
+  fit_all_remaining_peaks(state);
+  state.fitting.refit_with_library_lines = false;
+  p.prompt_add_peaks = kept_add;
+  p.prompt_remove_peaks = kept_remove;
+  return added;
+}
+
+}  // namespace kestrim
