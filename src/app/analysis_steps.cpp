@@ -56,9 +56,9 @@ std::vector<std::string> reported_names(const NuclideResults& res) {
 // The weak lines of the nuclides found, fitted as peaks where none was
 // found, take their counts out of the continuum under the strong ones. The
 // refit measures; it does not name: when the nuclides it leads to are not
-// those of the first analysis, the first analysis stands, with its peaks
-// and its peak fit report. Returns 0 only when the second analysis failed
-// or was aborted.
+// those of the first analysis, or it kept none of the lines, the first
+// analysis stands, with its peaks and its peak fit report. Returns 0 only
+// when the second analysis failed or was aborted.
 int refit_with_identified_lines(State& state) {
   const std::string report_path = join_path(state.paths.working_dir, kPeakFitReportName);
   std::vector<std::uint8_t> report;
@@ -68,8 +68,12 @@ int refit_with_identified_lines(State& state) {
   const std::vector<std::string> names = reported_names(state.results);
   if (fit_identified_lines(state) == 0) return 1;
   if (state.app.abort_requested || state.ui->abort_requested() || !state.peaks.fitted) return 0;
-  if (!run_nuclide_analysis(state)) return 0;
-  if (reported_names(state.results) == names) return 1;
+  int kept = 0;
+  for (int k = 1; k <= state.peaks.count; ++k) kept += state.peaks.library_line[k] != 0;
+  if (kept > 0) {
+    if (!run_nuclide_analysis(state)) return 0;
+    if (reported_names(state.results) == names) return 1;
+  }
   state.peaks = std::move(peaks);
   state.results = std::move(results);
   std::string error;

@@ -31,7 +31,8 @@ int fit_identified_lines(const NuclideSession& state) {
 
   // A missing line matters only beside a found peak, whose continuum its
   // counts would lift: one within 1.5 FWHM of it whose area it could change
-  // by 5 % or more, judged from the nuclide's principal peak.
+  // by 5 % and by that area's uncertainty or more, judged from the
+  // nuclide's principal peak.
   const int nch = state.spectrum.channels();
   auto fwhm_kev = [&](double x) {
     const double half = fwhm_at_channel(cal, x, ctx) / 2;
@@ -67,10 +68,13 @@ int fit_identified_lines(const NuclideSession& state) {
       if (k == 0 || std::fabs(peak_energy(state, k) - e) <= clear) continue;
       const double eff = efficiency_at_energy(state, e);
       const double expected = per_yield * lib.line_yield[i] * (eff > 0 ? eff : 1.0);
-      double beside = 0;
+      double beside = 0, beside_sd = 0;
       for (int j = 1; j <= list.count; ++j)
-        if (std::fabs(peak_energy(state, j) - e) <= 1.5 * w) beside = std::max(beside, double(list.net_area[j]));
-      if (beside > 0 && expected >= 0.05 * beside) energies.push_back(e);
+        if (std::fabs(peak_energy(state, j) - e) <= 1.5 * w && list.net_area[j] > beside) {
+          beside = list.net_area[j];
+          beside_sd = beside * list.net_area_pct[j] / 100;
+        }
+      if (beside > 0 && expected >= 0.05 * beside && expected >= beside_sd) energies.push_back(e);
     }
   }
   std::sort(energies.begin(), energies.end());

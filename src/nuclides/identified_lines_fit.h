@@ -17,8 +17,8 @@ struct NuclideSession;
 
 // Puts in the lines (above 150 keV) of the nuclides of the last analysis's
 // results that have no peak within their energy tolerance or three-quarters
-// of a FWHM but a found peak within 1.5 FWHM, of which they would hold 5 %
-// or more of the area, and refits every region (the found peaks kept as
+// of a FWHM but a found peak within 1.5 FWHM whose area they would change
+// by 5 % and by its uncertainty or more, and refits every region (the found peaks kept as
 // decided; a region that took a line formed afresh). Returns the number of
 // lines put in (0: the peak list is unchanged); the caller analyses the new
 // peak list again.
