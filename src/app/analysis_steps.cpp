@@ -60,13 +60,15 @@ std::vector<std::string> reported_names(const NuclideResults& res) {
 // analysis stands, with its peaks and its peak fit report. Returns 0 only
 // when the second analysis failed or was aborted.
 int refit_with_identified_lines(State& state) {
+  const std::vector<double> lines = identified_lines_to_fit(state);
+  if (lines.empty()) return 1;
   const std::string report_path = join_path(state.paths.working_dir, kPeakFitReportName);
   std::vector<std::uint8_t> report;
   const bool had_report = read_file(report_path, report);
   PeakList peaks = state.peaks;
   NuclideResults results = state.results;
   const std::vector<std::string> names = reported_names(state.results);
-  if (fit_identified_lines(state) == 0) return 1;
+  if (fit_identified_lines(state, lines) == 0) return 1;
   if (state.app.abort_requested || state.ui->abort_requested() || !state.peaks.fitted) return 0;
   int kept = 0;
   for (int k = 1; k <= state.peaks.count; ++k) kept += state.peaks.library_line[k] != 0;
@@ -88,8 +90,6 @@ int refit_with_identified_lines(State& state) {
 
 int quantitative_analysis(State& state) {
   if (!run_nuclide_analysis(state)) return 0;
-  // The weak lines of the nuclides found, fitted as peaks where none was
-  // found, take their counts out of the continuum under the strong ones.
   if (state.params.fit_switch_228 != 0 && !refit_with_identified_lines(state)) return 0;
   NuclideResults& res = state.results;
   // Every report must be written for the analysis to count as done.

@@ -21,13 +21,14 @@ namespace {
 constexpr double kLowestLine = 150.0;  // keV
 }  // namespace
 
-int fit_identified_lines(const NuclideSession& state) {
-  NuclideResults& res = state.results;
+std::vector<double> identified_lines_to_fit(const NuclideSession& state) {
+  const NuclideResults& res = state.results;
   const NuclideLibrary& lib = state.library;
-  PeakList& list = state.peaks;
+  const PeakList& list = state.peaks;
   const CalibrationRecord& cal = state.spectrum.calibration;
   const CalibrationContext ctx = calibration_context(state.spectrum, state.flags);
-  if (res.error || !res.energy_calibrated || list.count == 0 || !list.fitted) return 0;
+  std::vector<double> energies;
+  if (res.error || !res.energy_calibrated || list.count == 0 || !list.fitted) return energies;
 
   // A missing line matters only beside a found peak, whose continuum its
   // counts would lift: one within 1.5 FWHM of it whose area it could change
@@ -38,7 +39,6 @@ int fit_identified_lines(const NuclideSession& state) {
     const double half = fwhm_at_channel(cal, x, ctx) / 2;
     return channel_to_energy(cal, x + half) - channel_to_energy(cal, x - half);
   };
-  std::vector<double> energies;
   for (const NuclideResult& r : res.results) {
     if (r.library_index < 0 || r.library_index >= lib.nuclide_count || !(r.activity > 0)) continue;
     if (to_string(lib.nuclides[r.library_index].name).find(kSumPeakMark) != std::string::npos) continue;
@@ -79,7 +79,12 @@ int fit_identified_lines(const NuclideSession& state) {
   }
   std::sort(energies.begin(), energies.end());
   energies.erase(std::unique(energies.begin(), energies.end()), energies.end());
+  return energies;
+}
 
+int fit_identified_lines(const NuclideSession& state, const std::vector<double>& energies) {
+  PeakList& list = state.peaks;
+  const CalibrationRecord& cal = state.spectrum.calibration;
   int added = 0;
   for (const double e : energies) {
     const double x = energy_to_channel(cal, e);
@@ -104,7 +109,7 @@ int fit_identified_lines(const NuclideSession& state) {
     if (list.library_line[k] == 0) continue;
     const double c = list.centre[k];
     for (int j = 1; j <= list.count; ++j)
-      if (list.region_choice[j] != 0 && c >= list.fit_start[j] - 0.0 && c <= list.fit_end[j]) list.region_choice[j] = 0;
+      if (list.region_choice[j] != 0 && c >= list.fit_start[j] && c <= list.fit_end[j]) list.region_choice[j] = 0;
   }
   list.fitted = false;
   state.fitting.report_open = false;

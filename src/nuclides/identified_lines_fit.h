@@ -1,7 +1,7 @@
-// The fit of the identified nuclides' lines: after a first identification,
-// every line of a reported nuclide that no peak explains is put into the
-// peak list at its library energy and the peaks are fitted again, with the
-// put-in lines held at their energies.
+// The fit of the identified nuclides' weak lines: after a first
+// identification, a reported nuclide's lines that no peak explains but that
+// lie beside a found peak are put into the peak list at their library
+// energies, and the peaks are fitted again with those lines held there.
 //
 // At NaI resolution a nuclide's weaker lines often merge into the
 // continuum around its strong ones (Ac-228's 209, 270 and 328 keV lines
@@ -11,17 +11,23 @@
 // counts go to them.
 #pragma once
 
+#include <vector>
+
 namespace kestrim {
 
 struct NuclideSession;
 
-// Puts in the lines (above 150 keV) of the nuclides of the last analysis's
-// results that have no peak within their energy tolerance or three-quarters
-// of a FWHM but a found peak within 1.5 FWHM whose area they would change
-// by 5 % and by its uncertainty or more, and refits every region (the found peaks kept as
-// decided; a region that took a line formed afresh). Returns the number of
+// The library energies (keV, ascending) of the lines to put in: lines above
+// 150 keV of the nuclides of the last analysis's results with no peak
+// within their energy tolerance or three-quarters of a FWHM, but a found
+// peak within 1.5 FWHM whose area they would change by 5 % and by that
+// area's uncertainty or more (judged from the nuclide's principal peak).
+std::vector<double> identified_lines_to_fit(const NuclideSession& state);
+
+// Puts the lines in and refits every region: the found peaks kept as
+// decided, a region that took a line formed afresh. Returns the number of
 // lines put in (0: the peak list is unchanged); the caller analyses the new
 // peak list again.
-int fit_identified_lines(const NuclideSession& state);
+int fit_identified_lines(const NuclideSession& state, const std::vector<double>& energies);
 
 }  // namespace kestrim
