@@ -277,6 +277,46 @@ int drift_correction(const CalibrationSession& state, double reference_energy) {
   return 1;
 }
 
+namespace {
+void scale_energy_calibration(const CalibrationSession& state, double r) {
+  for (float& c : state.spectrum.calibration.energy) c = static_cast<float>(c * r);
+  state.flags.calibration_modified = true;
+  state.flags.display_refresh = true;
+}
+
+// A count of one check source with a single strong line: see the header.
+int single_line_gain_check(const CalibrationSession& state) {
+  const CalibrationRecord& cal = state.spectrum.calibration;
+  const PeakList& peaks = state.peaks;
+  double total = 0, largest = 0;
+  int best = 0;
+  for (int k = 1; k <= peaks.count; ++k) {
+    if (!(peaks.fitted_area[k] > 0)) continue;
+    total += peaks.fitted_area[k];
+    if (peaks.fitted_area[k] > largest) {
+      largest = peaks.fitted_area[k];
+      best = k;
+    }
+  }
+  if (best == 0 || largest < kSingleLineShare * total || !(peaks.fitted_area_pct[best] > 0) ||
+      peaks.fitted_area_pct[best] >= kSingleLineMaxUncertainty)
+    return 0;
+  const double found = channel_to_energy(cal, peaks.centre[best]);
+  for (const SingleLineSource& s : kSingleLineSources) {
+    if (std::fabs(found - s.energy) >= kSingleLineWindow * s.energy) continue;
+    const double r = s.energy / found;
+    if (std::fabs(r - 1) < kNaturalGainThreshold || !std::isfinite(r)) return 0;
+    scale_energy_calibration(state, r);
+    state.ui->message_box(c_format("The energy calibration was scaled by %.4f: the one strong peak, at %.1f "
+                                   "keV, was taken as %s's %.1f keV line",
+                                   r, found, s.nuclide, s.energy),
+                          "Energy Calibration Check", kMsgOk);
+    return 1;
+  }
+  return 0;
+}
+}  // namespace
+
 int natural_line_gain_check(const CalibrationSession& state) {
   search_and_fit_quietly(state);
   if (state.peaks.search.aborted || !state.peaks.fitted) return 0;
@@ -299,15 +339,13 @@ int natural_line_gain_check(const CalibrationSession& state) {
         a.found = e;
       }
     }
-    if (!(a.found > 0)) return 0;
+    if (!(a.found > 0)) return single_line_gain_check(state);
   }
   const double r0 = anchors[0].energy / anchors[0].found, r1 = anchors[1].energy / anchors[1].found;
   if (std::fabs(r0 - r1) > kNaturalGainAgreement) return 0;
   const double r = 0.5 * (r0 + r1);
   if (std::fabs(r - 1) < kNaturalGainThreshold || !std::isfinite(r)) return 0;
-  for (float& c : cal.energy) c = static_cast<float>(c * r);
-  state.flags.calibration_modified = true;
-  state.flags.display_refresh = true;
+  scale_energy_calibration(state, r);
   state.ui->message_box(c_format("The energy calibration was scaled by %.4f: %s was found at %.1f keV and %s at "
                                  "%.1f keV",
                                  r, anchors[0].nuclide, anchors[0].found, anchors[1].nuclide, anchors[1].found),

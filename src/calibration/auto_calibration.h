@@ -80,6 +80,23 @@ inline constexpr double kNaturalGainWindow = 0.04;
 inline constexpr double kNaturalGainMaxUncertainty = 20;  // per cent
 inline constexpr double kNaturalGainAgreement = 0.004;
 inline constexpr double kNaturalGainThreshold = 0.005;
+// When either natural line is missing, a count of one check source is
+// checked against that source's line instead: when one well-measured peak
+// (area uncertainty under 5 %) holds at least 90 % of the net counts of all
+// the found peaks and lies within 6 % of the line of a source that gives a
+// single strong line above 300 keV (Cs-137, Mn-54, Zn-65, K-40), the gain is
+// scaled to put it there, under the same 0.5 % threshold. The sources' lines
+// are at least 13 % apart, so one window holds one of them; lower lines are
+// left out, where a NaI crystal's response is not proportional.
+struct SingleLineSource {
+  const char* nuclide;
+  double energy;  // keV (DDEP)
+};
+inline constexpr SingleLineSource kSingleLineSources[4] = {
+    {"Cs-137", 661.657}, {"Mn-54", 834.848}, {"Zn-65", 1115.539}, {"K-40", 1460.82}};
+inline constexpr double kSingleLineWindow = 0.06;
+inline constexpr double kSingleLineShare = 0.9;
+inline constexpr double kSingleLineMaxUncertainty = 5;  // per cent
 int natural_line_gain_check(const CalibrationSession& state);
 
 // Quantitative auto-calibration.
