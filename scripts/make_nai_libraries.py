@@ -58,7 +58,7 @@ CALIBRATION = ["Am-241", "Ba-133", "Cd-109", "Co-57", "Co-58", "Co-60", "Mn-54",
 # or that a lab meets only after an accident or in a hospital are left to the
 # wide library.
 SAMPLES = ["K-40", "Be-7", "Pb-210", "Ra-226", "Th-232", "U-238", "Cs-134", "Cs-137", "I-131",
-           "Co-60", "Am-241", "Ba-133", "Eu-152", "Na-22"]
+           "Co-60", "Am-241", "Ba-133", "Cd-109", "Eu-152", "Na-22"]
 LOD = ["Be-7", "K-40", "Co-60", "I-131", "Cs-134", "Cs-137", "Ba-140", "La-140", "Zr-95",
        "Nb-95", "Ru-106", "Ce-144", "Te-132", "Ag-110m", "Sb-125", "Am-241", "Ra-226",
        "Th-232", "U-238"]

@@ -60,6 +60,12 @@ std::vector<std::string> peak_search_library_names(const NuclideSession& state) 
 // peak no measure of another's.
 constexpr double kLowestComparableLine = 150.0;  // keV
 
+// The K X-rays of lead and bismuth (K-alpha2 of lead at 72.8 keV to
+// K-beta2 of bismuth at 90.1 keV), with a margin, and the low-energy part
+// of a spectrum where they stand among the other peaks.
+constexpr double kLeadXrayLow = 70.0, kLeadXrayHigh = 95.0;  // keV
+constexpr double kLowEnergyRegion = 200.0;                   // keV
+
 // The yield of the nuclide's line at the principal energy (the strongest
 // within a keV of it).
 double principal_yield(const NuclideLibrary& lib, int index, double energy) {
@@ -256,6 +262,26 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
       if (missing >= 0) {
         diag.line(c_format("Rejected  %s", name.c_str()));
         diag.line(c_format("No Peak at %6.1f keV, as strong a line as the principal one", E(missing)));
+        continue;
+      }
+    }
+    // A nuclide whose every line lies among the K X-rays of lead and
+    // bismuth (Cd-109's 88.0 keV), which shielded and environmental counts
+    // show, needs its principal peak to be the largest found below 200 keV:
+    // the X-rays of a shield or a sample come with larger peaks beside them
+    // (lead's K-alpha near 75 keV, Th-234's 92.6 keV, a source's own line).
+    if (principal_found && !driven && ymax_line >= 0) {
+      bool among_xrays = true;
+      for (int k = 0; k < n; ++k)
+        if (E(k) > lower && E(k) < upper && (E(k) < kLeadXrayLow || E(k) > kLeadXrayHigh)) among_xrays = false;
+      int largest = 0;
+      for (int p = 1; p <= npeaks; ++p)
+        if (pv.usable[p] && pv.energy[p] < kLowEnergyRegion && (largest == 0 || pv.rate[p] > pv.rate[largest]))
+          largest = p;
+      if (among_xrays && largest != principal) {
+        diag.line(c_format("Rejected  %s", name.c_str()));
+        diag.line(c_format("Peak at %6.1f keV is not the largest below %3.0f keV: lead or bismuth X-rays",
+                           pv.energy[principal], kLowEnergyRegion));
         continue;
       }
     }
