@@ -9,6 +9,7 @@
 #include "platform/files.h"
 #include "platform/platform.h"
 #include "platform/c_format.h"
+#include "settings/calibration_functions.h"
 
 namespace kestrim {
 
@@ -65,6 +66,55 @@ constexpr double kLowestComparableLine = 150.0;  // keV
 // of a spectrum where they stand among the other peaks.
 constexpr double kLeadXrayLow = 70.0, kLeadXrayHigh = 95.0;  // keV
 constexpr double kLowEnergyRegion = 200.0;                   // keV
+
+// A low-energy peak that is no line of its own: below 150 keV the
+// continuum of a NaI count holds scatter humps and iodine-escape and X-ray
+// features that a peak of NaI width on a straight continuum does not
+// describe, and the fit puts peaks on them. A peak that stands lower than
+// half the continuum under it is part of a hump; a peak of under a fifth of
+// the largest in its region, when that region's fit is plainly wrong
+// (chi-square above 20), is a piece of another peak's shape. Empty when the
+// peak is evidence, else why not.
+constexpr double kLeastHeightOverContinuum = 0.5;
+constexpr double kWrongRegionChiSquare = 20.0;
+constexpr double kLeastShareOfRegion = 0.2;
+
+std::string low_energy_peak_doubt(const NuclideSession& state, int p) {
+  const PeakList& list = state.peaks;
+  const SpectrumRecord& sp = state.spectrum;
+  const auto sigma_channels = [&](int k) {
+    const double c = list.centre[k];
+    const double slope = channel_to_energy(sp.calibration, c + 0.5) - channel_to_energy(sp.calibration, c - 0.5);
+    return slope > 0 ? list.fwhm_kev[k] / slope / 2.3548 : 0.0;
+  };
+  const auto height_at = [&](int k, double x) {
+    const double s = sigma_channels(k);
+    if (!(s > 0) || !(list.net_area[k] > 0)) return 0.0;
+    const double z = (x - list.centre[k]) / s;
+    return list.net_area[k] / (s * 2.5066283) * std::exp(-0.5 * z * z);
+  };
+  const int c = static_cast<int>(std::lround(list.centre[p]));
+  if (sigma_channels(p) > 0 && c > 2 && c + 1 < sp.channels() && c + 1 < static_cast<int>(sp.counts.size())) {
+    double model = 0;
+    for (int k = 1; k <= list.count; ++k) model += height_at(k, c);
+    const double measured = (sp.counts[c - 1] + sp.counts[c] + sp.counts[c + 1]) / 3.0;
+    const double continuum = measured - model;
+    const double height = height_at(p, c);
+    if (continuum > 0 && height < kLeastHeightOverContinuum * continuum)
+      return c_format("Peak at %6.1f keV stands at %3.0f %% of the continuum under it: a hump, not a line",
+                      peak_energy(state, p), 100 * height / continuum);
+  }
+  if (list.goodness[p] > kWrongRegionChiSquare) {
+    double largest = 0;
+    for (int k = 1; k <= list.count; ++k)
+      if (list.fit_start[k] == list.fit_start[p] && list.fit_end[k] == list.fit_end[p])
+        largest = std::max(largest, static_cast<double>(list.net_area[k]));
+    if (list.net_area[p] < kLeastShareOfRegion * largest)
+      return c_format("Peak at %6.1f keV is a small part of a region fitted at chi-square %.0f",
+                      peak_energy(state, p), static_cast<double>(list.goodness[p]));
+  }
+  return {};
+}
 
 // The yield of the nuclide's line at the principal energy (the strongest
 // within a keV of it).
@@ -271,9 +321,10 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
     // the X-rays of a shield or a sample come with larger peaks beside them
     // (lead's K-alpha near 75 keV, Th-234's 92.6 keV, a source's own line).
     if (principal_found && !driven && ymax_line >= 0) {
-      bool among_xrays = true;
+      int in = 0, out = 0;
       for (int k = 0; k < n; ++k)
-        if (E(k) > lower && E(k) < upper && (E(k) < kLeadXrayLow || E(k) > kLeadXrayHigh)) among_xrays = false;
+        if (E(k) > lower && E(k) < upper) ++(E(k) >= kLeadXrayLow && E(k) <= kLeadXrayHigh ? in : out);
+      const bool among_xrays = in > 0 && out == 0;
       int largest = 0;
       for (int p = 1; p <= npeaks; ++p)
         if (pv.usable[p] && pv.energy[p] < kLowEnergyRegion && (largest == 0 || pv.rate[p] > pv.rate[largest]))
@@ -282,6 +333,21 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
         diag.line(c_format("Rejected  %s", name.c_str()));
         diag.line(c_format("Peak at %6.1f keV is not the largest below %3.0f keV: lead or bismuth X-rays",
                            pv.energy[principal], kLowEnergyRegion));
+        continue;
+      }
+    }
+    // A nuclide whose every line lies below 150 keV (Am-241, Pb-210,
+    // Cd-109) rests on low-energy peaks alone; its principal peak must be a
+    // line.
+    if (principal_found && !driven) {
+      int low = 0, high = 0;
+      for (int k = 0; k < n; ++k)
+        if (E(k) > lower && E(k) < upper) ++(E(k) < kLowestComparableLine ? low : high);
+      const bool all_low = low > 0 && high == 0;
+      const std::string doubt = all_low ? low_energy_peak_doubt(state, principal) : std::string();
+      if (!doubt.empty()) {
+        diag.line(c_format("Rejected  %s", name.c_str()));
+        diag.line(doubt);
         continue;
       }
     }

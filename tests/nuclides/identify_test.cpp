@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
+#include <vector>
 
 #include "nuclides/identify.h"
 #include "nuclides/results.h"
@@ -230,6 +232,57 @@ TEST_F(Identify, LibraryDrivenNuclideUsesItsInsertedPeaks) {
   EXPECT_TRUE(said("Entered  LIB"));
   EXPECT_TRUE(said("Rejected  Other"));
   EXPECT_TRUE(res().accepted[0].library_driven);
+}
+
+// A nuclide whose lines all lie below 150 keV is named on a low-energy peak
+// only when that peak is a line: not a peak of NaI width standing under half
+// the continuum (a scatter hump that the fit covered with peaks), nor a small
+// peak of a region whose fit is plainly wrong (a piece of its neighbour's
+// shape). The counts hold the continuum and the peaks' own Gaussians.
+TEST(IdentifyLowEnergy, NuclideNeedsAPeakThatIsALine) {
+  struct Case {
+    double hump;       // counts per channel at the top of a broad hump at 63 keV
+    double neighbour;  // area of a peak at 80 keV in the same region (0: none)
+    float chi_square;
+    const char* said;  // nullptr: the nuclide is entered
+  };
+  const Case cases[] = {
+      {0, 0, 1.2f, nullptr},
+      {2000, 0, 1.2f, "Peak at   60.0 keV stands at  20 % of the continuum under it: a hump, not a line"},
+      {0, 50000, 5.0f, nullptr},
+      {0, 50000, 212.0f, "Peak at   60.0 keV is a small part of a region fitted at chi-square 212"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.hump) + " " + std::to_string(c.neighbour) + " " + std::to_string(c.chi_square));
+    test::QuantState q;
+    test::add_nuclide(q.state->library, "Low", 1e8, {{59.54, 0.36, 0}}, 59.54);
+    SpectrumRecord& sp = q.state->spectrum;
+    const double sigma = 3;
+    auto gauss = [&](double area, double centre, int x) {
+      const double z = (x - centre) / sigma;
+      return area / (sigma * 2.5066283) * std::exp(-0.5 * z * z);
+    };
+    for (int x = 2; x < 200; ++x)
+      sp.counts[x] = static_cast<float>(10 + c.hump * std::exp(-0.5 * std::pow((x - 63) / 15.0, 2)) +
+                                        gauss(3000, 60, x) + gauss(c.neighbour, 80, x));
+    std::vector<int> peaks = {q.add_peak(60, 3000)};
+    if (c.neighbour > 0) peaks.push_back(q.add_peak(80, c.neighbour));
+    PeakList& l = q.state->peaks;
+    for (int k : peaks) {
+      l.fwhm_kev[k] = static_cast<float>(2.3548 * sigma);
+      l.goodness[k] = c.chi_square;
+      l.fit_start[k] = 40;
+      l.fit_end[k] = 100;
+    }
+    ReportText diag, act;
+    identify_nuclides(*q.state, diag, act);
+    if (c.said == nullptr) {
+      EXPECT_TRUE(test::has_line(diag.text, "Entered  Low")) << diag.text;
+    } else {
+      EXPECT_TRUE(test::has_line(diag.text, "Rejected  Low")) << diag.text;
+      EXPECT_TRUE(test::has_line(diag.text, c.said)) << diag.text;
+    }
+  }
 }
 
 }  // namespace
