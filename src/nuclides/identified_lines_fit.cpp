@@ -32,7 +32,7 @@ std::vector<double> identified_lines_to_fit(const NuclideSession& state) {
 
   // A missing line matters only beside a found peak, whose continuum its
   // counts would lift: one within 1.5 FWHM of it whose area it could change
-  // by 5 % and by that area's uncertainty or more, judged from the
+  // by 3 % and by that area's uncertainty or more, judged from the
   // nuclide's principal peak.
   const int nch = state.spectrum.channels();
   auto fwhm_kev = [&](double x) {
@@ -74,7 +74,7 @@ std::vector<double> identified_lines_to_fit(const NuclideSession& state) {
           beside = list.net_area[j];
           beside_sd = beside * list.net_area_pct[j] / 100;
         }
-      if (beside > 0 && expected >= 0.05 * beside && expected >= beside_sd) energies.push_back(e);
+      if (beside > 0 && expected >= 0.03 * beside && expected >= beside_sd) energies.push_back(e);
     }
   }
   std::sort(energies.begin(), energies.end());

@@ -20,7 +20,7 @@ struct NuclideSession;
 // The library energies (keV, ascending) of the lines to put in: lines above
 // 150 keV of the nuclides of the last analysis's results with no peak
 // within their energy tolerance or three-quarters of a FWHM, but a found
-// peak within 1.5 FWHM whose area they would change by 5 % and by that
+// peak within 1.5 FWHM whose area they would change by 3 % and by that
 // area's uncertainty or more (judged from the nuclide's principal peak).
 std::vector<double> identified_lines_to_fit(const NuclideSession& state);
 
