@@ -315,21 +315,25 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
         continue;
       }
     }
+    // True when the nuclide has a line in the analysis range and all of
+    // them lie within lo..hi keV.
+    auto all_lines_within = [&](double lo, double hi) {
+      int in = 0, out = 0;
+      for (int k = 0; k < n; ++k)
+        if (E(k) > lower && E(k) < upper) ++(E(k) >= lo && E(k) <= hi ? in : out);
+      return in > 0 && out == 0;
+    };
     // A nuclide whose every line lies among the K X-rays of lead and
     // bismuth (Cd-109's 88.0 keV), which shielded and environmental counts
     // show, needs its principal peak to be the largest found below 200 keV:
     // the X-rays of a shield or a sample come with larger peaks beside them
     // (lead's K-alpha near 75 keV, Th-234's 92.6 keV, a source's own line).
-    if (principal_found && !driven && ymax_line >= 0) {
-      int in = 0, out = 0;
-      for (int k = 0; k < n; ++k)
-        if (E(k) > lower && E(k) < upper) ++(E(k) >= kLeadXrayLow && E(k) <= kLeadXrayHigh ? in : out);
-      const bool among_xrays = in > 0 && out == 0;
+    if (principal_found && !driven && all_lines_within(kLeadXrayLow, kLeadXrayHigh)) {
       int largest = 0;
       for (int p = 1; p <= npeaks; ++p)
         if (pv.usable[p] && pv.energy[p] < kLowEnergyRegion && (largest == 0 || pv.rate[p] > pv.rate[largest]))
           largest = p;
-      if (among_xrays && largest != principal) {
+      if (largest != principal) {
         diag.line(c_format("Rejected  %s", name.c_str()));
         diag.line(c_format("Peak at %6.1f keV is not the largest below %3.0f keV: lead or bismuth X-rays",
                            pv.energy[principal], kLowEnergyRegion));
@@ -339,12 +343,8 @@ int identify_nuclides(const NuclideSession& state, ReportText& diag, ReportText&
     // A nuclide whose every line lies below 150 keV (Am-241, Pb-210,
     // Cd-109) rests on low-energy peaks alone; its principal peak must be a
     // line.
-    if (principal_found && !driven) {
-      int low = 0, high = 0;
-      for (int k = 0; k < n; ++k)
-        if (E(k) > lower && E(k) < upper) ++(E(k) < kLowestComparableLine ? low : high);
-      const bool all_low = low > 0 && high == 0;
-      const std::string doubt = all_low ? low_energy_peak_doubt(state, principal) : std::string();
+    if (principal_found && !driven && all_lines_within(0, kLowestComparableLine)) {
+      const std::string doubt = low_energy_peak_doubt(state, principal);
       if (!doubt.empty()) {
         diag.line(c_format("Rejected  %s", name.c_str()));
         diag.line(doubt);
