@@ -60,7 +60,7 @@ std::vector<std::string> reported_names(const NuclideResults& res) {
 // analysis stands, with its peaks and its peak fit report. Returns 0 only
 // when the second analysis failed or was aborted.
 int refit_with_identified_lines(State& state) {
-  const std::vector<double> lines = identified_lines_to_fit(state);
+  const std::vector<LineToFit> lines = identified_lines_to_fit(state);
   if (lines.empty()) return 1;
   const std::string report_path = join_path(state.paths.working_dir, kPeakFitReportName);
   std::vector<std::uint8_t> report;
@@ -72,6 +72,7 @@ int refit_with_identified_lines(State& state) {
   if (state.app.abort_requested || state.ui->abort_requested() || !state.peaks.fitted) return 0;
   int kept = 0;
   for (int k = 1; k <= state.peaks.count; ++k) kept += state.peaks.library_line[k] != 0;
+  for (const LineToFit& l : lines) kept += l.known_area > 0;
   if (kept > 0) {
     if (!run_nuclide_analysis(state)) return 0;
     if (reported_names(state.results) == names) return 1;

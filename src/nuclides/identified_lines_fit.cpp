@@ -12,6 +12,7 @@
 #include "peaks/region_driver.h"
 #include "settings/calibration_functions.h"
 #include "settings/library.h"
+#include "spectrum/simulate.h"
 
 namespace kestrim {
 
@@ -19,21 +20,34 @@ namespace {
 // Below it X-rays and backscatter bumps crowd the continuum, and a line put
 // in there takes their counts.
 constexpr double kLowestLine = 150.0;  // keV
+// A missing line within this many FWHM of a found peak, with this share of
+// its area or more, is fitted as a peak; one farther off, up to
+// kKnownReach, or weaker, is taken as known, unless it would hold more than
+// kKnownShareMax of the peak's area: a line that strong would have been
+// found, and the spectrum may not hold it (a simulated chain with some of
+// its lines left out).
+constexpr double kFittedReach = 1.5;
+constexpr double kFittedShare = 0.03;
+constexpr double kKnownReach = 2.0;
+constexpr double kKnownShareMax = 0.4;
 }  // namespace
 
-std::vector<double> identified_lines_to_fit(const NuclideSession& state) {
+std::vector<LineToFit> identified_lines_to_fit(const NuclideSession& state) {
   const NuclideResults& res = state.results;
   const NuclideLibrary& lib = state.library;
   const PeakList& list = state.peaks;
   const CalibrationRecord& cal = state.spectrum.calibration;
   const CalibrationContext ctx = calibration_context(state.spectrum, state.flags);
-  std::vector<double> energies;
-  if (res.error || !res.energy_calibrated || list.count == 0 || !list.fitted) return energies;
+  std::vector<LineToFit> lines;
+  if (res.error || !res.energy_calibrated || list.count == 0 || !list.fitted) return lines;
 
   // A missing line matters only beside a found peak, whose continuum its
-  // counts would lift: one within 1.5 FWHM of it whose area it could change
-  // by 3 % and by that area's uncertainty or more, judged from the
-  // nuclide's principal peak.
+  // counts would lift. One within 1.5 FWHM of it whose area it could change
+  // by 3 % and by that area's uncertainty or more is fitted as a peak.
+  // Others within 2 FWHM of a peak their own nuclide explains most of, and
+  // under 40 % of its area, are taken as known: their area, worked out from
+  // the nuclide's activity, is part of the continuum of every region they
+  // reach.
   const int nch = state.spectrum.channels();
   auto fwhm_kev = [&](double x) {
     const double half = fwhm_at_channel(cal, x, ctx) / 2;
@@ -47,6 +61,10 @@ std::vector<double> identified_lines_to_fit(const NuclideSession& state) {
       if (!a.removed && a.library_index == r.library_index) principal = a.principal_peak;
     if (principal < 1 || principal > list.count) continue;
     const std::pair<int, int> range = lib.lines_of(r.library_index);
+    // Counts per unit of yield and efficiency: as the principal peak has
+    // them (to decide which lines to fit), and at the nuclide's activity,
+    // scaled as that peak's area is to its emission rate (a known line's
+    // area; the principal peak may hold other nuclides' lines).
     const double ep = peak_energy(state, principal);
     double yp = 0, dp = 1e9;
     for (int i = range.first; i < range.second; ++i)
@@ -55,8 +73,10 @@ std::vector<double> identified_lines_to_fit(const NuclideSession& state) {
         yp = lib.line_yield[i];
       }
     if (!(yp > 0)) continue;
-    const double eff_p = efficiency_at_energy(state, ep);
-    const double per_yield = list.net_area[principal] / (yp * (eff_p > 0 ? eff_p : 1.0));
+    const double eff_p = efficiency_at_energy(state, ep) > 0 ? efficiency_at_energy(state, ep) : 1.0;
+    const double per_yield = list.net_area[principal] / (yp * eff_p);
+    const double per_yield_known =
+        list.gps[principal] > 0 ? r.activity * list.net_area[principal] / (list.gps[principal] * eff_p) : 0.0;
     for (int i = range.first; i < range.second; ++i) {
       const double e = lib.line_energy[i];
       if (!(lib.line_yield[i] > 0) || !(e > res.lower && e < res.upper) || e < kLowestLine) continue;
@@ -68,26 +88,48 @@ std::vector<double> identified_lines_to_fit(const NuclideSession& state) {
       if (k == 0 || std::fabs(peak_energy(state, k) - e) <= clear) continue;
       const double eff = efficiency_at_energy(state, e);
       const double expected = per_yield * lib.line_yield[i] * (eff > 0 ? eff : 1.0);
+      const double known = per_yield_known * lib.line_yield[i] * (eff > 0 ? eff : 1.0);
       double beside = 0, beside_sd = 0;
       for (int j = 1; j <= list.count; ++j)
-        if (std::fabs(peak_energy(state, j) - e) <= 1.5 * w && list.net_area[j] > beside) {
+        if (std::fabs(peak_energy(state, j) - e) <= kFittedReach * w && list.net_area[j] > beside) {
           beside = list.net_area[j];
           beside_sd = beside * list.net_area_pct[j] / 100;
         }
-      if (beside > 0 && expected >= 0.03 * beside && expected >= beside_sd) energies.push_back(e);
+      if (beside > 0 && expected >= kFittedShare * beside && expected >= beside_sd)
+        lines.push_back({e, 0.0});
+      else if (known > 0 && std::fabs(peak_energy(state, k) - e) <= kKnownReach * w &&
+               res.peak_owner[k] == r.library_index && known <= kKnownShareMax * list.net_area[k])
+        lines.push_back({e, known});
     }
   }
-  std::sort(energies.begin(), energies.end());
-  energies.erase(std::unique(energies.begin(), energies.end()), energies.end());
-  return energies;
+  std::sort(lines.begin(), lines.end(), [](const LineToFit& a, const LineToFit& b) { return a.energy < b.energy; });
+  lines.erase(std::unique(lines.begin(), lines.end(),
+                          [](const LineToFit& a, const LineToFit& b) { return a.energy == b.energy; }),
+              lines.end());
+  return lines;
 }
 
-int fit_identified_lines(const NuclideSession& state, const std::vector<double>& energies) {
+int fit_identified_lines(const NuclideSession& state, const std::vector<LineToFit>& lines) {
   PeakList& list = state.peaks;
   const CalibrationRecord& cal = state.spectrum.calibration;
   int added = 0;
-  for (const double e : energies) {
+  const CalibrationContext ctx = calibration_context(state.spectrum, state.flags);
+  list.known_count = 0;
+  for (const LineToFit& line : lines) {
+    const double e = line.energy;
     const double x = energy_to_channel(cal, e);
+    if (line.known_area > 0) {
+      if (list.known_count >= kMaxKnownLines) continue;
+      KnownLine& k = list.known[list.known_count];
+      k.centre = x;
+      k.sigma = width_at_channel(cal, x, ctx);
+      k.tail = low_tail_at_channel(cal, x, ctx);
+      if (!(k.sigma > 0) || !(k.tail > 0)) continue;
+      k.height = line.known_area / peak_shape_integral(k.sigma, k.tail);
+      ++list.known_count;
+      ++added;
+      continue;
+    }
     if (list.count >= kMaxPeaks) break;
     const int at = insert_peak(state, static_cast<int>(std::lround(x)));
     if (at == 0) break;
@@ -116,6 +158,9 @@ int fit_identified_lines(const NuclideSession& state, const std::vector<double>&
   state.fitting.report_write_failed = false;
   state.fitting.refit_with_library_lines = true;
   fit_all_remaining_peaks(state);
+  list.known_count = 0;
+  list.region.known_column = false;
+  list.region.known_scale = 0;
   state.fitting.refit_with_library_lines = false;
   p.prompt_add_peaks = kept_add;
   p.prompt_remove_peaks = kept_remove;

@@ -56,11 +56,44 @@ double continuum_value(const Region& r, double x) {
   return v;
 }
 
+// The known lines' summed shape at channel x of the current region.
+double known_at(const PeakSession& s, int x) {
+  const Region& r = s.peaks.region;
+  if (!r.known_column || x < r.start || x > r.end) return 0;
+  return s.peaks.work.known[static_cast<size_t>(x - r.start)];
+}
+
+// The known lines' part of the fitted continuum at channel x.
+double known_part(const PeakSession& s, int x) { return s.peaks.region.known_scale * known_at(s, x); }
+
+// Fills the table of the known lines' counts over the current region; a
+// region they reach by at least a count gets their column.
+void tabulate_known_lines(const PeakSession& s) {
+  PeakList& list = s.peaks;
+  Region& r = list.region;
+  r.known_column = false;
+  if (list.known_count == 0 || r.start < 0 || r.end - r.start + 1 > kMaxRegionChannels) return;
+  double most = 0;
+  std::vector<double>& known = list.work.known;
+  for (int x = r.start; x <= r.end; ++x) {
+    double sum = 0;
+    for (int i = 0; i < list.known_count; ++i) {
+      const KnownLine& k = list.known[i];
+      if (std::fabs(x - k.centre) < 10 * k.sigma + 8 * k.tail)
+        sum += k.height * peak_shape(x, k.centre, k.sigma, k.tail, 10 * k.sigma + 8 * k.tail);
+    }
+    known[static_cast<size_t>(x - r.start)] = sum;
+    most = std::max(most, sum);
+  }
+  r.known_column = most >= 1;
+  if (!r.known_column) r.known_scale = 0;
+}
+
 // Model from the shape table (valid right after a linear fit).
 double table_model(const PeakSession& s, int x, bool step_positive) {
   const Region& r = s.peaks.region;
   const FitWorkspace& w = s.peaks.work;
-  double c = continuum_value(r, x);
+  double c = continuum_value(r, x) + known_part(s, x);
   if (step_positive && r.step && c < 0) c = count_at(s, x);
   const double* g = &w.shape[static_cast<size_t>(x - r.start) * kCols];
   for (int i = 0; i < r.count; ++i) c += r.height[i] * g[i];
@@ -96,13 +129,15 @@ double fit_chi(const PeakSession& s) { return fit_region_linear(s, false) ? s.pe
 
 }  // namespace
 
-int continuum_columns(const Region& r) { return std::clamp(r.terms, 1, 3) + r.edges; }
+int continuum_columns(const Region& r) { return std::clamp(r.terms, 1, 3) + r.edges + (r.known_column ? 1 : 0); }
 
-double region_continuum(const PeakSession& state, int x) { return continuum_value(state.peaks.region, x); }
+double region_continuum(const PeakSession& state, int x) {
+  return continuum_value(state.peaks.region, x) + known_part(state, x);
+}
 
 double region_model(const PeakSession& state, int x, bool step_positive) {
   const Region& r = state.peaks.region;
-  double c = continuum_value(r, x);
+  double c = continuum_value(r, x) + known_part(state, x);
   if (step_positive && r.step && c < 0) c = count_at(state, x);
   double cutoff = 10 * r.sigma[0];
   for (int i = 0; i < r.count; ++i) c += r.height[i] * peak_shape(x, r.pos[i], r.sigma[i], r.tail[i], cutoff);
@@ -139,8 +174,10 @@ int fit_region_linear(const PeakSession& state, bool final_pass) {
   FitWorkspace& w = state.peaks.work;
   const int np = r.count;
   keep_edges_inside(r);
+  tabulate_known_lines(state);
   const int T = continuum_columns(r);
   const int P = std::clamp(r.terms, 1, 3);  // polynomial (or step) columns
+  const int K = P + r.edges;                // the known lines' column, when there is one
   const int n = T + np;
   const int width = r.end - r.start + 1;
   if (np < 1 || np > kMaxRegionPeaks || width < 1 || width > kMaxRegionChannels || r.start < 0 ||
@@ -186,10 +223,11 @@ int fit_region_linear(const PeakSession& state, bool final_pass) {
     wt = std::min(wt, 1.0);
 
     double u = basis_variable(r, x);
-    std::array<double, 3 + kMaxRegionEdges> b{};
+    std::array<double, 3 + kMaxRegionEdges + 1> b{};
     b[0] = 1;
     for (int k = 1; k < P; ++k) b[k] = b[k - 1] * u;
     for (int e = 0; e < r.edges; ++e) b[P + e] = edge_value(r, e, x);
+    if (r.known_column) b[K] = known_at(state, x);
     const double* g = &w.shape[static_cast<size_t>(x - r.start) * kCols];
     for (int j = 0; j < T; ++j) {
       for (int k = 0; k <= j; ++k) eq.normal(j, k) += wt * b[j] * b[k];
@@ -202,11 +240,18 @@ int fit_region_linear(const PeakSession& state, bool final_pass) {
       eq.rhs(T + i) += wg * v;
     }
   }
+  // The known lines' scale is drawn towards 1 as by one more measurement.
+  if (r.known_column) {
+    const double prior = 1 / (kKnownScalePrior * kKnownScalePrior);
+    eq.normal(K, K) += prior;
+    eq.rhs(K) += prior;
+    S += prior;
+  }
   eq.mirror_lower();
 
   // Keep a copy for the chi-squared, solve.
   // Up to three polynomial terms, the Compton-edge terms and the peaks.
-  constexpr int kMaxColumns = 3 + kMaxRegionEdges + kMaxRegionPeaks;
+  constexpr int kMaxColumns = 3 + kMaxRegionEdges + 1 + kMaxRegionPeaks;
   std::array<double, kMaxColumns * kMaxColumns> copy{};
   std::array<double, kMaxColumns> rhs{};
   for (int i = 0; i < n; ++i) {
@@ -225,6 +270,7 @@ int fit_region_linear(const PeakSession& state, bool final_pass) {
 
   for (int k = 0; k < 3; ++k) r.coeff[k] = k < P ? eq.solution(k) : 0.0;
   for (int e = 0; e < r.edges; ++e) r.edge_height[e] = eq.solution(P + e);
+  r.known_scale = r.known_column ? eq.solution(K) : 0.0;
   for (int i = 0; i < np; ++i) r.height[i] = eq.solution(T + i);
   double chi = S;
   for (int i = 0; i < n; ++i) {
@@ -909,7 +955,7 @@ int choose_continuum_and_fit(const PeakSession& state) {
           double sm = (count_at(state, x - 1) + 2 * count_at(state, x) + count_at(state, x + 1)) / 4;
           min_smooth = std::min(min_smooth, sm);
         }
-        for (int x = r.start; x <= r.end; ++x) min_cont = std::min(min_cont, continuum_value(r, x));
+        for (int x = r.start; x <= r.end; ++x) min_cont = std::min(min_cont, continuum_value(r, x) + known_part(state, x));
         const double chi3 = r.chi2;
         const int s0 = r.start, e0 = r.end;
         const int edges_before = r.edges;

@@ -103,6 +103,12 @@ struct Region {
   std::array<double, kMaxRegionEdges> edge_sigma{};
   std::array<double, kMaxRegionEdges> edge_height{};
   std::array<double, kMaxRegionEdges> edge_significance{};  // of the line whose edge it is
+  // The known lines reaching into the region (PeakList::known) join the
+  // continuum as one more column, their summed shape times known_scale,
+  // fitted with a prior of 1 +- kKnownScalePrior: lines the counts do not
+  // hold are scaled down.
+  bool known_column = false;
+  double known_scale = 0;
   double chi2 = 0;           // reduced chi-squared of the last first-pass fit
   double width_gain = 0;     // improvement of the last width step
   double tail_change = 0;    // relative change of the last tailing step
@@ -121,6 +127,8 @@ struct FitWorkspace {
   std::vector<double> diff = std::vector<double>(kMaxRegionChannels * kMaxRegionPeaks);
   std::vector<double> base = std::vector<double>(kMaxRegionChannels);
   std::vector<float> residual = std::vector<float>(kMaxRegionChannels);
+  // The known lines' counts at each channel of the region being fitted.
+  std::vector<double> known = std::vector<double>(kMaxRegionChannels);
   std::array<double, kMaxUnknowns> solution{};  // parameters of the last fit
 };
 
@@ -138,6 +146,17 @@ struct SearchState {
   int run_start = 0;  // the channel where the open run began
   int quiet = 0;
 };
+
+// A line whose counts are known before the fit (a weak line of a nuclide
+// already measured by its strong ones): its shape, at its place and area,
+// is part of every region's continuum it reaches, not a peak of its own.
+struct KnownLine {
+  double centre = 0;  // channel
+  double sigma = 0, tail = 0;
+  double height = 0;  // counts at the centre
+};
+inline constexpr int kMaxKnownLines = 64;
+inline constexpr double kKnownScalePrior = 0.25;
 
 struct PeakList {
   int count = 0;
@@ -166,6 +185,10 @@ struct PeakList {
   // that its counts do not lift the continuum under them, and kept unless
   // its area comes out negative.
   PeakArray<int> library_line{};
+  // Lines taken as known in the fit (see KnownLine); none but while the
+  // identified nuclides' lines are fitted.
+  std::array<KnownLine, kMaxKnownLines> known{};
+  int known_count = 0;
 
   // The last channels inserted, newest at ring[ring_next - 1].
   std::array<int, kRefusedRing> ring{};

@@ -43,6 +43,32 @@ class RealisticPeaks : public ::testing::Test {
     EXPECT_TRUE(write_file_atomic(path, encode_native(rec, rec.header.collected, nullptr), &error)) << error;
     return path;
   }
+  // A one-hour count of `bq` of a nuclide with `lines` (keV, per cent per
+  // decay) on their realistic Compton continua, the efficiency
+  // ln e = 2.3371 - 0.9 ln E stored in the spectrum (no uncertainty).
+  static double sample_efficiency(double e) { return std::exp(2.3371 - 0.9 * std::log(e)); }
+  std::string write_sample(const std::vector<std::pair<double, double>>& lines, double bq, int seed,
+                           const std::string& name) {
+    SimOptions o = nai_3x3_options(1024, static_cast<std::uint64_t>(seed));
+    o.live_time = o.true_time = 3600;
+    for (const auto& [e, yield] : lines) {
+      SimPeak p;
+      p.energy = e;
+      p.area = bq * yield / 100 * sample_efficiency(e) * o.live_time;
+      p.compton_to_peak = e <= 150 ? 0.3 : e >= 400 ? 2.5 : 0.3 + (e - 150) / 250 * 2.2;
+      o.peaks.push_back(p);
+    }
+    return write(o, name, [](SpectrumRecord& rec) {
+      rec.header.sampled = rec.header.collected;
+      rec.header.sample_size = 1.0f;
+      CalibrationRecord& cal = rec.calibration;
+      cal.crossover = 0;
+      cal.high_eff_terms = 2;
+      cal.high_eff = {2.3371f, -0.9f, 0, 0, 0, 0};
+      cal.uncertainty = 0;
+      cal.efficiency_date = {7, 12, 2026};
+    });
+  }
   // The mean fitted area of the line at `target` keV over ten seeds of NaI
   // spectra holding `lines` (energy, area) on their Compton continua; -1
   // when a seed misses the line.
@@ -435,7 +461,7 @@ TEST_F(RealisticPeaks, EveryClearPeakOfAManyLineSourceHasAnArea) {
 // above 40 keV and 0.1 % per chain decay (DDEP), Tl-208 on Bi-212's
 // 35.93 % branch: energy (keV), per cent per chain decay.
 TEST_F(RealisticPeaks, ThoriumChainActivityIsNotLowered) {
-  const double kA = 2.3371, kB = -0.9, bq = 100, live = 3600;
+  const double bq = 100;
   const std::vector<std::pair<double, double>> lines = {
       {57.752, 0.47}, {63.811, 0.259}, {84.373, 1.19}, {99.505, 1.26}, {100.41, 0.114}, {115.183, 0.624},
       {129.065, 2.5}, {131.612, 0.127}, {145.842, 0.169}, {153.967, 0.754}, {166.41, 0.1},
@@ -458,25 +484,7 @@ TEST_F(RealisticPeaks, ThoriumChainActivityIsNotLowered) {
   double sum = 0;
   const int seeds = 8;
   for (int seed = 1; seed <= seeds; ++seed) {
-    SimOptions o = nai_3x3_options(1024, static_cast<std::uint64_t>(seed));
-    o.live_time = o.true_time = live;
-    for (const auto& [e, yield] : lines) {
-      SimPeak p;
-      p.energy = e;
-      p.area = bq * yield / 100 * std::exp(kA + kB * std::log(e)) * live;
-      p.compton_to_peak = e <= 150 ? 0.3 : e >= 400 ? 2.5 : 0.3 + (e - 150) / 250 * 2.2;
-      o.peaks.push_back(p);
-    }
-    const std::string path = write(o, "thorium.dat", [](SpectrumRecord& rec) {
-      rec.header.sampled = rec.header.collected;
-      rec.header.sample_size = 1.0f;
-      CalibrationRecord& cal = rec.calibration;
-      cal.crossover = 0;
-      cal.high_eff_terms = 2;
-      cal.high_eff = {2.3371f, -0.9f, 0, 0, 0, 0};
-      cal.uncertainty = 0;
-      cal.efficiency_date = {7, 12, 2026};
-    });
+    const std::string path = write_sample(lines, bq, seed, "thorium.dat");
     std::string out;
     ASSERT_EQ(kestrim("/batch '/file=" + path + "'", &out, true), 0) << out;
     std::istringstream report(test::read_text(dir.file("Main Report.txt")));
@@ -492,6 +500,49 @@ TEST_F(RealisticPeaks, ThoriumChainActivityIsNotLowered) {
     sum += activity;
   }
   EXPECT_NEAR(sum / seeds, bq, 0.05 * bq);
+}
+
+// Eu-152's 1408 keV line lies 1.6 FWHM above its 1299 keV line (8 % of it,
+// too weak to be found or fitted beside it) and on the flank of that line
+// the region began: its counts lifted the continuum and the 1408 keV area
+// read 8 % low over these seeds. Taken as known from the activity of the
+// nuclide's other lines, they no longer do. Every Eu-152 line above 40 keV
+// and 0.1 % per decay (DDEP): energy (keV), per cent per decay.
+TEST_F(RealisticPeaks, WeakLinesBesideAPeakAreTakenFromItsNuclide) {
+  const double bq = 200;
+  const std::vector<std::pair<double, double>> lines = {
+      {121.7817, 28.41}, {244.6974, 7.550}, {295.9387, 0.442}, {329.425, 0.129}, {344.2785, 26.59},
+      {367.7891, 0.862}, {411.1165, 2.238}, {416.048, 0.109}, {443.965, 3.120}, {488.6792, 0.414},
+      {503.474, 0.153}, {563.99, 0.457}, {566.442, 0.131}, {586.265, 0.462}, {656.489, 0.144},
+      {674.675, 0.170}, {678.623, 0.470}, {688.67, 0.841}, {719.349, 0.268}, {764.9, 0.190},
+      {778.9045, 12.97}, {810.451, 0.317}, {841.574, 0.163}, {867.38, 4.243}, {919.337, 0.429},
+      {926.317, 0.273}, {963.39, 0.134}, {964.079, 14.50}, {1005.272, 0.665}, {1084, 0.244},
+      {1085.837, 10.13}, {1089.737, 1.730}, {1109.174, 0.186}, {1112.076, 13.41}, {1212.948, 1.416},
+      {1249.938, 0.186}, {1292.778, 0.104}, {1299.142, 1.633}, {1408.013, 20.85}, {1457.643, 0.498},
+      {1528.103, 0.281}};
+  const double truth = bq * 0.2085 * sample_efficiency(1408.013) * 3600;
+  const std::regex row(R"(^\s*(1[34][0-9][0-9]\.[0-9])\s+[0-9.]+\s+[0-9.]+\s+[0-9.]+\s+[0-9.]+\s+([0-9]+)\s)");
+  double sum = 0;
+  const int seeds = 6;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    const std::string path = write_sample(lines, bq, seed, "europium.dat");
+    std::string out;
+    ASSERT_EQ(kestrim("/batch '/file=" + path + "'", &out, true), 0) << out;
+    EXPECT_NE(test::read_text(dir.file("Main Report.txt")).find(" Eu-152 "), std::string::npos) << "seed " << seed;
+    std::istringstream report(test::read_text(dir.file("Peak Fit Report.txt")));
+    double area = 0;
+    for (std::string line; std::getline(report, line);) {
+      std::smatch m;
+      if (!std::regex_search(line, m, row)) continue;
+      double energy = 0;
+      const std::string e = m[1], a = m[2];
+      std::from_chars(e.data(), e.data() + e.size(), energy);
+      if (std::fabs(energy - 1408) < 15) std::from_chars(a.data(), a.data() + a.size(), area);
+    }
+    ASSERT_GT(area, 0) << "seed " << seed << ": no peak at 1408 keV";
+    sum += area;
+  }
+  EXPECT_NEAR(sum / seeds, truth, 0.04 * truth);
 }
 
 // Cd-109's only line, 88.0 keV, lies among the K X-rays of lead and
