@@ -4,7 +4,10 @@
 // Model at channel x:  continuum(x) + sum_i h_i g_i(x), where g_i is the
 // unit-height shape of peak i (peak_model.h) and the continuum is either
 // a polynomial c0 + c1 d + c2 d^2 in d = x - x0 (1, 2 or 3 terms) or the
-// step c0 + c1 t, t = (x - x0) / (2.5 sigma1) limited to -1..1.
+// step c0 + c1 t, t = (x - x0) / (2.5 sigma1) limited to -1..1, plus
+// the smeared steps of Compton edges inside the region and, while the
+// nuclides' weak lines are fitted, the summed shape of the known lines
+// reaching it (PeakList::known) times a scale drawn towards 1.
 //
 // Heights and continuum coefficients come from weighted linear least
 // squares with the shapes fixed (fit_region_linear); positions, the common
