@@ -707,7 +707,14 @@ int fit_region_completely(const PeakSession& state) {
         cut = i;
       }
     }
-    if (cut < 0 || gap < 4) return 1;
+    // A peak with a negative height is cut off at a gap of 4 sigma. Where
+    // every height is positive and only the region's start fits badly, the
+    // peak above the cut keeps its low tail in the part below, unfitted:
+    // at 4 sigma that is 3 % of its area, at 6 sigma half a per cent. A
+    // 2 kBq Ba-133 source, split between its 303 and 356 keV peaks (4.1
+    // sigma apart), read 37 % low at 276 and 303 keV.
+    const double least_gap = any_negative_height(r) ? 4 : 6;
+    if (cut < 0 || gap < least_gap) return 1;
     double mid = (r.pos[cut] + r.pos[cut + 1]) / 2;
     for (int i = 0; i < r.count; ++i) {
       list.centre[r.first + i] = entry[i];
