@@ -767,25 +767,16 @@ void find_compton_edges(const PeakSession& state) {
     const double edge = compton_edge_kev(e);
     const double xe = energy_to_channel(cal, edge);
     const double se = width_at_channel(cal, xe, calibration_context(state.spectrum, state.flags));
-    // In the refit of the lines identified, where no peak is added or
-    // removed any more, the edge of a region's own line up to a width before
-    // the region is fitted too: its fall is all of the continuum's shape in
-    // the region's first channels. Ba-133's 384 keV edge at 230 keV, not
-    // fitted, lifted the straight continuum under the 276 and 303 keV lines
-    // by a tenth of their areas. Before the peaks are decided such a step
-    // let a search peak on another line's Compton edge stand.
-    const bool own = state.fitting.refit_with_library_lines && k >= r.first && k < r.first + r.count;
-    const double before_start = r.count == 1 || own ? se : -2.0;
+    const double before_start = r.count == 1 ? se : -2.0;
     if (!(xe > r.start - before_start && xe < r.end - 2)) continue;
     // A weak line's edge is lost in the noise of the region's stronger
-    // peaks, and a free step there only blurs their areas (but not at the
-    // region's start, above).
+    // peaks, and a free step there only blurs their areas.
     bool stronger = true;
     for (int i = 0; i < r.count; ++i) {
       const int j = r.first + i;
       if (j == k) continue;
       if (std::fabs(list.centre[j] - xe) < 1.5 * se && list.significance[j] >= list.significance[k]) stronger = false;
-      if (list.significance[j] > 3 * list.significance[k] && !(own && xe < r.start + se)) stronger = false;
+      if (list.significance[j] > 3 * list.significance[k]) stronger = false;
     }
     if (!stronger) continue;
     // Two steps closer than two widths cannot be told apart: the stronger
