@@ -150,6 +150,13 @@ std::vector<Mix> mixes() {
       {"soil-cs20", {{"K-40", 400}, {"Ra-226", 30}, {"Th-232", 30}, {"Cs-137", 20}}},
       // Last, so that the seeds of the mixes above stay as they were.
       {"cd109", {{"Cd-109", 1000}}},
+      // Calibration-strength sources, where the counts hold the areas to a
+      // few tenths of a per cent.
+      {"ba133-2k", {{"Ba-133", 2000}}},
+      {"eu152-4k", {{"Eu-152", 4000}}},
+      {"ra226-2k", {{"Ra-226", 2000}}},
+      {"th232-2k", {{"Th-232", 2000}}},
+      {"cs137-5k", {{"Cs-137", 5000}}},
   };
 }
 

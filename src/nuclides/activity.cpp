@@ -472,6 +472,10 @@ int explained_by_reported(const NuclideSession& state, const InterferenceSet& se
   return num / den < kExplainedSigma / std::sqrt(den) ? 0 : -1;
 }
 
+// How far (in FWHM) from a peak of the nuclide's own one of its lines is
+// not missing.
+constexpr double kOwnFlankReach = 2.0;
+
 // A line of a found nuclide without a peak: its energy and its limit of
 // determination in per cent of the nuclide's activity.
 struct MissingLine {
@@ -501,12 +505,16 @@ std::vector<MissingLine> missing_lines(const NuclideSession& state, int accepted
     }
     // A line within one FWHM of a peak that another line of the nuclide
     // took is inside that peak (Ac-228's 969 keV in the 911 keV peak), not
-    // missing.
+    // missing; one within two FWHM is on its flank, where the search does
+    // not part it from the peak: Eu-152's 1299 keV line beside its 1408 keV
+    // peak, or Th-232's 788 keV beside its 727 keV, removed a strong source
+    // of either whose limits of determination are a few per cent of its
+    // activity.
     const double fwhm = fwhm_kev_at(state, e);
     for (const IdentifiedLine& l : res.lines) {
       if (seen) break;
       if (l.nuclide == accepted && l.peak >= 1 && l.peak <= state.peaks.count)
-        seen = std::fabs(peak_energy(state, l.peak) - e) < fwhm;
+        seen = std::fabs(peak_energy(state, l.peak) - e) < kOwnFlankReach * fwhm;
     }
     // A line within one FWHM of another nuclide's peak, nearest to it, is
     // not resolved from it when that peak could hold the line's counts

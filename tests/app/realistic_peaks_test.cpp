@@ -503,15 +503,9 @@ TEST_F(RealisticPeaks, ThoriumChainActivityIsNotLowered) {
   EXPECT_NEAR(sum / seeds, bq, 0.05 * bq);
 }
 
-// Eu-152's 1408 keV line lies 1.6 FWHM above its 1299 keV line (8 % of it,
-// too weak to be found or fitted beside it) and on the flank of that line
-// the region began: its counts lifted the continuum and the 1408 keV area
-// read 8 % low over these seeds. Taken as known from the activity of the
-// nuclide's other lines, they no longer do. Every Eu-152 line above 40 keV
-// and 0.1 % per decay (DDEP): energy (keV), per cent per decay.
-TEST_F(RealisticPeaks, WeakLinesBesideAPeakAreTakenFromItsNuclide) {
-  const double bq = 200;
-  const std::vector<std::pair<double, double>> lines = {
+// Every Eu-152 line above 40 keV and 0.1 % per decay (DDEP): energy (keV),
+// per cent per decay.
+const std::vector<std::pair<double, double>> kEuropium152Lines = {
       {121.7817, 28.41}, {244.6974, 7.550}, {295.9387, 0.442}, {329.425, 0.129}, {344.2785, 26.59},
       {367.7891, 0.862}, {411.1165, 2.238}, {416.048, 0.109}, {443.965, 3.120}, {488.6792, 0.414},
       {503.474, 0.153}, {563.99, 0.457}, {566.442, 0.131}, {586.265, 0.462}, {656.489, 0.144},
@@ -521,6 +515,15 @@ TEST_F(RealisticPeaks, WeakLinesBesideAPeakAreTakenFromItsNuclide) {
       {1085.837, 10.13}, {1089.737, 1.730}, {1109.174, 0.186}, {1112.076, 13.41}, {1212.948, 1.416},
       {1249.938, 0.186}, {1292.778, 0.104}, {1299.142, 1.633}, {1408.013, 20.85}, {1457.643, 0.498},
       {1528.103, 0.281}};
+
+// Eu-152's 1408 keV line lies 1.6 FWHM above its 1299 keV line (8 % of it,
+// too weak to be found or fitted beside it) and on the flank of that line
+// the region began: its counts lifted the continuum and the 1408 keV area
+// read 8 % low over these seeds. Taken as known from the activity of the
+// nuclide's other lines, they no longer do.
+TEST_F(RealisticPeaks, WeakLinesBesideAPeakAreTakenFromItsNuclide) {
+  const double bq = 200;
+  const std::vector<std::pair<double, double>>& lines = kEuropium152Lines;
   const double truth = bq * 0.2085 * sample_efficiency(1408.013) * 3600;
   const std::regex row(R"(^\s*(1[34][0-9][0-9]\.[0-9])\s+[0-9.]+\s+[0-9.]+\s+[0-9.]+\s+[0-9.]+\s+([0-9]+)\s)");
   double sum = 0;
@@ -544,6 +547,30 @@ TEST_F(RealisticPeaks, WeakLinesBesideAPeakAreTakenFromItsNuclide) {
     sum += area;
   }
   EXPECT_NEAR(sum / seeds, truth, 0.04 * truth);
+}
+
+// Calibration sources: a strong Eu-152 source is named. Eu-152's 1299 keV
+// line lies 1.6 FWHM below its 1408 keV peak, where the search does not
+// part it from the peak; at 4 kBq its limit of determination was 17 % of
+// the activity, and the line, taken as missing, removed Eu-152: nothing
+// was reported. (The activity reads 7 to 11 % low at this strength: the
+// 1086-1112 keV group, one line of the library, is fitted as two peaks.)
+TEST_F(RealisticPeaks, StrongEuropiumSourceIsNamed) {
+  const double bq = 4000;
+  const std::string path = write_sample(kEuropium152Lines, bq, 1, "europium.dat");
+  std::string out;
+  ASSERT_EQ(kestrim("analyse --json '" + path + "'", &out), 0) << out;
+  const nlohmann::json doc = nlohmann::json::parse(out);
+  std::set<std::string> names;
+  double activity = 0;
+  for (const auto& n : doc["nuclides"]) {
+    std::string name = n["name"].get<std::string>();
+    name = name.substr(0, name.find(' '));
+    names.insert(name);
+    if (name == "Eu-152") activity = n["activity"].get<double>();
+  }
+  EXPECT_EQ(names, std::set<std::string>{"Eu-152"}) << out;
+  EXPECT_NEAR(activity, bq, 0.15 * bq);
 }
 
 // A strong source: Ba-133 at 2 kBq for an hour. Its 276 to 384 keV region
