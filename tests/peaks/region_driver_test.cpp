@@ -229,13 +229,13 @@ TEST(RegionDriver, RemovalRulesComeInOrder) {
     EXPECT_STREQ(reason, kReasonNegative);
   }
   {
-    // Too near: d = max(0.9 x 3, 1.25) = 2.7; the smaller area of the pair,
-    // the lower index on equal areas, the last pair winning.
-    RemovalCase c({50, 52, 80, 82.6}, {500, 400, 300, 300}, {60, 10, 10, 10});
+    // Too near: d = max(half of 2.355 x 3, 1.25) = 3.53; the smaller area
+    // of the pair, the lower index on equal areas, the last pair winning.
+    RemovalCase c({50, 52, 80, 83.5}, {500, 400, 300, 300}, {60, 10, 10, 10});
     EXPECT_EQ(c.named(&reason), 3);
     EXPECT_STREQ(reason, kReasonTooNear);
-    RemovalCase apart({50, 52.7}, {500, 400}, {10, 10});
-    EXPECT_EQ(apart.named(&reason), 0) << "a gap of exactly d is not too near";
+    RemovalCase apart({50, 53.54}, {500, 400}, {10, 10});
+    EXPECT_EQ(apart.named(&reason), 0) << "a gap of d is not too near";
   }
   {
     // High uncertainty: the largest above MAXP, the first on ties.
