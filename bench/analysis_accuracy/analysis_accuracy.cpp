@@ -24,7 +24,11 @@
 // spectrum written as a native file, run_program(). Nothing is tuned here.
 //
 // Usage: analysis_accuracy GAMMA_LINES_CSV [SEEDS] [--csv] [--only PREFIX]... [--keep DIR] [--verbose]
+//                          [--channels N] [--fwhm PERCENT]
 //   SEEDS   spectra per mix (default 20)
+//   --channels  channels over the same 3 MeV (default 1024)
+//   --fwhm  resolution at 662 keV in per cent (default 7.0, a 3"x3"
+//           detector; a 2"x2" one is nearer 8), still growing as sqrt(E)
 //   --keep  also write each mix's first spectrum as DIR/MIX.dat, to look at
 //           with `kestrim /batch /file=DIR/MIX.dat`
 //   --verbose  print every spectrum's reported nuclides to the standard
@@ -160,8 +164,16 @@ std::vector<Mix> mixes() {
   };
 }
 
-bool write_sample(const LineTable& table, const Mix& mix, std::uint64_t seed, const std::string& path) {
-  SimOptions o = nai_3x3_options(1024, seed);
+// The detector the samples are counted on.
+struct Detector {
+  int channels = 1024;
+  double fwhm_percent = 0;  // at 662 keV; 0: nai_3x3_options's
+};
+
+bool write_sample(const LineTable& table, const Mix& mix, std::uint64_t seed, const Detector& detector,
+                  const std::string& path) {
+  SimOptions o = nai_3x3_options(detector.channels, seed);
+  if (detector.fwhm_percent > 0) o.fwhm_sqrt_kev = detector.fwhm_percent / 100 * 662 / std::sqrt(662.0);
   o.live_time = o.true_time = 3600;
   for (const auto& [name, bq] : mix.nuclides)
     for (const GammaLine& l : lines_of(table, name)) {
@@ -226,6 +238,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> only;
   std::string keep;
   bool verbose = false;
+  Detector detector;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--csv") == 0) {
       csv = true;
@@ -235,12 +248,24 @@ int main(int argc, char** argv) {
       keep = argv[++i];
     } else if (std::strcmp(argv[i], "--verbose") == 0) {
       verbose = true;
+    } else if (std::strcmp(argv[i], "--channels") == 0 && i + 1 < argc) {
+      detector.channels = std::atoi(argv[++i]);
+      if (detector.channels < 256 || detector.channels > 16384) {
+        std::fprintf(stderr, "analysis_accuracy: --channels takes 256 to 16384\n");
+        return 2;
+      }
+    } else if (std::strcmp(argv[i], "--fwhm") == 0 && i + 1 < argc) {
+      detector.fwhm_percent = std::atof(argv[++i]);
+      if (!(detector.fwhm_percent >= 3 && detector.fwhm_percent <= 15)) {
+        std::fprintf(stderr, "analysis_accuracy: --fwhm takes 3 to 15 (per cent at 662 keV)\n");
+        return 2;
+      }
     } else if (argv[i][0] >= '0' && argv[i][0] <= '9') {
       seeds = std::atoi(argv[i]);
     } else if (table_path.empty() && argv[i][0] != '-') {
       table_path = argv[i];
     } else {
-      std::fprintf(stderr, "Usage: analysis_accuracy GAMMA_LINES_CSV [SEEDS] [--csv] [--only PREFIX]... [--keep DIR] [--verbose]\n");
+      std::fprintf(stderr, "Usage: analysis_accuracy GAMMA_LINES_CSV [SEEDS] [--csv] [--only PREFIX]... [--keep DIR] [--verbose] [--channels N] [--fwhm PERCENT]\n");
       return 2;
     }
   }
@@ -286,11 +311,11 @@ int main(int argc, char** argv) {
     for (int seed = 1; seed <= seeds; ++seed) {
       std::vector<NuclideResult> results;
       const std::uint64_t sample_seed = 7919ULL * (m + 1) + static_cast<std::uint64_t>(seed);
-      if (!write_sample(table, mix, sample_seed, path)) return 1;
-      if (seed == 1 && !keep.empty() && !write_sample(table, mix, sample_seed, join_path(keep, mix.name + ".dat")))
+      if (!write_sample(table, mix, sample_seed, detector, path)) return 1;
+      if (seed == 1 && !keep.empty() && !write_sample(table, mix, sample_seed, detector, join_path(keep, mix.name + ".dat")))
         return 1;
       if (verbose && !keep.empty() &&
-          !write_sample(table, mix, sample_seed, join_path(keep, mix.name + "-" + std::to_string(seed) + ".dat")))
+          !write_sample(table, mix, sample_seed, detector, join_path(keep, mix.name + "-" + std::to_string(seed) + ".dat")))
         return 1;
       if (!analyse(scratch, path, results)) ++failed;
       if (verbose) {
