@@ -161,6 +161,12 @@ std::vector<Mix> mixes() {
       {"ra226-2k", {{"Ra-226", 2000}}},
       {"th232-2k", {{"Th-232", 2000}}},
       {"cs137-5k", {{"Cs-137", 5000}}},
+      // Ten times the limit of detection on the blank (Currie's, the
+      // principal line's counts within 1.25 FWHM): the weakest a source
+      // should be measured to 5 %.
+      {"ba133-19", {{"Ba-133", 18.6}}},
+      {"th232-20", {{"Th-232", 19.7}}},
+      {"ra226-32", {{"Ra-226", 32.2}}},
   };
 }
 
