@@ -24,11 +24,15 @@
 // spectrum written as a native file, run_program(). Nothing is tuned here.
 //
 // Usage: analysis_accuracy GAMMA_LINES_CSV [SEEDS] [--csv] [--only PREFIX]... [--keep DIR] [--verbose]
-//                          [--channels N] [--fwhm PERCENT]
+//                          [--channels N] [--fwhm PERCENT] [--at-limit]
 //   SEEDS   spectra per mix (default 20)
 //   --channels  channels over the same 3 MeV (default 1024)
 //   --fwhm  resolution at 662 keV in per cent (default 7.0, a 3"x3"
 //           detector; a 2"x2" one is nearer 8), still growing as sqrt(E)
+//   --at-limit  in place of the mixes, every nuclide of the shipped analysis
+//           library alone at ten times its limit of detection on the blank
+//           (Currie's 2.71 + 4.65 sqrt(B), B the blank's expected counts
+//           within 1.25 FWHM of the library's principal line)
 //   --keep  also write each mix's first spectrum as DIR/MIX.dat, to look at
 //           with `kestrim /batch /file=DIR/MIX.dat`
 //   --verbose  print every spectrum's reported nuclides to the standard
@@ -64,6 +68,7 @@
 #include "app/startup.h"
 #include "app/state.h"
 #include "platform/files.h"
+#include "settings/library.h"
 #include "platform/silent_platform.h"
 #include "spectrum/native_file.h"
 #include "spectrum/simulate.h"
@@ -235,6 +240,40 @@ std::string trimmed(std::string s) {
   return s;
 }
 
+// Every nuclide of the shipped analysis library alone, at ten times its
+// limit of detection in the blank of this detector. Empty when the library
+// cannot be read.
+std::vector<Mix> at_limit_mixes(const Detector& detector) {
+  std::vector<Mix> out;
+  SilentPlatform ui;
+  LibraryReader reader;
+  Paths shipped = default_paths();
+  shipped.user_dir.clear();  // the shipped library, not a user's copy
+  if (!reader.open_title(ui, shipped, "NaI_Analysis.lib")) return out;
+  SimOptions blank = nai_3x3_options(detector.channels, 1);
+  if (detector.fwhm_percent > 0) blank.fwhm_sqrt_kev = detector.fwhm_percent / 100 * 662 / std::sqrt(662.0);
+  blank.live_time = blank.true_time = 3600;
+  blank.noise = false;
+  const SimSpectrum background = simulate_spectrum(blank);
+  CurrentNuclide n;
+  while (reader.next(n) == 1) {
+    const double principal = n.nuclide.principal_energy;
+    double yield = 0;
+    for (int i = 0; i < n.line_count; ++i)
+      if (std::fabs(n.energy[i] - principal) < 0.01) yield = n.yield[i];
+    if (!(yield > 0)) continue;
+    const double x = (principal - blank.offset_kev) / blank.gain_kev;
+    const double half = 1.25 * blank.fwhm_sqrt_kev * std::sqrt(principal) / blank.gain_kev;
+    double b = 0;
+    for (int c = static_cast<int>(std::ceil(x - half)); c <= static_cast<int>(x + half); ++c)
+      if (c >= 2 && c < static_cast<int>(background.expected.size())) b += background.expected[c];
+    const double bq = 10 * (2.71 + 4.65 * std::sqrt(b)) / (yield * efficiency(principal) * blank.live_time);
+    const std::string name = trimmed(to_string(n.nuclide.name));
+    out.push_back({name + "@10lod", {{name, bq}}});
+  }
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -245,6 +284,7 @@ int main(int argc, char** argv) {
   std::string keep;
   bool verbose = false;
   Detector detector;
+  bool at_limit = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--csv") == 0) {
       csv = true;
@@ -254,6 +294,8 @@ int main(int argc, char** argv) {
       keep = argv[++i];
     } else if (std::strcmp(argv[i], "--verbose") == 0) {
       verbose = true;
+    } else if (std::strcmp(argv[i], "--at-limit") == 0) {
+      at_limit = true;
     } else if (std::strcmp(argv[i], "--channels") == 0 && i + 1 < argc) {
       detector.channels = std::atoi(argv[++i]);
       if (detector.channels < 256 || detector.channels > 16384) {
@@ -271,7 +313,7 @@ int main(int argc, char** argv) {
     } else if (table_path.empty() && argv[i][0] != '-') {
       table_path = argv[i];
     } else {
-      std::fprintf(stderr, "Usage: analysis_accuracy GAMMA_LINES_CSV [SEEDS] [--csv] [--only PREFIX]... [--keep DIR] [--verbose] [--channels N] [--fwhm PERCENT]\n");
+      std::fprintf(stderr, "Usage: analysis_accuracy GAMMA_LINES_CSV [SEEDS] [--csv] [--only PREFIX]... [--keep DIR] [--verbose] [--channels N] [--fwhm PERCENT] [--at-limit]\n");
       return 2;
     }
   }
@@ -300,7 +342,11 @@ int main(int argc, char** argv) {
   print_row(std::vector<std::string>(std::begin(names), std::end(names)));
 
   int status = 0;
-  const std::vector<Mix> all = mixes();
+  const std::vector<Mix> all = at_limit ? at_limit_mixes(detector) : mixes();
+  if (all.empty()) {
+    std::fprintf(stderr, "analysis_accuracy: cannot read the analysis library NaI_Analysis (is KESTRIM_HOME set?)\n");
+    return 1;
+  }
   for (std::size_t m = 0; m < all.size(); ++m) {
     const Mix& mix = all[m];
     if (!only.empty() &&
