@@ -184,7 +184,9 @@ struct Solution {
   // nuclides).
   double scatter = 1;
   // The activities' variances with the peaks' disagreement among themselves
-  // (see line_spread_variances); the variances times the scatter at least.
+  // and the continuum shared by peaks of one region (see
+  // line_spread_variances and shared_covariance); the variances times the
+  // scatter at least.
   std::vector<double> spread_variance;
   bool ok = false;
 };
@@ -204,6 +206,30 @@ double peak_sigma(const AnalysisParameters& p) { return p.peak_sigma > 0 ? p.pea
 // line beside it) counts as far as 100 %, not as ten times its prediction.
 // The activities stay as solved: the coefficients that make each activity
 // a sum of the peaks' rates carry the variances.
+// Peaks fitted in one region share its continuum: where the continuum
+// lies too high, every one of them reads low. The part of each area's
+// uncertainty that the continuum level carries is taken as fully
+// correlated between the peaks of a region, and an activity that sums
+// their rates with coefficients g gets twice g_r g_s times those parts for
+// each such pair. Taken as independent, Co-60 at ten times its limit of
+// detection (its two peaks in one region) was within two sigma in 83 % of
+// 60 counts, its pull spread 1.36.
+double shared_covariance(const NuclideSession& state, const InterferenceSet& set, const std::vector<double>& g) {
+  const PeakList& list = state.peaks;
+  double v = 0;
+  const std::size_t rows = set.rows.size();
+  for (std::size_t a = 0; a < rows; ++a)
+    for (std::size_t b = a + 1; b < rows; ++b) {
+      const int p = set.rows[a], q = set.rows[b];
+      if (list.fitted_region_start[p] == 0 || list.fitted_region_start[p] != list.fitted_region_start[q]) continue;
+      if (!(list.fitted_area[p] > 0) || !(list.fitted_area[q] > 0)) continue;
+      const double sp = list.fitted_area_continuum_sd[p] / list.fitted_area[p] * list.gps[p];
+      const double sq = list.fitted_area_continuum_sd[q] / list.fitted_area[q] * list.gps[q];
+      v += 2 * g[a] * g[b] * sp * sq;
+    }
+  return v;
+}
+
 std::vector<double> line_spread_variances(const NuclideSession& state, const InterferenceSet& set,
                                           const Solution& s, const NormalEquations& eq,
                                           const std::vector<double>& weight) {
@@ -241,8 +267,13 @@ std::vector<double> line_spread_variances(const NuclideSession& state, const Int
     if (!(total > 0)) continue;
     double fraction2 = 0;
     for (std::size_t r = 0; r < rows; ++r) fraction2 += std::fabs(g[r] * rate[r]) / total * excess[r];
-    double v = 0;
-    for (std::size_t r = 0; r < rows; ++r) v += g[r] * g[r] * (var[r] + fraction2 * model[r] * model[r]);
+    if (!(s.scatter > 1)) fraction2 = 0;
+    double v = s.variance[j];
+    if (fraction2 > 0) {
+      v = 0;
+      for (std::size_t r = 0; r < rows; ++r) v += g[r] * g[r] * (var[r] + fraction2 * model[r] * model[r]);
+    }
+    v += shared_covariance(state, set, g);
     if (std::isfinite(v)) out[j] = v;
   }
   return out;
@@ -310,7 +341,7 @@ Solution solve_set(const NuclideSession& state, const InterferenceSet& set, bool
   }
   s.spread_variance = s.variance;
   for (double& v : s.spread_variance) v *= s.scatter;
-  if (s.ok && pass_b && dof > 0 && s.scatter > 1) {
+  if (s.ok && pass_b && set.rows.size() > 1) {
     const std::vector<double> spread = line_spread_variances(state, set, s, eq, weight);
     for (int j = 0; j < n; ++j) s.spread_variance[j] = std::max(s.spread_variance[j], spread[j]);
   }

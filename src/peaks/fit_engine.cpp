@@ -545,7 +545,7 @@ void compute_areas(const PeakSession& state) {
   const double psig = state.params.peak_sigma;
   const int steps = (r.end - r.start) * 10;
   for (int i = 0; i < r.count; ++i) {
-    double area = 0, rel = 0;
+    double area = 0, rel = 0, shared = 0;
     if (!r.failed) {
       for (int k = 0; k <= steps; ++k)
         area += r.height[i] * peak_shape_for_area(r.start + 0.1 * k, r.pos[i], r.sigma[i], r.tail[i]);
@@ -566,6 +566,7 @@ void compute_areas(const PeakSession& state) {
         if (c00 > 0 && area > 0) {
           double c = std::sqrt(c00) * r.sigma[i] * kContinuumExtentSigmas;
           rel = std::sqrt(c * c + (rel * area) * (rel * area)) / area;
+          shared = c;
         }
       }
       if (!std::isfinite(area) || !std::isfinite(rel)) area = rel = 0;
@@ -576,6 +577,8 @@ void compute_areas(const PeakSession& state) {
     if (k >= 1 && k <= kMaxPeaks) {
       list.fitted_area[k] = static_cast<float>(area);
       list.fitted_area_pct[k] = static_cast<float>(psig * 100 * rel);
+      list.fitted_area_continuum_sd[k] = static_cast<float>(std::isfinite(shared) ? shared : 0.0);
+      list.fitted_region_start[k] = r.start;
     }
   }
 }

@@ -21,6 +21,8 @@ void PeakList::move_slot(int from, int to) {
   unconditional[to] = unconditional[from];
   fitted_area[to] = fitted_area[from];
   fitted_area_pct[to] = fitted_area_pct[from];
+  fitted_area_continuum_sd[to] = fitted_area_continuum_sd[from];
+  fitted_region_start[to] = fitted_region_start[from];
   fitted_flag[to] = fitted_flag[from];
   backscatter[to] = backscatter[from];
   library_line[to] = library_line[from];
@@ -38,6 +40,8 @@ void PeakList::clear_slot(int k) {
   fwhm_kev[k] = goodness[k] = 0;
   library_confirmed[k] = unconditional[k] = 0;
   fitted_area[k] = fitted_area_pct[k] = 0;
+  fitted_area_continuum_sd[k] = 0;
+  fitted_region_start[k] = 0;
   fitted_flag[k] = 0;
   backscatter[k] = 0;
   library_line[k] = 0;

@@ -175,6 +175,11 @@ struct PeakList {
   PeakArray<float> fwhm_kev{}, goodness{};
   PeakArray<int> library_confirmed{}, unconditional{};
   PeakArray<float> fitted_area{}, fitted_area_pct{};
+  // The part of the fitted area's uncertainty (counts, one sigma) that the
+  // continuum level carries, shared by the peaks of one region, and the
+  // first channel of the region the peak was fitted in.
+  PeakArray<float> fitted_area_continuum_sd{};
+  PeakArray<int> fitted_region_start{};
   PeakArray<int> fitted_flag{};
   // A backscatter bump: fitted with its region, so that its counts go
   // neither into the continuum under its neighbours nor into them, and

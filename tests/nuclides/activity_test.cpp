@@ -343,6 +343,29 @@ TEST_F(Activities, ScatterOfTheLinesWidensTheUncertainty) {
   EXPECT_NE(activity_text().find("Removed Two, Activity Uncertainty was:- "), std::string::npos);
 }
 
+// Two peaks fitted in one region share its continuum: the part of their
+// areas' uncertainties the continuum carries counts once for both. Fitted
+// in two regions, they are independent.
+TEST_F(Activities, PeaksOfOneRegionShareTheirContinuumUncertainty) {
+  test::add_nuclide(lib(), "Two", 1e7, {{500, 0.5, 0}, {900, 0.5, 0}});
+  for (const int second_region : {400, 700}) {
+    q.state->peaks.count = 0;
+    for (const double e : {500.0, 900.0}) {
+      const int k = q.add_peak(e, 5000, 1);  // 50 gammas per second, +-1 %
+      q.state->peaks.fitted_area[k] = 5000;
+      q.state->peaks.fitted_area_continuum_sd[k] = 30;  // 0.6 % of the area
+      q.state->peaks.fitted_region_start[k] = e < 600 ? 400 : second_region;
+    }
+    ASSERT_EQ(run(), 1);
+    ASSERT_EQ(res().results.size(), 1u);
+    EXPECT_NEAR(res().results[0].activity, 100, 1e-3);
+    // Each rate 50 +- 0.5, the activity (R1 + R2) / (2 x 0.5): 0.5 sqrt(2)
+    // alone; the shared parts, 0.3 each, add 2 x 0.3 x 0.3.
+    const double shared = second_region == 400 ? 2 * 0.3 * 0.3 : 0;
+    EXPECT_NEAR(res().results[0].uncertainty, std::sqrt(0.5 + shared), 1e-3) << second_region;
+  }
+}
+
 TEST_F(Activities, CombinedLineIsMarkedAndExplained) {
   test::add_nuclide(lib(), "Pair", 1e7, {{1000, 0.3, 0}, {1001, 0.1, 0}});
   q.add_peak(1000.5, 4000);
