@@ -181,11 +181,17 @@ struct Detector {
   double fwhm_percent = 0;  // at 662 keV; 0: nai_3x3_options's
 };
 
-bool write_sample(const LineTable& table, const Mix& mix, std::uint64_t seed, const Detector& detector,
-                  const std::string& path) {
+// An hour's count on the detector, nothing in it yet.
+SimOptions count_options(const Detector& detector, std::uint64_t seed) {
   SimOptions o = nai_3x3_options(detector.channels, seed);
   if (detector.fwhm_percent > 0) o.fwhm_sqrt_kev = detector.fwhm_percent / 100 * 662 / std::sqrt(662.0);
   o.live_time = o.true_time = 3600;
+  return o;
+}
+
+bool write_sample(const LineTable& table, const Mix& mix, std::uint64_t seed, const Detector& detector,
+                  const std::string& path) {
+  SimOptions o = count_options(detector, seed);
   for (const auto& [name, bq] : mix.nuclides)
     for (const GammaLine& l : lines_of(table, name)) {
       SimPeak p;
@@ -250,9 +256,7 @@ std::vector<Mix> at_limit_mixes(const Detector& detector) {
   Paths shipped = default_paths();
   shipped.user_dir.clear();  // the shipped library, not a user's copy
   if (!reader.open_title(ui, shipped, "NaI_Analysis.lib")) return out;
-  SimOptions blank = nai_3x3_options(detector.channels, 1);
-  if (detector.fwhm_percent > 0) blank.fwhm_sqrt_kev = detector.fwhm_percent / 100 * 662 / std::sqrt(662.0);
-  blank.live_time = blank.true_time = 3600;
+  SimOptions blank = count_options(detector, 1);
   blank.noise = false;
   const SimSpectrum background = simulate_spectrum(blank);
   CurrentNuclide n;

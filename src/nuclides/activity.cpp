@@ -193,19 +193,29 @@ struct Solution {
 
 double peak_sigma(const AnalysisParameters& p) { return p.peak_sigma > 0 ? p.peak_sigma : 1.0; }
 
-// An activity from several peaks whose rates stray from the solution
-// further than their counts allow. Scaling the variance by the scatter
-// alone keeps the weights' trust in the most precise peaks: a 2 kBq Ra-226
-// source, resting on its 352 and 609 keV peaks, read 4 % low at 1 %, while
-// its other lines strayed by 5 to 15 %. Here each peak is given a further
-// uncertainty, the same fraction of its predicted rate for every peak: the
-// mean squared excess of the peaks' relative deviations beyond their own
-// uncertainties, each peak counting by its share in the activity. A
-// deviation is taken relative to the larger of the measured and predicted
-// rates, so that a peak the solution does not explain (another nuclide's
-// line beside it) counts as far as 100 %, not as ten times its prediction.
-// The activities stay as solved: the coefficients that make each activity
-// a sum of the peaks' rates carry the variances.
+// A peak's rate as the solution predicts it, and the rate's variance
+// (counts and the yields of the lines it holds).
+struct RowPrediction {
+  double rate = 0, model = 0, variance = 0;
+};
+
+RowPrediction predict_row(const NuclideSession& state, const InterferenceSet& set,
+                          const std::vector<double>& activity, std::size_t r) {
+  const int p = set.rows[r];
+  RowPrediction out;
+  out.rate = state.peaks.gps[p];
+  const double sr = state.peaks.gps_pct[p] * 0.01 * out.rate / peak_sigma(state.params);
+  double rel2 = 0;
+  for (int j = 0; j < set.columns(); ++j) {
+    const Cell& cj = set.cell[r][j];
+    if (!cj.used || !(cj.yield > 0)) continue;
+    out.model += cj.yield * activity[j];
+    rel2 += (cj.uncertainty * activity[j]) * (cj.uncertainty * activity[j]);
+  }
+  out.variance = std::max(sr * sr + rel2, 1e-30);
+  return out;
+}
+
 // Peaks fitted in one region share its continuum: where the continuum
 // lies too high, every one of them reads low. The part of each area's
 // uncertainty that the continuum level carries is taken as fully
@@ -230,26 +240,30 @@ double shared_covariance(const NuclideSession& state, const InterferenceSet& set
   return v;
 }
 
+// An activity from several peaks whose rates stray from the solution
+// further than their counts allow. Scaling the variance by the scatter
+// alone keeps the weights' trust in the most precise peaks: a 2 kBq Ra-226
+// source, resting on its 352 and 609 keV peaks, read 4 % low at 1 %, while
+// its other lines strayed by 5 to 15 %. Here each peak is given a further
+// uncertainty, the same fraction of its predicted rate for every peak: the
+// mean squared excess of the peaks' relative deviations beyond their own
+// uncertainties, each peak counting by its share in the activity. A
+// deviation is taken relative to the larger of the measured and predicted
+// rates, so that a peak the solution does not explain (another nuclide's
+// line beside it) counts as far as 100 %, not as ten times its prediction.
+// The activities stay as solved: the coefficients that make each activity
+// a sum of the peaks' rates carry the variances.
 std::vector<double> line_spread_variances(const NuclideSession& state, const InterferenceSet& set,
                                           const Solution& s, const NormalEquations& eq,
                                           const std::vector<double>& weight) {
-  const PeakList& list = state.peaks;
-  const AnalysisParameters& par = state.params;
   const int n = set.columns();
   const std::size_t rows = set.rows.size();
   std::vector<double> rate(rows), var(rows), model(rows), excess(rows);
   for (std::size_t r = 0; r < rows; ++r) {
-    const int p = set.rows[r];
-    rate[r] = list.gps[p];
-    const double sr = list.gps_pct[p] * 0.01 * rate[r] / peak_sigma(par);
-    double rel2 = 0;
-    for (int j = 0; j < n; ++j) {
-      const Cell& cj = set.cell[r][j];
-      if (!cj.used || !(cj.yield > 0)) continue;
-      model[r] += cj.yield * s.activity[j];
-      rel2 += (cj.uncertainty * s.activity[j]) * (cj.uncertainty * s.activity[j]);
-    }
-    var[r] = sr * sr + rel2;
+    const RowPrediction row = predict_row(state, set, s.activity, r);
+    rate[r] = row.rate;
+    model[r] = row.model;
+    var[r] = row.variance;
     const double d = rate[r] - model[r];
     const double scale = std::max(std::fabs(model[r]), std::fabs(rate[r]));
     excess[r] = scale > 0 ? std::max(0.0, d * d - var[r]) / (scale * scale) : 0.0;
@@ -323,19 +337,8 @@ Solution solve_set(const NuclideSession& state, const InterferenceSet& set, bool
   if (s.ok && pass_b && dof > 0) {
     double chi2 = 0;
     for (std::size_t r = 0; r < set.rows.size(); ++r) {
-      const int p = set.rows[r];
-      const double R = list.gps[p];
-      const double sr = list.gps_pct[p] * 0.01 * R / peak_sigma(par);
-      double model = 0, rel2 = 0;
-      for (int j = 0; j < n; ++j) {
-        const Cell& cj = set.cell[r][j];
-        if (!cj.used || !(cj.yield > 0)) continue;
-        model += cj.yield * s.activity[j];
-        const double rel = cj.uncertainty * s.activity[j];
-        rel2 += rel * rel;
-      }
-      const double v = std::max(sr * sr + rel2, 1e-30);
-      chi2 += (R - model) * (R - model) / v;
+      const RowPrediction row = predict_row(state, set, s.activity, r);
+      chi2 += (row.rate - row.model) * (row.rate - row.model) / row.variance;
     }
     if (std::isfinite(chi2)) s.scatter = std::max(1.0, chi2 / dof);
   }

@@ -177,7 +177,8 @@ struct PeakList {
   PeakArray<float> fitted_area{}, fitted_area_pct{};
   // The part of the fitted area's uncertainty (counts, one sigma) that the
   // continuum level carries, shared by the peaks of one region, and the
-  // first channel of the region the peak was fitted in.
+  // first channel of the region the peak was fitted in (0: not fitted, as
+  // in a peak list read back from its file).
   PeakArray<float> fitted_area_continuum_sd{};
   PeakArray<int> fitted_region_start{};
   PeakArray<int> fitted_flag{};
