@@ -8,11 +8,11 @@
 #include "nuclides/identify.h"
 #include "nuclides/nuclide_session.h"
 #include "nuclides/quant_common.h"
+#include "peaks/fit_engine.h"
 #include "peaks/peak_search.h"
 #include "peaks/region_driver.h"
 #include "settings/calibration_functions.h"
 #include "settings/library.h"
-#include "spectrum/simulate.h"
 
 namespace kestrim {
 
@@ -96,10 +96,10 @@ std::vector<LineToFit> identified_lines_to_fit(const NuclideSession& state) {
           beside_sd = beside * list.net_area_pct[j] / 100;
         }
       if (beside > 0 && expected >= kFittedShare * beside && expected >= beside_sd)
-        lines.push_back({e, 0.0});
+        lines.push_back({e, 0.0, known});
       else if (known > 0 && std::fabs(peak_energy(state, k) - e) <= kKnownReach * w &&
                res.peak_owner[k] == r.library_index && known <= kKnownShareMax * list.net_area[k])
-        lines.push_back({e, known});
+        lines.push_back({e, known, 0.0});
     }
   }
   std::sort(lines.begin(), lines.end(), [](const LineToFit& a, const LineToFit& b) { return a.energy < b.energy; });
@@ -113,21 +113,12 @@ int fit_identified_lines(const NuclideSession& state, const std::vector<LineToFi
   PeakList& list = state.peaks;
   const CalibrationRecord& cal = state.spectrum.calibration;
   int added = 0;
-  const CalibrationContext ctx = calibration_context(state.spectrum, state.flags);
   list.known_count = 0;
   for (const LineToFit& line : lines) {
     const double e = line.energy;
     const double x = energy_to_channel(cal, e);
     if (line.known_area > 0) {
-      if (list.known_count >= kMaxKnownLines) continue;
-      KnownLine& k = list.known[list.known_count];
-      k.centre = x;
-      k.sigma = width_at_channel(cal, x, ctx);
-      k.tail = low_tail_at_channel(cal, x, ctx);
-      if (!(k.sigma > 0) || !(k.tail > 0)) continue;
-      k.height = line.known_area / peak_shape_integral(k.sigma, k.tail);
-      ++list.known_count;
-      ++added;
+      if (take_as_known(state, x, line.known_area)) ++added;
       continue;
     }
     if (list.count >= kMaxPeaks) break;
@@ -135,6 +126,7 @@ int fit_identified_lines(const NuclideSession& state, const std::vector<LineToFi
     if (at == 0) break;
     list.centre[at] = static_cast<float>(x);
     list.library_line[at] = 1;
+    list.library_line_area[at] = static_cast<float>(line.activity_area);
     ++added;
   }
   if (added == 0) return 0;

@@ -24,6 +24,9 @@ struct NuclideSession;
 struct LineToFit {
   double energy = 0;      // library energy, keV
   double known_area = 0;  // counts when the line is taken as known; 0: fitted as a peak
+  // A fitted line's counts at its nuclide's activity: it is taken as known
+  // at that area should its fitted area come out negative.
+  double activity_area = 0;
 };
 
 // The lines (ascending) of the nuclides of the last analysis's results,
@@ -39,7 +42,8 @@ struct LineToFit {
 std::vector<LineToFit> identified_lines_to_fit(const NuclideSession& state);
 
 // Puts the fitted lines in, makes the known lines part of the continuum
-// for this fit only, and refits every region: the found peaks kept as
+// for this fit only (and a fitted line whose area comes out negative
+// becomes one), and refits every region: the found peaks kept as
 // decided, a region that took a line formed afresh. Returns the number of
 // lines used (0: nothing was refitted); the caller analyses the new peak
 // list again.

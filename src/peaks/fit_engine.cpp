@@ -131,6 +131,20 @@ double fit_chi(const PeakSession& s) { return fit_region_linear(s, false) ? s.pe
 
 int continuum_columns(const Region& r) { return std::clamp(r.terms, 1, 3) + r.edges + (r.known_column ? 1 : 0); }
 
+bool take_as_known(const PeakSession& s, double channel, double area) {
+  PeakList& list = s.peaks;
+  if (list.known_count >= kMaxKnownLines || !(area > 0)) return false;
+  const CalibrationContext context = calibration_context(s.spectrum, s.flags);
+  KnownLine k;
+  k.centre = channel;
+  k.sigma = width_at_channel(s.spectrum.calibration, channel, context);
+  k.tail = low_tail_at_channel(s.spectrum.calibration, channel, context);
+  if (!(k.sigma > 0) || !(k.tail > 0)) return false;
+  k.height = area / peak_shape_integral(k.sigma, k.tail);
+  list.known[list.known_count++] = k;
+  return true;
+}
+
 double region_continuum(const PeakSession& state, int x) {
   return continuum_value(state.peaks.region, x) + known_part(state, x);
 }

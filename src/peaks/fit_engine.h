@@ -49,6 +49,11 @@ double region_continuum(const PeakSession& state, int x);
 // step) terms and a step for each Compton edge the region holds.
 int continuum_columns(const Region& r);
 
+// Adds a line of `area` counts at `channel`, its shape the calibration's
+// there, to the lines taken as known in the current fit. False when the
+// table is full or the calibration gives no shape.
+bool take_as_known(const PeakSession& state, double channel, double area);
+
 // The outer iterations, each re-running the linear fit: the position
 // iteration, one step of the common width, the tailing steps, the shape
 // iteration alternating width and tailing, and the control that runs them

@@ -26,6 +26,7 @@ void PeakList::move_slot(int from, int to) {
   fitted_flag[to] = fitted_flag[from];
   backscatter[to] = backscatter[from];
   library_line[to] = library_line[from];
+  library_line_area[to] = library_line_area[from];
 }
 
 void PeakList::clear_slot(int k) {
@@ -45,6 +46,7 @@ void PeakList::clear_slot(int k) {
   fitted_flag[k] = 0;
   backscatter[k] = 0;
   library_line[k] = 0;
+  library_line_area[k] = 0;
 }
 
 }  // namespace kestrim

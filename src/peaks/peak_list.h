@@ -191,6 +191,10 @@ struct PeakList {
   // that its counts do not lift the continuum under them, and kept unless
   // its area comes out negative.
   PeakArray<int> library_line{};
+  // The counts the nuclide's activity gives such a line: should its fitted
+  // area come out negative (the continuum or a neighbour took its counts),
+  // it is taken as known at that area (see KnownLine) rather than dropped.
+  PeakArray<float> library_line_area{};
   // Lines taken as known in the fit (see KnownLine); none but while the
   // identified nuclides' lines are fitted.
   std::array<KnownLine, kMaxKnownLines> known{};

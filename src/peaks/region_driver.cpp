@@ -614,6 +614,12 @@ int fit_region(const PeakSession& s, bool automatic) {
       } else if (confirmed) {
         // Nor may the residuals put it back.
         if (reason == kReasonBetween) refuse_channel(list, round_int(list.centre[named]));
+        // A line put in from the library is there whatever its fitted area:
+        // one that came out negative is taken as known at the area its
+        // nuclide gives it, so that its counts still do not lift the
+        // continuum under its neighbours.
+        if (reason == kReasonNegative && list.library_line[named] != 0 && d.refit_with_library_lines)
+          take_as_known(s, list.centre[named], list.library_line_area[named]);
         if (!remove_region_peak(s, named)) break;
         after_change = true;
         continue;

@@ -9,6 +9,7 @@
 #include <regex>
 #include <set>
 #include <sstream>
+#include <tuple>
 #include <nlohmann/json.hpp>
 #include <utility>
 #include <vector>
@@ -470,14 +471,18 @@ TEST_F(RealisticPeaks, EveryClearPeakOfAManyLineSourceHasAnArea) {
   EXPECT_GT(clear, 40 * 5);
 }
 
-// A one-hour count of 100 Bq of thorium in equilibrium through the batch
-// analysis, with an efficiency in the spectrum: Ac-228's weak lines beside
-// Pb-212's 239 keV and Ac-228's 911 keV lines are fitted as lines, not
-// taken into the continuum (which read the activity 15 % low). Every line
-// above 40 keV and 0.1 % per chain decay (DDEP), Tl-208 on Bi-212's
-// 35.93 % branch: energy (keV), per cent per chain decay.
+// One-hour counts of thorium in equilibrium through the batch analysis,
+// with an efficiency in the spectrum: Ac-228's weak lines beside Pb-212's
+// 239 keV and Ac-228's 911 keV lines are fitted as lines, not taken into
+// the continuum (which read 100 Bq 15 % low). At 20 Bq, ten times the
+// limit of detection, Pb-212's 300 keV line put in beside the 239 keV peak
+// came out negative under a continuum drawn straight and was dropped; the
+// region then ended on its counts and read 20 Bq 14 % low over these
+// seeds. Taken as known at the activity's area, it reads 9 % low (the
+// continuum's curvature, still drawn straight). Every line above 40 keV and 0.1 % per
+// chain decay (DDEP), Tl-208 on Bi-212's 35.93 % branch: energy (keV), per
+// cent per chain decay.
 TEST_F(RealisticPeaks, ThoriumChainActivityIsNotLowered) {
-  const double bq = 100;
   const std::vector<std::pair<double, double>> lines = {
       {57.752, 0.47}, {63.811, 0.259}, {84.373, 1.19}, {99.505, 1.26}, {100.41, 0.114}, {115.183, 0.624},
       {129.065, 2.5}, {131.612, 0.127}, {145.842, 0.169}, {153.967, 0.754}, {166.41, 0.1},
@@ -497,25 +502,26 @@ TEST_F(RealisticPeaks, ThoriumChainActivityIsNotLowered) {
       {1557.13, 0.173}, {1580.53, 0.62}, {1588.2, 3.06}, {1620.74, 1.51}, {1625.09, 0.27}, {1630.62, 1.52},
       {1638.27, 0.46}, {1666.51, 0.173}, {1805.96, 0.12}, {2614.51, 35.8}};
   const std::regex row(R"(^ Th-232\s+[*?#!]?\s*[0-9.]+\s+([0-9.]+e[+-][0-9]+)\s)");
-  double sum = 0;
-  const int seeds = 8;
-  for (int seed = 1; seed <= seeds; ++seed) {
-    const std::string path = write_sample(lines, bq, seed, "thorium.dat");
-    std::string out;
-    ASSERT_EQ(kestrim("/batch '/file=" + path + "'", &out, true), 0) << out;
-    std::istringstream report(test::read_text(dir.file("Main Report.txt")));
-    double activity = 0;
-    for (std::string line; std::getline(report, line);) {
-      std::smatch m;
-      if (std::regex_search(line, m, row)) {
-        const std::string v = m[1];
-        std::from_chars(v.data(), v.data() + v.size(), activity);  // whatever the locale
+  for (const auto& [bq, within, seeds] : {std::tuple{100.0, 0.05, 8}, std::tuple{20.0, 0.12, 24}}) {
+    double sum = 0;
+    for (int seed = 1; seed <= seeds; ++seed) {
+      const std::string path = write_sample(lines, bq, seed, "thorium.dat");
+      std::string out;
+      ASSERT_EQ(kestrim("/batch '/file=" + path + "'", &out, true), 0) << out;
+      std::istringstream report(test::read_text(dir.file("Main Report.txt")));
+      double activity = 0;
+      for (std::string line; std::getline(report, line);) {
+        std::smatch m;
+        if (std::regex_search(line, m, row)) {
+          const std::string v = m[1];
+          std::from_chars(v.data(), v.data() + v.size(), activity);  // whatever the locale
+        }
       }
+      ASSERT_GT(activity, 0) << bq << " Bq, seed " << seed << ": Th-232 not reported";
+      sum += activity;
     }
-    ASSERT_GT(activity, 0) << "seed " << seed << ": Th-232 not reported";
-    sum += activity;
+    EXPECT_NEAR(sum / seeds, bq, within * bq);
   }
-  EXPECT_NEAR(sum / seeds, bq, 0.05 * bq);
 }
 
 // Every Eu-152 line above 40 keV and 0.1 % per decay (DDEP): energy (keV),
