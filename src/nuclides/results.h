@@ -40,6 +40,8 @@ struct AcceptedNuclide {
   bool principal_found = false;  // a principal peak for a library principal energy
   bool library_driven = false;   // named in the peak search library (UNLP)
   bool removed = false;      // dropped by a set reduction or a credibility test
+  bool explained = false;    // removed in favour of others of its set (see readmit_explained)
+  bool readmitted = false;   // back after one of those others was removed as not credible
   char marker = ' ';         // ' ', '?', '*', '#' or '!'
 };
 
