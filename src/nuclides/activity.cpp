@@ -64,6 +64,13 @@ void remove_nuclide(NuclideResults& res, int accepted) {
     if (l.nuclide == accepted) l.state = 0;
 }
 
+// Removes a nuclide in favour of others of its set, which may bring it back
+// (see readmit_explained).
+void give_way(NuclideResults& res, int accepted) {
+  remove_nuclide(res, accepted);
+  res.accepted[accepted].explained = true;
+}
+
 FormResult form_set(NuclideResults& res, InterferenceSet& set) {
   set = InterferenceSet{};
   int first = -1;
@@ -168,8 +175,7 @@ FormResult form_set(NuclideResults& res, InterferenceSet& set) {
         const int gone = res.accepted[set.nuclides[b]].confidence > res.accepted[set.nuclides[a]].confidence + 1e-9
                              ? a
                              : b;
-        remove_nuclide(res, set.nuclides[gone]);
-        res.accepted[set.nuclides[gone]].explained = true;
+        give_way(res, set.nuclides[gone]);
         set.erase_column(gone);
         again = true;
       }
@@ -444,7 +450,7 @@ constexpr double kSharedPrincipalMaxUncertainty = 50.0;
 // strongest or more) comes back, and it must then stand at three sigma:
 // one main line, or a line among lead's X-rays, is too little to outlast
 // the nuclides that explained it.
-void readmit_explained(const NuclideSession& state, int removed) {
+void readmit_explained(const NuclideSession& state, int removed, ReportText& diag) {
   NuclideResults& res = state.results;
   for (std::size_t j = 0; j < res.accepted.size(); ++j) {
     AcceptedNuclide& acc = res.accepted[j];
@@ -464,6 +470,8 @@ void readmit_explained(const NuclideSession& state, int removed) {
     acc.readmitted = true;
     for (IdentifiedLine& l : res.lines)
       if (l.nuclide == static_cast<int>(j)) l.state = 1;
+    diag.line(c_format("%s is back: %s, which took its peaks, was removed", name_of(state, static_cast<int>(j)).c_str(),
+                       name_of(state, removed).c_str()));
   }
 }
 
@@ -840,8 +848,7 @@ bool solve_and_report(const NuclideSession& state, const InterferenceSet& set, R
   if (gone >= 0) {
     diag.line(c_format("%s was removed: the other nuclides explain its peaks",
                        name_of(state, set.nuclides[gone]).c_str()));
-    remove_nuclide(res, set.nuclides[gone]);
-    res.accepted[set.nuclides[gone]].explained = true;
+    give_way(res, set.nuclides[gone]);
     for (int c = 0; c < n; ++c) res.accepted[set.nuclides[c]].marker = ' ';
     return false;
   }
@@ -887,8 +894,7 @@ bool solve_and_report(const NuclideSession& state, const InterferenceSet& set, R
                          name_of(state, set.nuclides[negative]).c_str()));
     else
       diag.line(c_format("%s had a negative activity", name_of(state, set.nuclides[choice]).c_str()));
-    remove_nuclide(res, set.nuclides[choice]);
-    res.accepted[set.nuclides[choice]].explained = true;
+    give_way(res, set.nuclides[choice]);
     for (int c = 0; c < n; ++c) res.accepted[set.nuclides[c]].marker = ' ';
     return false;
   }
@@ -964,12 +970,14 @@ bool solve_and_report(const NuclideSession& state, const InterferenceSet& set, R
                       name_of(state, set.nuclides[worst]).c_str(), worst_t));
     act.empty();
     remove_nuclide(res, set.nuclides[worst]);
-    readmit_explained(state, set.nuclides[worst]);
+    readmit_explained(state, set.nuclides[worst], diag);
     return false;
   }
   if (lowest >= 0 && !(lowest_a > 0) && par.unconditional_library_peaks == 0) {
-    remove_nuclide(res, set.nuclides[lowest]);
-    res.accepted[set.nuclides[lowest]].explained = n > 1;
+    if (n > 1)
+      give_way(res, set.nuclides[lowest]);
+    else
+      remove_nuclide(res, set.nuclides[lowest]);
     return false;
   }
   // A nuclide whose principal peak is taken but which lacks a line that
