@@ -737,6 +737,11 @@ int fit_region_completely(const PeakSession& state) {
       list.centre[r.first + i] = entry[i];
       list.centre_channel[r.first + i] = trunc_channel(std::round(entry[i]));
     }
+    // The peaks above the cut form their own region next: bounds kept
+    // from an earlier fit of the whole multiplet would bring it back, and
+    // in the refit with library lines the part below was fitted and
+    // reported again for each of them while they were passed over.
+    for (int i = cut + 1; i < r.count && r.first + i <= list.count; ++i) list.region_choice[r.first + i] = 0;
     r.end = trunc_channel(mid);
     r.count = cut + 1;
     r.last = r.first + r.count - 1;

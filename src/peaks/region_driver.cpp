@@ -544,6 +544,9 @@ int fit_region(const PeakSession& s, bool automatic) {
         }
       }
       if (below && gap > 8 * sg) {
+        // The peaks above the gap form their own region next (as where the
+        // engine splits a region).
+        for (int k = below + 1; k < r.first + r.count && k <= list.count; ++k) list.region_choice[k] = 0;
         r.end = trunc_int(list.centre[below] + 4 * sg);
         r.bounds_user = true;
         continue;
