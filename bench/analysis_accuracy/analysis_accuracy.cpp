@@ -377,7 +377,7 @@ int main(int argc, char** argv) {
       if (verbose) {
         std::fprintf(stderr, "%s seed %d:", mix.name.c_str(), seed);
         for (const NuclideResult& r : results)
-          std::fprintf(stderr, " %s %.3g%s%.0f%%", trimmed(r.name).c_str(), r.activity, r.uncertainty > 0 ? "+-" : "<",
+          std::fprintf(stderr, " %s %.4g%s%.2f%%", trimmed(r.name).c_str(), r.activity, r.uncertainty > 0 ? "+-" : "<",
                        r.uncertainty);
         std::fprintf(stderr, "\n");
       }

@@ -22,7 +22,7 @@ inline constexpr int kMaxPeaks = 500;
 inline constexpr int kMaxSearchPeaks = 101;    // the automatic search stops adding here
 inline constexpr int kMaxRegionPeaks = 10;
 // Compton edges a region's continuum may hold.
-inline constexpr int kMaxRegionEdges = 2;
+inline constexpr int kMaxRegionEdges = 4;  // two Compton edges and two backscatter bumps
 inline constexpr int kMaxRegionChannels = 750;
 inline constexpr int kRefusedRing = 10;
 inline constexpr int kMaxAuxRows = 100;
@@ -98,7 +98,10 @@ struct Region {
   // Compton edges of stronger lines inside the region: each a falling step
   // 0.5 erfc((x - edge_channel) / (sqrt 2 edge_sigma)) of fitted height
   // edge_height that joins the continuum (one more least-squares column).
+  // An entry marked edge_bump is instead the backscatter bump of a strong
+  // line above: a Gaussian exp(-(x - edge_channel)^2 / (2 edge_sigma^2)).
   int edges = 0;
+  std::array<bool, kMaxRegionEdges> edge_bump{};
   std::array<double, kMaxRegionEdges> edge_channel{};
   std::array<double, kMaxRegionEdges> edge_sigma{};
   std::array<double, kMaxRegionEdges> edge_height{};

@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <functional>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
@@ -70,11 +71,11 @@ class RealisticPeaks : public ::testing::Test {
       cal.efficiency_date = {7, 12, 2026};
     });
   }
-  // The area of the Peak Fit Report's peak within `reach` keV of `energy`
-  // in the working directory; 0 when there is none.
-  double reported_area(double energy, double reach) {
+  // The Peak Fit Report's rows, energy and area, in the order printed.
+  static std::vector<std::pair<double, double>> report_rows(const std::string& text) {
     static const std::regex row(R"(^\s*([0-9]+\.[0-9])\s+[0-9.]+\s+[0-9.]+\s+[0-9.]+\s+[0-9.]+\s+([0-9]+)\s)");
-    std::istringstream report(test::read_text(dir.file("Peak Fit Report.txt")));
+    std::vector<std::pair<double, double>> rows;
+    std::istringstream report(text);
     for (std::string line; std::getline(report, line);) {
       std::smatch m;
       if (!std::regex_search(line, m, row)) continue;
@@ -82,8 +83,20 @@ class RealisticPeaks : public ::testing::Test {
       const std::string es = m[1], as = m[2];
       std::from_chars(es.data(), es.data() + es.size(), e);  // whatever the locale
       std::from_chars(as.data(), as.data() + as.size(), area);
-      if (std::fabs(e - energy) < reach) return area;
+      rows.emplace_back(e, area);
     }
+    return rows;
+  }
+  static std::vector<double> report_energies(const std::string& text) {
+    std::vector<double> energies;
+    for (const auto& [e, area] : report_rows(text)) energies.push_back(e);
+    return energies;
+  }
+  // The area of the Peak Fit Report's peak within `reach` keV of `energy`
+  // in the working directory; 0 when there is none.
+  double reported_area(double energy, double reach) {
+    for (const auto& [e, area] : report_rows(test::read_text(dir.file("Peak Fit Report.txt"))))
+      if (std::fabs(e - energy) < reach) return area;
     return 0;
   }
   // The mean fitted area of the line at `target` keV over ten seeds of NaI
@@ -643,33 +656,34 @@ TEST_F(RealisticPeaks, StrongSourcesReportTheSpreadOfTheirLines) {
     }
 }
 
+// Ra-226 with Pb-214 and Bi-214 in equilibrium, every line above 40 keV and
+// 0.1 % per decay (DDEP): energy (keV), per cent per decay.
+const std::vector<std::pair<double, double>> kRadium226Lines = {
+    {53.2275, 1.06},   {186.211, 3.555},  {241.997, 7.268},  {258.87, 0.532},   {274.8, 0.362},
+    {295.224, 18.414}, {348.92, 0.123},   {351.932, 35.6},   {386.77, 0.296},   {388.88, 0.394},
+    {405.74, 0.171},   {454.77, 0.288},   {462.0, 0.213},    {469.76, 0.133},   {480.43, 0.337},
+    {487.09, 0.433},   {533.66, 0.182},   {580.13, 0.369},   {609.312, 45.48},  {665.453, 1.530},
+    {703.11, 0.479},   {719.86, 0.393},   {752.84, 0.126},   {768.356, 4.891},  {785.96, 1.064},
+    {786.1, 0.310},    {806.174, 1.262},  {821.18, 0.166},   {826.3, 0.129},    {839.04, 0.587},
+    {934.061, 3.099},  {964.08, 0.363},   {1051.96, 0.324},  {1069.96, 0.271},  {1103.64, 0.106},
+    {1120.287, 14.91}, {1133.66, 0.254},  {1155.19, 1.635},  {1207.68, 0.454},  {1238.111, 5.830},
+    {1280.96, 1.435},  {1303.76, 0.105},  {1377.669, 3.967}, {1385.31, 0.795},  {1401.5, 1.330},
+    {1407.98, 2.389},  {1509.228, 2.128}, {1538.5, 0.401},   {1543.32, 0.302},  {1583.22, 0.707},
+    {1594.73, 0.274},  {1599.31, 0.322},  {1661.28, 1.048},  {1683.99, 0.217},  {1729.595, 2.843},
+    {1764.494, 15.31}, {1838.36, 0.343},  {1847.42, 2.025},  {1873.16, 0.212},  {1895.92, 0.146},
+    {2118.55, 1.158},  {2204.21, 4.912},  {2293.4, 0.306},   {2447.86, 1.548}};
+
 // Ra-226 at 32 Bq, ten times its limit of detection on this detector's
 // blank: its 242 to 352 keV lines sit on the room's background, which
 // still halves within 100 keV there. Drawn straight under them, the
 // continuum lay 15 counts per channel too high and the activity read 7 %
-// low over 60 seeds; the curve it takes now reads it within 1 %. Ra-226
-// with Pb-214 and Bi-214 in equilibrium, every line above 40 keV and
-// 0.1 % per decay (DDEP): energy (keV), per cent per decay.
+// low over 60 seeds; the curve it takes now reads it within 1 %.
 TEST_F(RealisticPeaks, WeakRadiumOnTheFallingBackgroundKeepsItsActivity) {
-  const std::vector<std::pair<double, double>> lines = {
-      {53.2275, 1.06},   {186.211, 3.555},  {241.997, 7.268},  {258.87, 0.532},   {274.8, 0.362},
-      {295.224, 18.414}, {348.92, 0.123},   {351.932, 35.6},   {386.77, 0.296},   {388.88, 0.394},
-      {405.74, 0.171},   {454.77, 0.288},   {462.0, 0.213},    {469.76, 0.133},   {480.43, 0.337},
-      {487.09, 0.433},   {533.66, 0.182},   {580.13, 0.369},   {609.312, 45.48},  {665.453, 1.530},
-      {703.11, 0.479},   {719.86, 0.393},   {752.84, 0.126},   {768.356, 4.891},  {785.96, 1.064},
-      {786.1, 0.310},    {806.174, 1.262},  {821.18, 0.166},   {826.3, 0.129},    {839.04, 0.587},
-      {934.061, 3.099},  {964.08, 0.363},   {1051.96, 0.324},  {1069.96, 0.271},  {1103.64, 0.106},
-      {1120.287, 14.91}, {1133.66, 0.254},  {1155.19, 1.635},  {1207.68, 0.454},  {1238.111, 5.830},
-      {1280.96, 1.435},  {1303.76, 0.105},  {1377.669, 3.967}, {1385.31, 0.795},  {1401.5, 1.330},
-      {1407.98, 2.389},  {1509.228, 2.128}, {1538.5, 0.401},   {1543.32, 0.302},  {1583.22, 0.707},
-      {1594.73, 0.274},  {1599.31, 0.322},  {1661.28, 1.048},  {1683.99, 0.217},  {1729.595, 2.843},
-      {1764.494, 15.31}, {1838.36, 0.343},  {1847.42, 2.025},  {1873.16, 0.212},  {1895.92, 0.146},
-      {2118.55, 1.158},  {2204.21, 4.912},  {2293.4, 0.306},   {2447.86, 1.548}};
   const double bq = 32;
   const int seeds = 16;
   double sum = 0;
   for (int seed = 1; seed <= seeds; ++seed) {
-    const std::string path = write_sample(lines, bq, seed, "radium.dat");
+    const std::string path = write_sample(kRadium226Lines, bq, seed, "radium.dat");
     std::string out;
     ASSERT_EQ(kestrim("analyse --json '" + path + "'", &out), 0) << out;
     double activity = 0;
@@ -680,6 +694,49 @@ TEST_F(RealisticPeaks, WeakRadiumOnTheFallingBackgroundKeepsItsActivity) {
     sum += activity;
   }
   EXPECT_NEAR(sum / seeds, bq, 0.04 * bq);
+}
+
+// Ra-226 at 2 kBq: the backscatter bumps of its 609 to 2204 keV lines
+// stand at 180 to 220 keV, where the continuum under its 242 to 352 keV
+// lines falls by two thirds within 30 keV. Without the bumps in the
+// region's continuum it lay 300 to 600 counts per channel above the truth
+// there, those lines read 5 to 13 % low and the activity 4.4 % low,
+// outside twice its uncertainty in 70 % of the counts. In the first of
+// these counts the refit with library lines splits the 53 to 352 keV
+// region below 186 keV: the peaks above the cut kept the whole region's
+// bounds, so the part below was fitted and reported again for each of
+// them (the Peak Fit Report listed 53 to 106 keV five times) and they
+// were passed over, keeping their first areas.
+TEST_F(RealisticPeaks, RadiumLowLinesStandOnTheBackscatterBumps) {
+  const double bq = 2000;
+  const int seeds = 4;
+  std::map<double, double> ratio;  // mean fitted over true area of the 242 to 352 keV lines
+  for (int seed = 1; seed <= seeds; ++seed) {
+    const std::string path = write_sample(kRadium226Lines, bq, seed, "radium.dat");
+    std::string out;
+    ASSERT_EQ(kestrim("analyse --json '" + path + "'", &out), 0) << out;
+    double activity = 0, sigma = 0;
+    const nlohmann::json doc = nlohmann::json::parse(out);
+    for (const auto& n : doc["nuclides"])
+      if (n["name"].get<std::string>().rfind("Ra-226", 0) == 0) {
+        activity = n["activity"].get<double>();
+        sigma = n["uncertainty"].get<double>();
+      }
+    ASSERT_GT(activity, 0) << "seed " << seed << "\n" << out;
+    EXPECT_LE(std::fabs(activity - bq), 2 * sigma) << "seed " << seed << ": " << activity << " +- " << sigma;
+    const std::string report = test::read_text(dir.file("Peak Fit Report.txt"));
+    double previous = 0;
+    for (const double e : report_energies(report)) {
+      EXPECT_GT(e, previous) << "seed " << seed << ": rows out of order or repeated\n" << report;
+      previous = e;
+    }
+    for (const auto& [e, yield] : kRadium226Lines) {
+      if (e < 240 || e > 360 || yield < 5) continue;
+      const double truth = bq * yield / 100 * sample_efficiency(e) * 3600;
+      ratio[e] += reported_area(e, 6) / truth / seeds;
+    }
+  }
+  for (const auto& [e, mean] : ratio) EXPECT_NEAR(mean, 1.0, 0.04) << e << " keV";
 }
 
 // Ba-133 at 18.6 Bq, ten times its limit of detection on this detector's
