@@ -645,6 +645,15 @@ int fit_region(const PeakSession& s, bool automatic) {
       list.region_choice[k] = choice;
       list.fitted_flag[k] = 1;
     }
+    // A later peak whose stored region reaches back over these peaks (it was
+    // formed before this region grew) forms its region afresh: within the
+    // stored bounds it would fit them, and report them, a second time.
+    if (r.count > 0) {
+      const float last_centre = list.centre[std::min(r.first + r.count - 1, list.count)];
+      for (int k = r.first + r.count; k <= list.count; ++k)
+        if (list.region_choice[k] != 0 && list.fitted_flag[k] == 0 && list.fit_start[k] < last_centre)
+          list.region_choice[k] = 0;
+    }
     r.fitted = true;
     write_region_report(s);
     finished = true;

@@ -495,8 +495,7 @@ TEST_F(RealisticPeaks, EveryClearPeakOfAManyLineSourceHasAnArea) {
 // continuum's curvature, still drawn straight). Every line above 40 keV and 0.1 % per
 // chain decay (DDEP), Tl-208 on Bi-212's 35.93 % branch: energy (keV), per
 // cent per chain decay.
-TEST_F(RealisticPeaks, ThoriumChainActivityIsNotLowered) {
-  const std::vector<std::pair<double, double>> lines = {
+const std::vector<std::pair<double, double>> kThorium232Lines = {
       {57.752, 0.47}, {63.811, 0.259}, {84.373, 1.19}, {99.505, 1.26}, {100.41, 0.114}, {115.183, 0.624},
       {129.065, 2.5}, {131.612, 0.127}, {145.842, 0.169}, {153.967, 0.754}, {166.41, 0.1},
       {191.351, 0.133}, {199.402, 0.299}, {204.029, 0.114}, {209.248, 3.97}, {215.985, 0.246},
@@ -514,6 +513,9 @@ TEST_F(RealisticPeaks, ThoriumChainActivityIsNotLowered) {
       {1287.77, 0.109}, {1459.13, 0.87}, {1495.9, 0.92}, {1501.59, 0.513}, {1512.7, 0.29},
       {1557.13, 0.173}, {1580.53, 0.62}, {1588.2, 3.06}, {1620.74, 1.51}, {1625.09, 0.27}, {1630.62, 1.52},
       {1638.27, 0.46}, {1666.51, 0.173}, {1805.96, 0.12}, {2614.51, 35.8}};
+
+TEST_F(RealisticPeaks, ThoriumChainActivityIsNotLowered) {
+  const std::vector<std::pair<double, double>>& lines = kThorium232Lines;
   const std::regex row(R"(^ Th-232\s+[*?#!]?\s*[0-9.]+\s+([0-9.]+e[+-][0-9]+)\s)");
   for (const auto& [bq, within, seeds] : {std::tuple{100.0, 0.05, 8}, std::tuple{20.0, 0.12, 24}}) {
     double sum = 0;
@@ -534,6 +536,35 @@ TEST_F(RealisticPeaks, ThoriumChainActivityIsNotLowered) {
       sum += activity;
     }
     EXPECT_NEAR(sum / seeds, bq, within * bq);
+  }
+}
+
+// 2 kBq of Th-232: in the refit with library lines the region from 209 to
+// 583 keV is formed afresh and grows over peaks that the first fit had put
+// in a region of their own, from 405 to 727 keV. The 727 keV peak kept
+// those stored bounds, so 405 to 583 keV were fitted again with it and
+// listed twice in the Peak Fit Report, the second areas taking the place
+// of the first.
+TEST_F(RealisticPeaks, ThoriumReportListsEveryPeakOnceInOrder) {
+  const double bq = 2000;
+  for (int seed = 1; seed <= 6; ++seed) {
+    const std::string path = write_sample(kThorium232Lines, bq, seed, "thorium.dat");
+    std::string out;
+    ASSERT_EQ(kestrim("analyse --json '" + path + "'", &out), 0) << out;
+    double activity = 0, sigma = 0;
+    const nlohmann::json doc = nlohmann::json::parse(out);
+    for (const auto& n : doc["nuclides"])
+      if (n["name"].get<std::string>().rfind("Th-232", 0) == 0) {
+        activity = n["activity"].get<double>();
+        sigma = n["uncertainty"].get<double>();
+      }
+    EXPECT_LE(std::fabs(activity - bq), 2 * sigma) << "seed " << seed << ": " << activity << " +- " << sigma;
+    const std::string report = test::read_text(dir.file("Peak Fit Report.txt"));
+    double previous = 0;
+    for (const double e : report_energies(report)) {
+      EXPECT_GT(e, previous) << "seed " << seed << ": rows out of order or repeated\n" << report;
+      previous = e;
+    }
   }
 }
 
