@@ -819,6 +819,35 @@ TEST_F(RealisticPeaks, WeakBariumIsNotLostToANuclideThatThenGoes) {
   EXPECT_GE(back, 2);  // the counts it was lost in, and the report says why it is there
 }
 
+// Ba-133 at 18.6 Bq again: its 53.2 keV line, 2.2 FWHM below the 81 keV
+// peak, lay unfitted on the start of that peak's region and lifted the
+// continuum under it; the 81 keV peak, the activity's most precise, read
+// 7.5 % low on the noiseless count. Taken as known from the activity, the
+// line no longer does.
+TEST_F(RealisticPeaks, WeakBariumLowLineDoesNotLiftTheContinuum) {
+  const double bq = 18.6;
+  const int seeds = 30;
+  double sum = 0;
+  int within = 0;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    const std::string path = write_sample(kBarium133Lines, bq, seed, "barium.dat");
+    std::string out;
+    ASSERT_EQ(kestrim("analyse --json '" + path + "'", &out), 0) << out;
+    double activity = 0, sigma = 0;
+    const nlohmann::json doc = nlohmann::json::parse(out);
+    for (const auto& n : doc["nuclides"])
+      if (n["name"].get<std::string>().rfind("Ba-133", 0) == 0) {
+        activity = n["activity"].get<double>();
+        sigma = n["uncertainty"].get<double>();
+      }
+    ASSERT_GT(activity, 0) << "seed " << seed << "\n" << out;
+    sum += activity;
+    if (std::fabs(activity - bq) <= 2 * sigma) ++within;
+  }
+  EXPECT_NEAR(sum / seeds, bq, 0.05 * bq);  // 5.9 % low before, 3.2 % now
+  EXPECT_GE(within, 27);                    // within 2 sigma: 22 of 30 before, 29 now
+}
+
 // Cd-109's only line, 88.0 keV, lies among the K X-rays of lead and
 // bismuth and beside Th-234's 92.6 keV. A Cd-109 source counted alone is
 // named; a U-238 sample (Th-234 and Pa-234m, DDEP yields) names U-238 and
