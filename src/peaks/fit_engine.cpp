@@ -122,6 +122,19 @@ bool tailing_applies(const PeakSession& s) {
   return s.params.iterate_tailing != 0 && s.peaks.region.largest_significance > 20;
 }
 
+// The largest relative change of the common width from the calibrated one
+// (doubled at a high dead time).
+double max_width_change(const PeakSession& s) {
+  return s.flags.working_max_width_change > 0 ? s.flags.working_max_width_change : s.params.max_width_change;
+}
+
+// The shortest the tailing steps may make the first peak's tail.
+double least_tail(const Region& r) {
+  const double s1 = r.sigma[0];
+  const double m = std::min(2 * s1, 0.8 * r.ref_tail);
+  return r.shape_calibration || s1 > m ? s1 : m;
+}
+
 bool any_negative_height(const Region& r) {
   for (int i = 0; i < r.count; ++i)
     if (r.height[i] < 0) return true;
@@ -421,8 +434,7 @@ void width_step(const PeakSession& state) {
     g = chip >= chi0 ? -L : L;
   g = std::clamp(g, -L, L);
   if (!r.shape_calibration && !cache_held(state)) {
-    double maxw = state.flags.working_max_width_change > 0 ? state.flags.working_max_width_change
-                                                         : state.params.max_width_change;
+    const double maxw = max_width_change(state);
     double lo = r.ref_sigma * (1 - maxw), hi = r.ref_sigma * (1 + maxw);
     if (lo <= hi) g = std::clamp(s1 + g, lo, hi) - s1;
   }
@@ -447,10 +459,8 @@ void tailing_step(const PeakSession& state) {
   Region& r = state.peaks.region;
   const int np = r.count;
   if (np < 1 || r.failed) return;
-  const double s1 = r.sigma[0];
   r.tail[0] = std::min(r.tail[0], r.pos[0] - r.start);
-  double m = std::min(2 * s1, 0.8 * r.ref_tail);
-  if (r.shape_calibration || s1 > m) m = s1;
+  const double m = least_tail(r);
   if (!(r.tail[0] > m)) return;
 
   double reference = r.chi2;
@@ -509,8 +519,7 @@ namespace {
 bool width_at_limit(const PeakSession& state) {
   const Region& r = state.peaks.region;
   if (r.shape_calibration || cache_held(state) || !(r.ref_sigma > 0)) return false;
-  const double maxw = state.flags.working_max_width_change > 0 ? state.flags.working_max_width_change
-                                                               : state.params.max_width_change;
+  const double maxw = max_width_change(state);
   const double lo = r.ref_sigma * (1 - maxw), hi = r.ref_sigma * (1 + maxw);
   const double tol = 1e-3 * r.ref_sigma;
   return std::fabs(r.sigma[0] - lo) < tol || std::fabs(r.sigma[0] - hi) < tol;
@@ -598,14 +607,11 @@ double shape_area_variance(const PeakSession& state) {
   // most: over those ranges, taken as uniform, the scales' spread is bounded
   // however flat the profile (a Cs-137 peak's long tail moves the
   // chi-squared by 0.04 over 3 %).
-  const double s1 = r.sigma[0];
-  double least_tail = std::min(2 * s1, 0.8 * r.ref_tail);
-  if (s1 > least_tail) least_tail = s1;
-  const bool tail = tailing_applies(state) && r.ref_tail > least_tail && r.tail[0] > 0;
-  const double maxw = state.flags.working_max_width_change > 0 ? state.flags.working_max_width_change
-                                                              : state.params.max_width_change;
+  const double shortest = least_tail(r);
+  const bool tail = tailing_applies(state) && r.ref_tail > shortest && r.tail[0] > 0;
+  const double maxw = max_width_change(state);
   const double width_prior = maxw > 0 ? 3 / (maxw * maxw) : 0.0;
-  const double tail_spread = tail ? (r.ref_tail - least_tail) / std::sqrt(12.0) / r.tail[0] : 0.0;
+  const double tail_spread = tail ? (r.ref_tail - shortest) / std::sqrt(12.0) / r.tail[0] : 0.0;
   const double tail_prior = tail_spread > 0 ? 1 / (tail_spread * tail_spread) : 0.0;
   const int dof = (r.end - r.start + 1) - (continuum_columns(r) + 1);
   if (dof < 1) return 0;
