@@ -24,7 +24,7 @@
 // spectrum written as a native file, run_program(). Nothing is tuned here.
 //
 // Usage: analysis_accuracy GAMMA_LINES_CSV [SEEDS] [--csv] [--only PREFIX]... [--keep DIR] [--verbose]
-//                          [--channels N] [--fwhm PERCENT] [--at-limit]
+//                          [--channels N] [--fwhm PERCENT] [--at-limit] [--noiseless]
 //   SEEDS   spectra per mix (default 20)
 //   --channels  channels over the same 3 MeV (default 1024)
 //   --fwhm  resolution at 662 keV in per cent (default 7.0, a 3"x3"
@@ -37,6 +37,9 @@
 //           with `kestrim /batch /file=DIR/MIX.dat`
 //   --verbose  print every spectrum's reported nuclides to the standard
 //           error; with --keep, also write every spectrum as DIR/MIX-SEED.dat
+//   --noiseless  the expected counts, without Poisson noise: what is left
+//           is the method's own error (one seed is enough); with
+//           --verbose, also print each line's true photopeak area
 //
 // Output: one line per (mix, nuclide of the mix), then one line per mix
 // for the false identifications:
@@ -179,6 +182,7 @@ std::vector<Mix> mixes() {
 struct Detector {
   int channels = 1024;
   double fwhm_percent = 0;  // at 662 keV; 0: nai_3x3_options's
+  bool noiseless = false;   // expected counts, no Poisson noise
 };
 
 // An hour's count on the detector, nothing in it yet.
@@ -186,11 +190,12 @@ SimOptions count_options(const Detector& detector, std::uint64_t seed) {
   SimOptions o = nai_3x3_options(detector.channels, seed);
   if (detector.fwhm_percent > 0) o.fwhm_sqrt_kev = detector.fwhm_percent / 100 * 662 / std::sqrt(662.0);
   o.live_time = o.true_time = 3600;
+  o.noise = !detector.noiseless;
   return o;
 }
 
 bool write_sample(const LineTable& table, const Mix& mix, std::uint64_t seed, const Detector& detector,
-                  const std::string& path) {
+                  const std::string& path, bool print_truth = false) {
   SimOptions o = count_options(detector, seed);
   for (const auto& [name, bq] : mix.nuclides)
     for (const GammaLine& l : lines_of(table, name)) {
@@ -198,6 +203,7 @@ bool write_sample(const LineTable& table, const Mix& mix, std::uint64_t seed, co
       p.energy = l.energy;
       p.area = bq * l.yield * efficiency(l.energy) * o.live_time;
       p.compton_to_peak = compton_to_peak(l.energy);
+      if (print_truth) std::fprintf(stderr, "  %s %.1f keV: %.0f counts\n", name.c_str(), p.energy, p.area);
       o.peaks.push_back(p);
     }
   SimSpectrum sim = simulate_spectrum(o);
@@ -298,6 +304,8 @@ int main(int argc, char** argv) {
       keep = argv[++i];
     } else if (std::strcmp(argv[i], "--verbose") == 0) {
       verbose = true;
+    } else if (std::strcmp(argv[i], "--noiseless") == 0) {
+      detector.noiseless = true;
     } else if (std::strcmp(argv[i], "--at-limit") == 0) {
       at_limit = true;
     } else if (std::strcmp(argv[i], "--channels") == 0 && i + 1 < argc) {
@@ -317,7 +325,7 @@ int main(int argc, char** argv) {
     } else if (table_path.empty() && argv[i][0] != '-') {
       table_path = argv[i];
     } else {
-      std::fprintf(stderr, "Usage: analysis_accuracy GAMMA_LINES_CSV [SEEDS] [--csv] [--only PREFIX]... [--keep DIR] [--verbose] [--channels N] [--fwhm PERCENT] [--at-limit]\n");
+      std::fprintf(stderr, "Usage: analysis_accuracy GAMMA_LINES_CSV [SEEDS] [--csv] [--only PREFIX]... [--keep DIR] [--verbose] [--channels N] [--fwhm PERCENT] [--at-limit] [--noiseless]\n");
       return 2;
     }
   }
@@ -367,7 +375,7 @@ int main(int argc, char** argv) {
     for (int seed = 1; seed <= seeds; ++seed) {
       std::vector<NuclideResult> results;
       const std::uint64_t sample_seed = 7919ULL * (m + 1) + static_cast<std::uint64_t>(seed);
-      if (!write_sample(table, mix, sample_seed, detector, path)) return 1;
+      if (!write_sample(table, mix, sample_seed, detector, path, verbose && detector.noiseless && seed == 1)) return 1;
       if (seed == 1 && !keep.empty() && !write_sample(table, mix, sample_seed, detector, join_path(keep, mix.name + ".dat")))
         return 1;
       if (verbose && !keep.empty() &&
