@@ -834,6 +834,35 @@ TEST_F(RealisticPeaks, WeakBariumLowLineDoesNotLiftTheContinuum) {
   EXPECT_GE(within, 27);                    // within 2 sigma: 22 of 30 before, 29 now
 }
 
+// A soil: Ra-226 and Th-232 at 30 Bq, Cs-137 at 20, K-40 at 400. Tl-208's
+// 583 keV line and Bi-214's 609 keV make one peak, whose fitted place lies
+// about the edge of the 583 keV line's tolerance: in some counts the peak
+// is shared, in others Ra-226's alone, and what it says of Ra-226 jumps by
+// two thirds between the two. The reported uncertainty left that out: over
+// these 40 counts the spread of (activity - truth) / uncertainty was 1.32
+// (36 within 2 sigma); carrying it, 0.97 (38).
+TEST_F(RealisticPeaks, SoilRadiumCarriesTheBlendItMayShare) {
+  std::vector<std::pair<double, double>> lines = kRadium226Lines;  // per cent at 30 Bq
+  lines.insert(lines.end(), kThorium232Lines.begin(), kThorium232Lines.end());
+  lines.push_back({661.657, 85.10 * 20 / 30});
+  lines.push_back({1460.822, 10.55 * 400 / 30});
+  const double bq = 30;
+  const int seeds = 40;
+  int within = 0;
+  double pulls = 0;
+  for (int seed = 1; seed <= seeds; ++seed) {
+    std::string out;
+    const auto [activity, sigma] = analysed_activity(write_sample(lines, bq, seed, "soil.dat"), "Ra-226", out);
+    ASSERT_GT(activity, 0) << "seed " << seed << "\n" << out;
+    ASSERT_GT(sigma, 0) << "seed " << seed;
+    const double pull = (activity - bq) / sigma;
+    pulls += pull * pull / seeds;
+    if (std::fabs(pull) <= 2) ++within;
+  }
+  EXPECT_LT(std::sqrt(pulls), 1.15);
+  EXPECT_GE(within, 37);
+}
+
 // Cd-109's only line, 88.0 keV, lies among the K X-rays of lead and
 // bismuth and beside Th-234's 92.6 keV. A Cd-109 source counted alone is
 // named; a U-238 sample (Th-234 and Pa-234m, DDEP yields) names U-238 and
