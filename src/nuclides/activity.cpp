@@ -277,13 +277,10 @@ std::vector<double> line_spread_variances(const NuclideSession& state, const Int
     excess[r] = scale > 0 ? std::max(0.0, d * d - var[r]) / (scale * scale) : 0.0;
   }
   std::vector<double> out = s.variance;
-  std::vector<double> g(rows);
   for (int j = 0; j < n; ++j) {
+    const std::vector<double>& g = s.coeff[j];
     double total = 0;
-    for (std::size_t r = 0; r < rows; ++r) {
-      g[r] = s.coeff[j][r];
-      total += std::fabs(g[r] * rate[r]);
-    }
+    for (std::size_t r = 0; r < rows; ++r) total += std::fabs(g[r] * rate[r]);
     if (!(total > 0)) continue;
     double fraction2 = 0;
     for (std::size_t r = 0; r < rows; ++r) fraction2 += std::fabs(g[r] * rate[r]) / total * excess[r];
@@ -1050,7 +1047,7 @@ bool solve_and_report(const NuclideSession& state, const InterferenceSet& set, R
   // hold; the credibility checks above weigh the counts' evidence alone,
   // so that what is named does not move with them.
   const std::vector<double> ambiguous = ambiguous_line_variances(state, set, activity);
-  for (int c = 0; c < n && c < static_cast<int>(sb.coeff.size()); ++c) {
+  for (int c = 0; c < n; ++c) {
     double v = 0;
     for (std::size_t r = 0; r < set.rows.size(); ++r) v += sb.coeff[c][r] * sb.coeff[c][r] * ambiguous[r];
     const double f = activity[c] != 0 ? 100 * par.activity_sigma * std::sqrt(v) / std::fabs(activity[c]) : 0.0;
