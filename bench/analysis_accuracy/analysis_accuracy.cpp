@@ -24,7 +24,7 @@
 // spectrum written as a native file, run_program(). Nothing is tuned here.
 //
 // Usage: analysis_accuracy GAMMA_LINES_CSV [SEEDS] [--csv] [--only PREFIX]... [--keep DIR] [--verbose]
-//                          [--channels N] [--fwhm PERCENT] [--at-limit] [--noiseless]
+//                          [--channels N] [--fwhm PERCENT] [--at-limit] [--times F] [--noiseless]
 //   SEEDS   spectra per mix (default 20)
 //   --channels  channels over the same 3 MeV (default 1024)
 //   --fwhm  resolution at 662 keV in per cent (default 7.0, a 3"x3"
@@ -33,6 +33,7 @@
 //           library alone at ten times its limit of detection on the blank
 //           (Currie's 2.71 + 4.65 sqrt(B), B the blank's expected counts
 //           within 1.25 FWHM of the library's principal line)
+//   --times  with --at-limit, that many times the limit in place of ten
 //   --keep  also write each mix's first spectrum as DIR/MIX.dat, to look at
 //           with `kestrim /batch /file=DIR/MIX.dat`
 //   --verbose  print every spectrum's reported nuclides to the standard
@@ -252,10 +253,10 @@ std::string trimmed(std::string s) {
   return s;
 }
 
-// Every nuclide of the shipped analysis library alone, at ten times its
+// Every nuclide of the shipped analysis library alone, at `times` its
 // limit of detection in the blank of this detector. Empty when the library
 // cannot be read.
-std::vector<Mix> at_limit_mixes(const Detector& detector) {
+std::vector<Mix> at_limit_mixes(const Detector& detector, double times) {
   std::vector<Mix> out;
   SilentPlatform ui;
   LibraryReader reader;
@@ -277,9 +278,9 @@ std::vector<Mix> at_limit_mixes(const Detector& detector) {
     double b = 0;
     for (int c = static_cast<int>(std::ceil(x - half)); c <= static_cast<int>(x + half); ++c)
       if (c >= 2 && c < static_cast<int>(background.expected.size())) b += background.expected[c];
-    const double bq = 10 * (2.71 + 4.65 * std::sqrt(b)) / (yield * efficiency(principal) * blank.live_time);
+    const double bq = times * (2.71 + 4.65 * std::sqrt(b)) / (yield * efficiency(principal) * blank.live_time);
     const std::string name = trimmed(to_string(n.nuclide.name));
-    out.push_back({name + "@10lod", {{name, bq}}});
+    out.push_back({name + "@" + fixed(times, times == std::floor(times) ? 0 : 1) + "lod", {{name, bq}}});
   }
   return out;
 }
@@ -295,6 +296,7 @@ int main(int argc, char** argv) {
   bool verbose = false;
   Detector detector;
   bool at_limit = false;
+  double times = 10;  // the limits of detection the --at-limit sources stand at
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--csv") == 0) {
       csv = true;
@@ -308,6 +310,13 @@ int main(int argc, char** argv) {
       detector.noiseless = true;
     } else if (std::strcmp(argv[i], "--at-limit") == 0) {
       at_limit = true;
+    } else if (std::strcmp(argv[i], "--times") == 0 && i + 1 < argc) {
+      at_limit = true;
+      times = std::atof(argv[++i]);
+      if (!(times >= 1 && times <= 1000)) {
+        std::fprintf(stderr, "analysis_accuracy: --times takes 1 to 1000\n");
+        return 2;
+      }
     } else if (std::strcmp(argv[i], "--channels") == 0 && i + 1 < argc) {
       detector.channels = std::atoi(argv[++i]);
       if (detector.channels < 256 || detector.channels > 16384) {
@@ -325,7 +334,7 @@ int main(int argc, char** argv) {
     } else if (table_path.empty() && argv[i][0] != '-') {
       table_path = argv[i];
     } else {
-      std::fprintf(stderr, "Usage: analysis_accuracy GAMMA_LINES_CSV [SEEDS] [--csv] [--only PREFIX]... [--keep DIR] [--verbose] [--channels N] [--fwhm PERCENT] [--at-limit] [--noiseless]\n");
+      std::fprintf(stderr, "Usage: analysis_accuracy GAMMA_LINES_CSV [SEEDS] [--csv] [--only PREFIX]... [--keep DIR] [--verbose] [--channels N] [--fwhm PERCENT] [--at-limit] [--times F] [--noiseless]\n");
       return 2;
     }
   }
@@ -354,7 +363,7 @@ int main(int argc, char** argv) {
   print_row(std::vector<std::string>(std::begin(names), std::end(names)));
 
   int status = 0;
-  const std::vector<Mix> all = at_limit ? at_limit_mixes(detector) : mixes();
+  const std::vector<Mix> all = at_limit ? at_limit_mixes(detector, times) : mixes();
   if (all.empty()) {
     std::fprintf(stderr, "analysis_accuracy: cannot read the analysis library NaI_Analysis (is KESTRIM_HOME set?)\n");
     return 1;
