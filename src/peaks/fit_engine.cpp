@@ -843,6 +843,10 @@ int fit_region_completely(const PeakSession& state) {
 namespace {
 
 constexpr int kMaxComptonEdges = 2;
+// How much more significant than a line another region peak may be for the
+// line's Compton edge to enter the region's continuum: any line, and a line
+// of the region itself.
+constexpr double kEdgeShare = 3.0, kOwnEdgeShare = 5.0;
 constexpr int kMaxBumps = kMaxRegionEdges - kMaxComptonEdges;
 constexpr double kBumpShare = 0.05;     // of the region's largest peak area
 constexpr double kBumpClearSigmas = 1.5;
@@ -945,13 +949,22 @@ void find_compton_edges(const PeakSession& state) {
     const double before_start = r.count == 1 ? se : -2.0;
     if (!(xe > r.start - before_start && xe < r.end - 2)) continue;
     // A weak line's edge is lost in the noise of the region's stronger
-    // peaks, and a free step there only blurs their areas.
+    // peaks, and a free step there only blurs their areas. A line of the
+    // region itself may be weaker, to a fifth of the strongest's
+    // significance: its edge falls within its own multiplet, under lines
+    // of its own nuclide. Th-232's 338 keV line, about a quarter as
+    // significant as its 239 keV one in a weak count, has its edge at
+    // 192 keV, between the 209 and 239 keV lines; without the step Th-232
+    // at 20 Bq read 8.6 % low and within twice its uncertainty in 73 % of
+    // counts (6.3 % and 92 % with it).
+    const bool own_line = k >= r.first && k < r.first + r.count;
+    const double weakest_share = own_line ? kOwnEdgeShare : kEdgeShare;
     bool stronger = true;
     for (int i = 0; i < r.count; ++i) {
       const int j = r.first + i;
       if (j == k) continue;
       if (std::fabs(list.centre[j] - xe) < 1.5 * se && list.significance[j] >= list.significance[k]) stronger = false;
-      if (list.significance[j] > 3 * list.significance[k]) stronger = false;
+      if (list.significance[j] > weakest_share * list.significance[k]) stronger = false;
     }
     if (!stronger) continue;
     // Two steps closer than two widths cannot be told apart: the stronger
