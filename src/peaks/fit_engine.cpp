@@ -184,6 +184,8 @@ void move_edge(Region& r, int from, int to) {
   r.edge_height[to] = r.edge_height[from];
   r.edge_significance[to] = r.edge_significance[from];
   r.edge_bump[to] = r.edge_bump[from];
+  r.edge_own[to] = r.edge_own[from];
+  r.edge_height_sd[to] = r.edge_height_sd[from];
 }
 
 // Keeps the Compton edges whose step still falls across the region's
@@ -317,6 +319,8 @@ int fit_region_linear(const PeakSession& state, bool final_pass) {
     r.failed = true;
     return 0;
   }
+  for (int e = 0; e < r.edges; ++e)
+    r.edge_height_sd[e] = std::sqrt(std::max(eq.inverse(P + e, P + e), 0.0) * std::max(r.chi2, 1.0));
   return 1;
 }
 
@@ -851,6 +855,10 @@ constexpr int kMaxBumps = kMaxRegionEdges - kMaxComptonEdges;
 constexpr double kBumpShare = 0.05;     // of the region's largest peak area
 constexpr double kBumpClearSigmas = 1.5;
 constexpr double kBumpInsideSigmas = 2.5;
+// A single peak below 150 keV whose own bump may join its region.
+constexpr double kHighestOwnBumpKev = 150.0;
+constexpr double kOwnBumpSignificance = 20.0;
+constexpr double kOwnBumpInsideSigmas = 1.0;
 
 // Backscatter bumps of strong lines above the region. A line's photons
 // scattered back into the crystal from the shield and the sample holder
@@ -869,6 +877,19 @@ constexpr double kBumpInsideSigmas = 2.5;
 // the region's ends, where it trades with the continuum's curvature (a
 // soil's Th-232 read 6 % lower with a bump just inside its 238 keV
 // region's start).
+//
+// A low line's own bump lies under its peak's low flank: 59.5 keV photons
+// scattered back come in at 48 keV, 1.9 widths below the peak, where the
+// peak's fitted tail and width took them, and Am-241 at 100 Bq read 1.0 %
+// high with 1.1 % of spread where 1.0 % was stated (within twice its
+// uncertainty in 81 % of 200 counts). A region's single peak below 150 keV
+// whose significance is 20 or more (its area known to about 5 %) puts its
+// own bump, wherever at least a width of it lies inside the region; areas
+// are not yet known there, so the significance stands for them. Fewer
+// counts, or a multiplet's, do not fix a bump so near a peak: with bumps in
+// multiplets too, at a significance of 10 Ba-133 at five times its limit
+// of detection was missed once and I-131 named twice, and at 20 a bump
+// below the 81 keV peak of a real Ba-133 count named Am-241.
 void add_backscatter_bumps(const PeakSession& state) {
   Region& r = state.peaks.region;
   const PeakList& list = state.peaks;
@@ -876,10 +897,10 @@ void add_backscatter_bumps(const PeakSession& state) {
   const CalibrationContext context = calibration_context(state.spectrum, state.flags);
   double largest = 0;
   for (int i = 0; i < r.count; ++i) largest = std::max(largest, static_cast<double>(list.net_area[r.first + i]));
-  if (!(largest > 0)) return;
   // Each bump sums its lines' areas and their first and second moments.
   struct Bump {
     double area = 0, sum_x = 0, sum_xx = 0;
+    bool own = false;
     double channel() const { return sum_x / area; }
     double sigma() const { return std::sqrt(std::max(sum_xx / area - channel() * channel(), 1.0)); }
   };
@@ -888,10 +909,13 @@ void add_backscatter_bumps(const PeakSession& state) {
   for (int k = 1; k <= list.count; ++k) {
     const double e = channel_to_energy(cal, list.centre[k]);
     const double a = list.net_area[k];
-    if (!(e > 400) || !(a >= kBumpShare * largest)) continue;
+    const bool own = r.count == 1 && k == r.first && e < kHighestOwnBumpKev &&
+                     list.significance[k] >= kOwnBumpSignificance;
+    if (!own && (!(e > 400) || !(largest > 0) || !(a >= kBumpShare * largest))) continue;
     const double xb = energy_to_channel(cal, e - compton_edge_kev(e));
     const double sb = width_at_channel(cal, xb, context);
-    if (!std::isfinite(xb) || !(sb > 0) || !(xb > r.start + kBumpInsideSigmas * sb && xb < r.end - kBumpInsideSigmas * sb)) continue;
+    const double inside = (own ? kOwnBumpInsideSigmas : kBumpInsideSigmas) * sb;
+    if (!std::isfinite(xb) || !(sb > 0) || !(xb > r.start + inside && xb < r.end - inside)) continue;
     bool clear = true;
     for (int i = 0; i < r.count && clear; ++i) {
       const double c = list.centre[r.first + i];
@@ -900,12 +924,14 @@ void add_backscatter_bumps(const PeakSession& state) {
     if (!clear) continue;
     int slot = -1;
     for (int i = 0; i < found && slot < 0; ++i)
-      if (std::fabs(bumps[i].channel() - xb) < 2 * std::max(sb, bumps[i].sigma())) slot = i;
+      if (!own && !bumps[i].own && std::fabs(bumps[i].channel() - xb) < 2 * std::max(sb, bumps[i].sigma())) slot = i;
     if (slot < 0 && found < kMaxBumps) slot = found++;
     if (slot < 0) continue;
-    bumps[slot].area += a;
-    bumps[slot].sum_x += a * xb;
-    bumps[slot].sum_xx += a * (xb * xb + sb * sb);
+    const double weight = own ? 1.0 : a;
+    bumps[slot].area += weight;
+    bumps[slot].sum_x += weight * xb;
+    bumps[slot].sum_xx += weight * (xb * xb + sb * sb);
+    bumps[slot].own = bumps[slot].own || own;
   }
   for (int i = 0; i < found && r.edges < kMaxRegionEdges; ++i) {
     const int e = r.edges++;
@@ -914,6 +940,7 @@ void add_backscatter_bumps(const PeakSession& state) {
     r.edge_height[e] = 0;
     r.edge_significance[e] = 0;
     r.edge_bump[e] = true;
+    r.edge_own[e] = bumps[i].own;
   }
 }
 
@@ -990,6 +1017,7 @@ void find_compton_edges(const PeakSession& state) {
     r.edge_height[i] = 0;
     r.edge_significance[i] = best[i].significance;
     r.edge_bump[i] = false;
+    r.edge_own[i] = false;
   }
   r.edges = found;
   add_backscatter_bumps(state);
@@ -1055,12 +1083,18 @@ bool concave_is_suspect(const PeakSession& state) {
 }
 
 // Drops the edges whose fitted step rises (a rising step is a peak's area
-// taken into the continuum, or given to it), and the backscatter bumps
-// that came out as dips; true when one was dropped.
+// taken into the continuum, or given to it), the backscatter bumps that
+// came out as dips, and a peak's own bump that does not stand two standard
+// deviations clear: a free bump under a flank keeps the noise that rises
+// there and drops the noise that dips, and a 50 keV line with no bump read
+// 1.4 % low with one kept at any height (0.9 % at two deviations, 0.7 %
+// without). True when one was dropped.
+constexpr double kOwnBumpSigmas = 2.0;
+
 bool drop_rising_edges(Region& r) {
   int kept = 0;
   for (int e = 0; e < r.edges; ++e) {
-    if (!(r.edge_height[e] > 0)) continue;
+    if (!(r.edge_height[e] > (r.edge_own[e] ? kOwnBumpSigmas * r.edge_height_sd[e] : 0.0))) continue;
     move_edge(r, e, kept++);
   }
   const bool dropped = kept < r.edges;

@@ -106,6 +106,11 @@ struct Region {
   std::array<double, kMaxRegionEdges> edge_sigma{};
   std::array<double, kMaxRegionEdges> edge_height{};
   std::array<double, kMaxRegionEdges> edge_significance{};  // of the line whose edge it is
+  // edge_own marks the bump of a strong low single peak's own line, which
+  // stays only where its fitted height stands clear of its uncertainty
+  // (edge_height_sd, from the last fit).
+  std::array<bool, kMaxRegionEdges> edge_own{};
+  std::array<double, kMaxRegionEdges> edge_height_sd{};
   // The known lines reaching into the region (PeakList::known) join the
   // continuum as one more column, their summed shape times known_scale,
   // fitted with a prior of 1 +- kKnownScalePrior: lines the counts do not

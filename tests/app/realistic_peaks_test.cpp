@@ -739,7 +739,10 @@ TEST_F(RealisticPeaks, StrongSourcesReportTheSpreadOfTheirLines) {
 // A strong single peak's tail is fitted in steps outside the linear fit.
 // Am-241's 59.5 keV peak at 100 Bq (35 000 counts on a steep continuum)
 // spread 1.2 % over seeds where 0.8 % was stated, the tail's spread (10 %)
-// left out. Lines above 20 keV, DDEP: keV, per cent per decay.
+// left out. Its photons scattered back reach the crystal at 48 keV, under
+// the peak's low flank: unless that bump joins the continuum, the tail and
+// width take it, and the area read high (1.0 % over 200 benchmark counts).
+// Lines above 20 keV, DDEP: keV, per cent per decay.
 TEST_F(RealisticPeaks, StrongSinglePeakStatesTheSpreadOfItsTail) {
   const std::vector<std::pair<double, double>> americium = {{26.3446, 2.31}, {59.5409, 35.92}};
   std::vector<std::pair<double, double>> areas;  // area, stated uncertainty
@@ -758,7 +761,9 @@ TEST_F(RealisticPeaks, StrongSinglePeakStatesTheSpreadOfItsTail) {
   double pulls = 0;
   for (const auto& [area, sigma] : areas) pulls += (area - mean) * (area - mean) / (sigma * sigma) / (areas.size() - 1);
   EXPECT_LT(std::sqrt(pulls), 1.2);  // 1.27 with the tail left out
-  EXPECT_GT(std::sqrt(pulls), 0.7);  // 1.13 now
+  EXPECT_GT(std::sqrt(pulls), 0.7);  // 0.98 now
+  const double truth = 100 * 0.3592 * sample_efficiency(59.5409) * 3600;
+  EXPECT_NEAR(mean, truth, 0.003 * truth);  // +0.43 % without the bump, -0.14 % now
 }
 
 // Ra-226 with Pb-214 and Bi-214 in equilibrium, every line above 40 keV and
