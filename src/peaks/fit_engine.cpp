@@ -1026,12 +1026,13 @@ void find_compton_edges(const PeakSession& state) {
 constexpr double kHighestBackscatterKev = 255.5;  // 511 / 2: backscatter of an infinitely energetic line
 constexpr double kLowestCurvedKev = 150.0, kHighestCurvedKev = 600.0;
 constexpr double kLowestLowCurvedKev = 40.0, kLowestLowFall = 1.5;
-// How much better (in reduced chi-squared) the curve must fit in such a
-// region. At a tenth, as elsewhere, Ra-226 at five times its limit of
-// detection read 4.8 % low (3.7 % now), 11.7 % and 12.6 % low on 2048 and
-// 4096 channels (9.8 and 8.1 % now): a weak multiplet's curvature seldom
-// lowers the chi-squared by so much. With no threshold at all a real
-// germanium count named Ba-133.
+// How much better (in reduced chi-squared) the curve must fit under weak
+// peaks on a convex continuum (weak_convex_region). At a tenth, as
+// elsewhere, Ra-226 at five times its limit of detection read 4.8 % low
+// (3.7 % now), 11.7 % and 12.6 % low on 2048 and 4096 channels (9.8 and
+// 8.1 % now): a weak multiplet's curvature seldom lowers the chi-squared
+// by so much. With no threshold at all a real germanium count named
+// Ba-133.
 constexpr double kWeakConvexGain = 0.05;
 constexpr double kWeakPeakPct = 6.0;
 constexpr double kSteepestFall = 5.0;
@@ -1258,9 +1259,9 @@ int choose_continuum_and_fit(const PeakSession& state) {
         // counts: a curve falling to the region's end nearly always does.
         // Convex under weak peaks, the shape the room's background takes
         // there, it needs to fit better by a twentieth only.
-        const bool better = weak_convex ? (r.chi2 - chi3) / r.chi2 >= kWeakConvexGain
-                                        : std::fabs((chi3 - r.chi2) / r.chi2) >= 0.1;
-        if (r.chi2 != 0 && better && (weak_convex || min_smooth <= min_cont)) {
+        const bool better = r.chi2 != 0 && (weak_convex ? (r.chi2 - chi3) / r.chi2 >= kWeakConvexGain
+                                                        : std::fabs((chi3 - r.chi2) / r.chi2) >= 0.1);
+        if (better && (weak_convex || min_smooth <= min_cont)) {
           r.terms = 3;
           r.edges = std::min(r.edges, edges_before);
           if (!fit_region_linear(state, false)) return 0;
