@@ -594,13 +594,15 @@ TEST_F(RealisticPeaks, ThoriumChainActivityIsNotLowered) {
 // region. A line that weak beside the region's strongest was given no step,
 // the continuum stood high under the 209 and 239 keV lines, and Th-232 lay
 // within twice its uncertainty in 73 % of counts, 8.6 % low. (Over these
-// 30 counts: 6.5 % low, 23 within, spread of the pulls 1.50; now 4.7 %,
-// 26, 1.16.)
+// 30 counts: 6.5 % low, 23 within, spread of the pulls 1.50; with the step
+// 4.7 %, 26, 1.16.) The weak peaks there also narrowed the calibrated
+// width, which put their counts into the continuum; held at it or wider,
+// 1.4 % low, 30 within, 0.73.
 TEST_F(RealisticPeaks, WeakThoriumMultipletHasItsOwnComptonEdge) {
   const OverSeeds o = activities_over_seeds(kThorium232Lines, 20, 30, "thorium.dat", "Th-232");
-  EXPECT_LT(o.rms_pull, 1.3);
-  EXPECT_GE(o.within, 25);
-  EXPECT_NEAR(o.mean, 20, 0.06 * 20);
+  EXPECT_LT(o.rms_pull, 1.1);
+  EXPECT_GE(o.within, 28);
+  EXPECT_NEAR(o.mean, 20, 0.03 * 20);
 }
 
 // 2 kBq of Th-232: in the refit with library lines the region from 209 to
@@ -787,10 +789,12 @@ const std::vector<std::pair<double, double>> kRadium226Lines = {
 // blank: its 242 to 352 keV lines sit on the room's background, which
 // still halves within 100 keV there. Drawn straight under them, the
 // continuum lay 15 counts per channel too high and the activity read 7 %
-// low over 60 seeds; the curve it takes now reads it within 1 %.
+// low over 60 seeds; with the curve it reads 2.6 % high over these 40
+// (the widths of such weak peaks may widen but not narrow, and read a
+// little high in noise).
 TEST_F(RealisticPeaks, WeakRadiumOnTheFallingBackgroundKeepsItsActivity) {
   const double bq = 32;
-  const int seeds = 16;
+  const int seeds = 40;
   double sum = 0;
   for (int seed = 1; seed <= seeds; ++seed) {
     const std::string path = write_sample(kRadium226Lines, bq, seed, "radium.dat");
