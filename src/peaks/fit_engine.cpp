@@ -881,6 +881,9 @@ constexpr int kMaxBumps = kMaxRegionEdges - kMaxComptonEdges;
 constexpr double kBumpShare = 0.05;     // of the region's largest peak area
 constexpr double kBumpClearSigmas = 1.5;
 constexpr double kBumpInsideSigmas = 2.5;
+// Lines above kBumpLineKev put their bumps in any region; lines from
+// kLowBumpLineKev up only in a region whose peaks all lie below the bump.
+constexpr double kBumpLineKev = 400.0, kLowBumpLineKev = 300.0;
 // A single peak below 150 keV whose own bump may join its region.
 constexpr double kHighestOwnBumpKev = 150.0;
 constexpr double kOwnBumpSignificance = 20.0;
@@ -903,6 +906,19 @@ constexpr double kOwnBumpInsideSigmas = 1.0;
 // the region's ends, where it trades with the continuum's curvature (a
 // soil's Th-232 read 6 % lower with a bump just inside its 238 keV
 // region's start).
+//
+// Lines from 300 to 400 keV put their bumps at 138 to 155 keV, within two
+// widths of the Compton edges of lines near them; there a bump only trades
+// with those steps, and it joins a region only above its last peak, where
+// it is what bends the continuum beyond the low peaks. Ba-133's 356 keV
+// line's bump at 149 keV lies beyond its 53 and 81 keV peaks: without it a
+// domed continuum took the bump (a reduced chi-squared of 4.2 on a
+// noiseless count, 0.17 with it), the 81 keV peak read 2.7 % low, and
+// Ba-133 at 100 Bq lay within twice its uncertainty in 87 % of 200 counts
+// (94 % now). Below a multiplet's peaks the bump of Ra-226's 295 and
+// 352 keV lines at 148 keV stood beside the 295 keV line's edge at
+// 158 keV, and in 2 kBq counts the 186 keV line read 46 % high (24 %) and
+// the 242 keV line 6 % low (3 %).
 //
 // A low line's own bump lies under its peak's low flank: 59.5 keV photons
 // scattered back come in at 48 keV, 1.9 widths below the peak, where the
@@ -937,11 +953,12 @@ void add_backscatter_bumps(const PeakSession& state) {
     const double a = list.net_area[k];
     const bool own = r.count == 1 && k == r.first && e < kHighestOwnBumpKev &&
                      list.significance[k] >= kOwnBumpSignificance;
-    if (!own && (!(e > 400) || !(largest > 0) || !(a >= kBumpShare * largest))) continue;
+    if (!own && (!(e > kLowBumpLineKev) || !(largest > 0) || !(a >= kBumpShare * largest))) continue;
     const double xb = energy_to_channel(cal, e - compton_edge_kev(e));
     const double sb = width_at_channel(cal, xb, context);
     const double inside = (own ? kOwnBumpInsideSigmas : kBumpInsideSigmas) * sb;
     if (!std::isfinite(xb) || !(sb > 0) || !(xb > r.start + inside && xb < r.end - inside)) continue;
+    if (!own && !(e > kBumpLineKev) && r.count > 0 && !(xb > list.centre[r.first + r.count - 1])) continue;
     bool clear = true;
     for (int i = 0; i < r.count && clear; ++i) {
       const double c = list.centre[r.first + i];
