@@ -958,7 +958,7 @@ void add_backscatter_bumps(const PeakSession& state) {
     const double sb = width_at_channel(cal, xb, context);
     const double inside = (own ? kOwnBumpInsideSigmas : kBumpInsideSigmas) * sb;
     if (!std::isfinite(xb) || !(sb > 0) || !(xb > r.start + inside && xb < r.end - inside)) continue;
-    if (!own && !(e > kBumpLineKev) && r.count > 0 && !(xb > list.centre[r.first + r.count - 1])) continue;
+    if (!own && !(e > kBumpLineKev) && !(xb > list.centre[r.first + r.count - 1])) continue;
     bool clear = true;
     for (int i = 0; i < r.count && clear; ++i) {
       const double c = list.centre[r.first + i];
