@@ -27,6 +27,9 @@ struct LineToFit {
   // A fitted line's counts at its nuclide's activity: it is taken as known
   // at that area should its fitted area come out negative.
   double activity_area = 0;
+  // Not 0: no line is put in; the found peak at this energy (keV) is held
+  // at `energy` instead, the library energy of the line it was named after.
+  double held_from = 0;
 };
 
 // The lines (ascending) of the nuclides of the last analysis's results,
@@ -36,7 +39,12 @@ struct LineToFit {
 //   would change by 3 % and by that area's uncertainty or more;
 // - taken as known: the others within 2 FWHM of a peak their own nuclide
 //   explains most of, with the area the nuclide's activity gives them when
-//   that is under 40 % of the peak's.
+//   that is under 40 % of the peak's;
+// - blends split: where a line's nearest peak lies within three-quarters
+//   of a FWHM but was named after another reported nuclide's line on its
+//   far side, 0.6 to 1.5 FWHM from this one, the line is fitted as a
+//   peak, under the same test of its share, and the found peak is held at
+//   the other line's energy.
 // Expected areas are the nuclide's activity times the line's yield and
 // efficiency, scaled as the principal peak's area is to its emission rate.
 std::vector<LineToFit> identified_lines_to_fit(const NuclideSession& state);

@@ -937,6 +937,35 @@ TEST_F(RealisticPeaks, SoilRadiumCarriesTheBlendItMayShare) {
   EXPECT_GE(radium.within, 37);
 }
 
+// The same soil without noise. Tl-208's 583 keV line and Bi-214's 609 keV,
+// 0.6 FWHM apart, were fitted as one peak at 597 keV, 14.7 keV from the
+// 583 keV line, beyond its tolerance: the peak held 23 % less than the two
+// lines, and Ra-226 took it all (its 609 keV line read 29 % high, Ra-226
+// 14 % high in the benchmark's soil). The refit puts both lines in at their
+// energies, and each nuclide names its own.
+TEST_F(RealisticPeaks, SoilBlendOfThoriumAndRadiumIsSplit) {
+  std::vector<std::pair<double, double>> lines = kRadium226Lines;
+  lines.insert(lines.end(), kThorium232Lines.begin(), kThorium232Lines.end());
+  lines.push_back({661.657, 85.10 * 20 / 30});
+  lines.push_back({1460.822, 10.55 * 400 / 30});
+  std::string out;
+  analysed_activity(write_sample(lines, 30, 1, "soil.dat", false), "Ra-226", out);
+  auto truth = [&](double e, double yield) { return 30 * yield / 100 * sample_efficiency(e) * 3600; };
+  const double thallium = reported_area(582.5, 1.0), bismuth = reported_area(609.3, 1.0);
+  const double both = truth(583.187, 30.5) + truth(609.312, 45.48);
+  EXPECT_GT(thallium, 0) << test::read_text(dir.file("Peak Fit Report.txt"));
+  EXPECT_GT(bismuth, 0);
+  EXPECT_NEAR(thallium + bismuth, both, 0.06 * both);
+  const std::string activity = test::read_text(dir.file("Activity Report.txt"));
+  const std::size_t thorium = activity.find(" Th-232 - The following");
+  ASSERT_NE(thorium, std::string::npos) << activity;
+  EXPECT_NE(activity.find("  582.48 ", thorium), std::string::npos) << activity;
+  for (const char* name : {"Ra-226", "Th-232"}) {
+    const auto [bq, sigma] = analysed_activity(dir.file("soil.dat"), name, out);
+    EXPECT_NEAR(bq, 30, 0.08 * 30) << name << "\n" << out;
+  }
+}
+
 // Cd-109's only line, 88.0 keV, lies among the K X-rays of lead and
 // bismuth and beside Th-234's 92.6 keV. A Cd-109 source counted alone is
 // named; a U-238 sample (Th-234 and Pa-234m, DDEP yields) names U-238 and
