@@ -160,7 +160,7 @@ std::vector<LineToFit> identified_lines_to_fit(const NuclideSession& state) {
         const double area = list.net_area[k], sd = area * list.net_area_pct[k] / 100;
         if (expected >= kFittedShare * area && expected >= sd) {
           lines.push_back({e, 0.0, known});
-          lines.push_back({held, 0.0, 0.0, peak_energy(state, k)});
+          lines.push_back({held, 0.0, 0.0, k});
           split.push_back(k);
         }
         continue;
@@ -175,7 +175,7 @@ std::vector<LineToFit> identified_lines_to_fit(const NuclideSession& state) {
   }
   // A line both held and fitted at one energy is held.
   std::sort(lines.begin(), lines.end(), [](const LineToFit& a, const LineToFit& b) {
-    return a.energy != b.energy ? a.energy < b.energy : a.held_from > b.held_from;
+    return a.energy != b.energy ? a.energy < b.energy : a.held_peak > b.held_peak;
   });
   lines.erase(std::unique(lines.begin(), lines.end(),
                           [](const LineToFit& a, const LineToFit& b) { return a.energy == b.energy; }),
@@ -191,26 +191,23 @@ int fit_identified_lines(const NuclideSession& state, const std::vector<LineToFi
   // Found peaks held at their lines first, while the peak numbers are
   // those of the found list; one that would pass a neighbour stays free.
   for (const LineToFit& line : lines) {
-    if (line.held_from == 0) continue;
+    const int k = line.held_peak;
+    if (k < 1 || k > list.count) continue;
     const double x = energy_to_channel(cal, line.energy);
-    for (int k = 1; k <= list.count; ++k) {
-      if (std::fabs(peak_energy(state, k) - line.held_from) > 1e-6) continue;
-      if ((k > 1 && list.centre[k - 1] >= x) || (k < list.count && list.centre[k + 1] <= x)) break;
-      const int shift = static_cast<int>(std::lround(x)) - list.centre_channel[k];
-      list.centre[k] = static_cast<float>(x);
-      list.centre_channel[k] += shift;
-      list.window_start[k] += shift;
-      list.window_end[k] += shift;
-      list.library_line[k] = 1;
-      list.library_line_area[k] = 0;
-      ++added;
-      break;
-    }
+    if ((k > 1 && list.centre[k - 1] >= x) || (k < list.count && list.centre[k + 1] <= x)) continue;
+    const int shift = static_cast<int>(std::lround(x)) - list.centre_channel[k];
+    list.centre[k] = static_cast<float>(x);
+    list.centre_channel[k] += shift;
+    list.window_start[k] += shift;
+    list.window_end[k] += shift;
+    list.library_line[k] = 1;
+    list.library_line_area[k] = 0;
+    ++added;
   }
   for (const LineToFit& line : lines) {
+    if (line.held_peak != 0) continue;
     const double e = line.energy;
     const double x = energy_to_channel(cal, e);
-    if (line.held_from != 0) continue;
     if (line.known_area > 0) {
       if (take_as_known(state, x, line.known_area)) ++added;
       continue;

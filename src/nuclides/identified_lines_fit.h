@@ -27,9 +27,9 @@ struct LineToFit {
   // A fitted line's counts at its nuclide's activity: it is taken as known
   // at that area should its fitted area come out negative.
   double activity_area = 0;
-  // Not 0: no line is put in; the found peak at this energy (keV) is held
-  // at `energy` instead, the library energy of the line it was named after.
-  double held_from = 0;
+  // Not 0: no line is put in; the found peak of this number is held at
+  // `energy` instead, the library energy of the line it was named after.
+  int held_peak = 0;
 };
 
 // The lines (ascending) of the nuclides of the last analysis's results,
